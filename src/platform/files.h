@@ -1,0 +1,111 @@
+// Files and folders: paths, status, the directory operations the ledger needs, folder
+// enumeration, and the file stream that every reader and writer of files goes through.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "support/stream.h"
+
+namespace qb::platform {
+
+// --- Paths -------------------------------------------------------------------------
+
+// The platform's path delimiter: "\" on Windows, "/" on POSIX.
+char PathDelimiter();
+// Whether `c` ends a folder part of a path: the delimiter, and on Windows the drive ":".
+bool IsPathSeparator(char c);
+// Whether file names differ only in letter case name the same file.
+bool FileNamesIgnoreCase();
+
+// Index of the last path separator, or npos.
+std::size_t LastPathSeparator(std::string_view path);
+// Everything after the last separator (the whole path when there is none).
+std::string ExtractFileName(std::string_view path);
+// The path with the delimiter appended unless it already ends with one.
+std::string IncludeTrailingPathDelimiter(std::string_view path);
+// The absolute form of a path: relative paths are taken from the current directory and
+// "." and ".." are resolved in the text; links are not followed.
+std::string ExpandFileName(std::string_view path);
+
+// --- Status and directory operations ---------------------------------------------------
+
+// Entry attributes as the enumeration reports them.
+enum : std::uint32_t {
+  kAttrReadOnly = 1,
+  kAttrHidden = 2,
+  kAttrSystem = 4,
+  kAttrVolume = 8,
+  kAttrDirectory = 16,
+  kAttrArchive = 32,
+};
+
+struct FileStatus {
+  bool isDirectory = false;
+  bool isRegular = false;
+  std::int64_t size = 0;
+  std::int64_t modifiedNs = 0;  // modification time, nanoseconds since the epoch
+};
+
+// Status after following links; nothing when the path does not exist.
+std::optional<FileStatus> GetFileStatus(const std::string& path);
+bool FileExists(const std::string& path);       // exists and is not a directory
+bool DirectoryExists(const std::string& path);
+
+enum class CreateDirectoryResult { Created, AlreadyExists, Failed };
+CreateDirectoryResult CreateDirectory(const std::string& path);
+
+// Moves `from` onto `to`, replacing a file there; false when the platform refuses.
+bool MoveFileReplacing(const std::string& from, const std::string& to);
+// Renames `from` to `to` only when `to` does not exist.
+bool MoveFileNoReplace(const std::string& from, const std::string& to);
+// Copies a file, overwriting an existing target file.
+bool CopyFileOverwriting(const std::string& from, const std::string& to);
+bool DeleteFile(const std::string& path);
+
+struct FolderEntry {
+  std::string name;
+  std::uint32_t attributes = 0;
+};
+
+// Every entry of a folder, "." and ".." included where the platform reports them, in a
+// deterministic order (sorted by name on POSIX). Returns false when the folder cannot be
+// opened or reading it fails; entries read before the failure stay in `entries`.
+bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entries);
+
+// --- File stream ---------------------------------------------------------------------
+
+class TFileStream final : public TStream {
+ public:
+  // Opens a regular file for reading while other processes may read it but not write
+  // it. Raises EFOpenError "Cannot open file "%s". %s" with the full path.
+  static std::unique_ptr<TFileStream> OpenReadExclusive(const std::string& path);
+  // Creates a file or truncates an existing one, with no sharing while it is written.
+  // Raises EFCreateError "Cannot create file "%s". %s" with the full path.
+  static std::unique_ptr<TFileStream> Create(const std::string& path);
+
+  ~TFileStream() override;
+
+  std::size_t Read(void* buffer, std::size_t count) override;
+  std::size_t Write(const void* buffer, std::size_t count) override;
+  std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
+  void SetSize(std::int64_t size) override;
+
+  // Size and modification time of the open file.
+  FileStatus Status() const;
+  // Forces the written bytes onto the disk.
+  void FlushToDisk();
+  const std::string& FileName() const { return fileName_; }
+
+ private:
+  TFileStream(int handle, std::string fileName) : handle_(handle), fileName_(std::move(fileName)) {}
+
+  int handle_;
+  std::string fileName_;
+};
+
+}  // namespace qb::platform

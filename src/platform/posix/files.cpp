@@ -1,0 +1,293 @@
+// Implementation details: "other writers excluded" is an open-file-description read lock
+// (F_OFD_SETLK), which a writer holding a write lock makes fail; our own writers take the
+// write lock. Readers and writers that take no lock cannot be kept out on POSIX, which is
+// why the upload compares size and time after sending.
+#include "platform/files.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "platform/process.h"
+#include "support/exception.h"
+#include "support/format.h"
+
+namespace qb::platform {
+namespace {
+
+bool LockWhole(int fd, short type) {
+  struct flock lock {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = 0;
+  lock.l_len = 0;
+  return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
+
+FileStatus StatusOf(const struct stat& st) {
+  FileStatus status;
+  status.isDirectory = S_ISDIR(st.st_mode);
+  status.isRegular = S_ISREG(st.st_mode);
+  status.size = st.st_size;
+  status.modifiedNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return status;
+}
+
+[[noreturn]] void ThrowOpenError(const std::string& path, const std::string& reason) {
+  throw EFOpenError(Format("Cannot open file \"%s\". %s", ExpandFileName(path), reason));
+}
+
+[[noreturn]] void ThrowCreateError(const std::string& path, int error) {
+  throw EFCreateError(Format("Cannot create file \"%s\". %s", ExpandFileName(path), SystemErrorText(error)));
+}
+
+}  // namespace
+
+char PathDelimiter() { return '/'; }
+bool IsPathSeparator(char c) { return c == '/'; }
+bool FileNamesIgnoreCase() { return false; }
+
+std::size_t LastPathSeparator(std::string_view path) { return path.rfind('/'); }
+
+std::string ExtractFileName(std::string_view path) {
+  const std::size_t at = LastPathSeparator(path);
+  return std::string(at == std::string_view::npos ? path : path.substr(at + 1));
+}
+
+std::string IncludeTrailingPathDelimiter(std::string_view path) {
+  std::string result(path);
+  if (result.empty() || result.back() != '/') result += '/';
+  return result;
+}
+
+std::string ExpandFileName(std::string_view path) {
+  std::string full;
+  if (path.empty() || path[0] != '/') {
+    char* cwd = ::getcwd(nullptr, 0);
+    full = cwd ? cwd : "";
+    ::free(cwd);
+    full += '/';
+  }
+  full += path;
+  // Resolve "." and ".." and repeated delimiters in the text.
+  std::vector<std::string_view> parts;
+  std::string_view rest(full);
+  while (!rest.empty()) {
+    const std::size_t slash = rest.find('/');
+    const std::string_view part = rest.substr(0, slash);
+    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+      continue;
+    }
+    parts.push_back(part);
+  }
+  std::string result;
+  for (const auto part : parts) {
+    result += '/';
+    result += part;
+  }
+  if (result.empty() || (!path.empty() && path.back() == '/')) result += '/';
+  return result;
+}
+
+std::optional<FileStatus> GetFileStatus(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return StatusOf(st);
+}
+
+bool FileExists(const std::string& path) {
+  const auto status = GetFileStatus(path);
+  return status && !status->isDirectory;
+}
+
+bool DirectoryExists(const std::string& path) {
+  const auto status = GetFileStatus(path);
+  return status && status->isDirectory;
+}
+
+CreateDirectoryResult CreateDirectory(const std::string& path) {
+  if (::mkdir(path.c_str(), 0777) == 0) return CreateDirectoryResult::Created;
+  return errno == EEXIST ? CreateDirectoryResult::AlreadyExists : CreateDirectoryResult::Failed;
+}
+
+bool MoveFileReplacing(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool MoveFileNoReplace(const std::string& from, const std::string& to) {
+#ifdef SYS_renameat2
+  constexpr unsigned kRenameNoReplace = 1;
+  if (::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), kRenameNoReplace) == 0) return true;
+  if (errno != ENOSYS && errno != EINVAL) return false;
+#endif
+  // File systems without renameat2: a hard link fails when the target exists.
+  if (::link(from.c_str(), to.c_str()) != 0) return false;
+  ::unlink(from.c_str());
+  return true;
+}
+
+bool CopyFileOverwriting(const std::string& from, const std::string& to) {
+  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  struct stat st {};
+  if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(in);
+    return false;
+  }
+  std::string target = to;
+  if (DirectoryExists(to)) target = IncludeTrailingPathDelimiter(to) + ExtractFileName(from);
+  const int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 0777);
+  if (out < 0) {
+    ::close(in);
+    return false;
+  }
+  bool ok = true;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(in, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t w = ::write(out, buffer + done, static_cast<std::size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        ok = false;
+        break;
+      }
+      done += w;
+    }
+    if (!ok) break;
+  }
+  ::close(in);
+  if (::close(out) != 0) ok = false;
+  return ok;
+}
+
+bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
+  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (!dir) return false;
+  const int dirFd = ::dirfd(dir);
+  std::vector<FolderEntry> found;
+  bool ok = true;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(dir);
+    if (!entry) {
+      ok = errno == 0;
+      break;
+    }
+    FolderEntry item;
+    item.name = entry->d_name;
+    struct stat st {};
+    std::uint32_t attributes = 0;
+    if (::fstatat(dirFd, entry->d_name, &st, 0) != 0 && ::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      continue;  // vanished while listing
+    }
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) attributes |= kAttrReadOnly;
+    if (item.name[0] == '.') attributes |= kAttrHidden;
+    if (S_ISDIR(st.st_mode)) {
+      attributes |= kAttrDirectory;
+    } else if (S_ISREG(st.st_mode)) {
+      attributes |= kAttrArchive;
+    } else {
+      attributes |= kAttrSystem;
+    }
+    item.attributes = attributes;
+    found.push_back(std::move(item));
+  }
+  ::closedir(dir);
+  std::sort(found.begin(), found.end(), [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+  for (auto& item : found) entries.push_back(std::move(item));
+  return ok;
+}
+
+std::unique_ptr<TFileStream> TFileStream::OpenReadExclusive(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) ThrowOpenError(path, SystemErrorText(errno));
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    const int error = errno;
+    ::close(fd);
+    ThrowOpenError(path, SystemErrorText(error));
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    ThrowOpenError(path, S_ISDIR(st.st_mode) ? SystemErrorText(EISDIR) : "Not a regular file");
+  }
+  if (!LockWhole(fd, F_RDLCK)) {
+    const int error = errno;
+    ::close(fd);
+    ThrowOpenError(path, SystemErrorText(error));
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return std::unique_ptr<TFileStream>(new TFileStream(fd, path));
+}
+
+std::unique_ptr<TFileStream> TFileStream::Create(const std::string& path) {
+  // Lock before truncating, so that a file another writer holds is left intact.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) ThrowCreateError(path, errno);
+  if (!LockWhole(fd, F_WRLCK) || ::ftruncate(fd, 0) != 0) {
+    const int error = errno;
+    ::close(fd);
+    ThrowCreateError(path, error);
+  }
+  return std::unique_ptr<TFileStream>(new TFileStream(fd, path));
+}
+
+TFileStream::~TFileStream() { ::close(handle_); }
+
+std::size_t TFileStream::Read(void* buffer, std::size_t count) {
+  for (;;) {
+    const ssize_t n = ::read(handle_, buffer, count);
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno != EINTR) throw EReadError(Format("Stream read error. %s", SystemErrorText(errno)));
+  }
+}
+
+std::size_t TFileStream::Write(const void* buffer, std::size_t count) {
+  for (;;) {
+    const ssize_t n = ::write(handle_, buffer, count);
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno != EINTR) throw EWriteError(Format("Stream write error. %s", SystemErrorText(errno)));
+  }
+}
+
+std::int64_t TFileStream::Seek(std::int64_t offset, SeekOrigin origin) {
+  const int whence = origin == SeekOrigin::Beginning ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
+  const off_t position = ::lseek(handle_, static_cast<off_t>(offset), whence);
+  if (position < 0) throw EStreamError(Format("Stream seek error. %s", SystemErrorText(errno)));
+  return position;
+}
+
+void TFileStream::SetSize(std::int64_t size) {
+  if (::ftruncate(handle_, static_cast<off_t>(size)) != 0) {
+    throw EStreamError(Format("Stream size error. %s", SystemErrorText(errno)));
+  }
+}
+
+FileStatus TFileStream::Status() const {
+  struct stat st {};
+  if (::fstat(handle_, &st) != 0) throw EStreamError(Format("Stream status error. %s", SystemErrorText(errno)));
+  return StatusOf(st);
+}
+
+void TFileStream::FlushToDisk() {
+  if (::fsync(handle_) != 0) throw EWriteError(Format("Stream flush error. %s", SystemErrorText(errno)));
+}
+
+}  // namespace qb::platform

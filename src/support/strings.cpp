@@ -1,0 +1,123 @@
+#include "support/strings.h"
+
+#include <limits>
+
+namespace qb {
+namespace {
+
+bool IsTrimmed(char c) { return static_cast<unsigned char>(c) <= 32; }
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Shared by the 32- and 64-bit readers; `bits` is the width of the result.
+std::optional<std::int64_t> ReadInteger(std::string_view text, int bits) {
+  std::size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  bool hex = false;
+  if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
+    hex = true;
+    ++i;
+  } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    hex = true;
+    i += 2;
+  }
+  if (i >= text.size()) return std::nullopt;
+  if (hex) {
+    std::uint64_t value = 0;
+    int digits = 0;
+    for (; i < text.size(); ++i) {
+      const int v = HexValue(text[i]);
+      if (v < 0 || ++digits > bits / 4) return std::nullopt;
+      value = (value << 4) | static_cast<std::uint64_t>(v);
+    }
+    // The digits are the bit pattern of a signed value of the result's width.
+    std::int64_t result = bits == 32 ? static_cast<std::int32_t>(static_cast<std::uint32_t>(value))
+                                     : static_cast<std::int64_t>(value);
+    if (negative) {
+      result = bits == 32 ? static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(result))
+                          : static_cast<std::int64_t>(0ull - static_cast<std::uint64_t>(result));
+    }
+    return result;
+  }
+  const std::uint64_t limit = bits == 32 ? std::uint64_t{0x80000000u} : std::uint64_t{0x8000000000000000ull};
+  std::uint64_t value = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return std::nullopt;
+    value = value * 10 + static_cast<std::uint64_t>(text[i] - '0');
+    if (value > limit) return std::nullopt;
+  }
+  if (!negative && value == limit) return std::nullopt;
+  return negative ? static_cast<std::int64_t>(0ull - value) : static_cast<std::int64_t>(value);
+}
+
+}  // namespace
+
+std::string_view TrimLeft(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && IsTrimmed(text[i])) ++i;
+  return text.substr(i);
+}
+
+std::string_view TrimRight(std::string_view text) {
+  std::size_t n = text.size();
+  while (n > 0 && IsTrimmed(text[n - 1])) --n;
+  return text.substr(0, n);
+}
+
+std::string_view Trim(std::string_view text) { return TrimRight(TrimLeft(text)); }
+
+std::string UpperCaseAscii(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return result;
+}
+
+std::string LowerCaseAscii(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return result;
+}
+
+bool SameTextAscii(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i];
+    char y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+bool StartsTextAscii(std::string_view prefix, std::string_view text) {
+  return text.size() >= prefix.size() && SameTextAscii(prefix, text.substr(0, prefix.size()));
+}
+
+std::optional<std::int32_t> TryStrToInt(std::string_view text) {
+  const auto value = ReadInteger(text, 32);
+  if (!value) return std::nullopt;
+  return static_cast<std::int32_t>(*value);
+}
+
+std::int32_t StrToIntDef(std::string_view text, std::int32_t fallback) {
+  return TryStrToInt(text).value_or(fallback);
+}
+
+std::optional<std::int64_t> TryStrToInt64(std::string_view text) { return ReadInteger(text, 64); }
+
+}  // namespace qb

@@ -1,0 +1,33 @@
+// Byte-string helpers of the runtime: trimming, ASCII case mapping and the integer
+// conversion rules that the command line and the XML attributes share.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qb {
+
+// Removes the characters with codes 0 to 32 from both ends (or one end).
+std::string_view Trim(std::string_view text);
+std::string_view TrimLeft(std::string_view text);
+std::string_view TrimRight(std::string_view text);
+
+// Maps only a..z onto A..Z (or back); every other byte stays as it is.
+std::string UpperCaseAscii(std::string_view text);
+std::string LowerCaseAscii(std::string_view text);
+bool SameTextAscii(std::string_view a, std::string_view b);
+bool StartsTextAscii(std::string_view prefix, std::string_view text);
+
+// The runtime's integer reading: leading blanks, an optional sign, then decimal digits or
+// a hexadecimal number introduced by "$", "x", "X", "0x" or "0X"; the whole text must be
+// used. Decimal values must fit a signed 32-bit integer; hexadecimal ones have at most
+// eight digits and are read as the bit pattern of one. Returns nothing otherwise.
+std::optional<std::int32_t> TryStrToInt(std::string_view text);
+std::int32_t StrToIntDef(std::string_view text, std::int32_t fallback);
+
+// The same rules for 64-bit values (sixteen hexadecimal digits).
+std::optional<std::int64_t> TryStrToInt64(std::string_view text);
+
+}  // namespace qb

@@ -1,0 +1,29 @@
+// A temporary folder that is removed with everything in it when the test ends, also when
+// an assertion fails.
+#pragma once
+
+#include <string>
+
+namespace qb::test {
+
+class ScopedTempDir {
+ public:
+  ScopedTempDir();
+  ~ScopedTempDir();
+  ScopedTempDir(const ScopedTempDir&) = delete;
+  ScopedTempDir& operator=(const ScopedTempDir&) = delete;
+
+  // The folder's path, without a trailing delimiter.
+  const std::string& path() const { return path_; }
+  // `name` inside the folder.
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Whole-file helpers for test data.
+void WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadFile(const std::string& path);
+
+}  // namespace qb::test
