@@ -102,9 +102,9 @@ class TFileStream final : public TStream {
   const std::string& FileName() const { return fileName_; }
 
  private:
-  TFileStream(int handle, std::string fileName) : handle_(handle), fileName_(std::move(fileName)) {}
+  TFileStream(std::intptr_t handle, std::string fileName) : handle_(handle), fileName_(std::move(fileName)) {}
 
-  int handle_;
+  std::intptr_t handle_;  // the platform's file handle
   std::string fileName_;
 };
 

@@ -21,6 +21,8 @@
 namespace qb::platform {
 namespace {
 
+int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
+
 bool LockWhole(int fd, short type) {
   struct flock lock {};
   lock.l_type = type;
@@ -249,11 +251,11 @@ std::unique_ptr<TFileStream> TFileStream::Create(const std::string& path) {
   return std::unique_ptr<TFileStream>(new TFileStream(fd, path));
 }
 
-TFileStream::~TFileStream() { ::close(handle_); }
+TFileStream::~TFileStream() { ::close(Fd(handle_)); }
 
 std::size_t TFileStream::Read(void* buffer, std::size_t count) {
   for (;;) {
-    const ssize_t n = ::read(handle_, buffer, count);
+    const ssize_t n = ::read(Fd(handle_), buffer, count);
     if (n >= 0) return static_cast<std::size_t>(n);
     if (errno != EINTR) throw EReadError(Format("Stream read error. %s", SystemErrorText(errno)));
   }
@@ -261,7 +263,7 @@ std::size_t TFileStream::Read(void* buffer, std::size_t count) {
 
 std::size_t TFileStream::Write(const void* buffer, std::size_t count) {
   for (;;) {
-    const ssize_t n = ::write(handle_, buffer, count);
+    const ssize_t n = ::write(Fd(handle_), buffer, count);
     if (n >= 0) return static_cast<std::size_t>(n);
     if (errno != EINTR) throw EWriteError(Format("Stream write error. %s", SystemErrorText(errno)));
   }
@@ -269,25 +271,25 @@ std::size_t TFileStream::Write(const void* buffer, std::size_t count) {
 
 std::int64_t TFileStream::Seek(std::int64_t offset, SeekOrigin origin) {
   const int whence = origin == SeekOrigin::Beginning ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
-  const off_t position = ::lseek(handle_, static_cast<off_t>(offset), whence);
+  const off_t position = ::lseek(Fd(handle_), static_cast<off_t>(offset), whence);
   if (position < 0) throw EStreamError(Format("Stream seek error. %s", SystemErrorText(errno)));
   return position;
 }
 
 void TFileStream::SetSize(std::int64_t size) {
-  if (::ftruncate(handle_, static_cast<off_t>(size)) != 0) {
+  if (::ftruncate(Fd(handle_), static_cast<off_t>(size)) != 0) {
     throw EStreamError(Format("Stream size error. %s", SystemErrorText(errno)));
   }
 }
 
 FileStatus TFileStream::Status() const {
   struct stat st {};
-  if (::fstat(handle_, &st) != 0) throw EStreamError(Format("Stream status error. %s", SystemErrorText(errno)));
+  if (::fstat(Fd(handle_), &st) != 0) throw EStreamError(Format("Stream status error. %s", SystemErrorText(errno)));
   return StatusOf(st);
 }
 
 void TFileStream::FlushToDisk() {
-  if (::fsync(handle_) != 0) throw EWriteError(Format("Stream flush error. %s", SystemErrorText(errno)));
+  if (::fsync(Fd(handle_)) != 0) throw EWriteError(Format("Stream flush error. %s", SystemErrorText(errno)));
 }
 
 }  // namespace qb::platform
