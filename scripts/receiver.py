@@ -1,0 +1,248 @@
+#!/usr/bin/env python3
+"""Reference receiving server for Quobrina uploads (python3 standard library only).
+
+Accepts one multipart/form-data POST per file and stores the part's data under the
+output folder by the part's file name. One line per request goes to standard output
+and, as a JSON object, to <output>/requests.jsonl, so tests can see what arrived.
+
+    receiver.py --output DIR [--port 0] [--bind 127.0.0.1] [--tls]
+                [--user NAME] [--password SECRET] [--port-file FILE]
+
+Paths with a meaning of their own (everything else stores the file and answers 200):
+    /status/<code>   answer <code> after reading the body (302 and 303 carry a Location)
+    /slow/<seconds>  wait that long after reading the body, then store and answer 200
+"""
+import argparse
+import base64
+import json
+import os
+import re
+import shutil
+import ssl
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+CHUNK = 1 << 16
+
+
+class MultipartError(Exception):
+    pass
+
+
+def read_exact(rfile, count):
+    """Yields the next `count` bytes of the request body in pieces."""
+    while count > 0:
+        piece = rfile.read(min(CHUNK, count))
+        if not piece:
+            raise MultipartError("body ended early")
+        count -= len(piece)
+        yield piece
+
+
+def parse_multipart(pieces, boundary, store):
+    """Streams a multipart body: `store(headers, chunks)` receives each part's headers
+    (a dict with lower-case names) and an iterator over its data."""
+    delimiter = b"\r\n--" + boundary
+    buffer = b"\r\n"  # the first delimiter has no CR LF in front of it
+    source = iter(pieces)
+
+    def fill():
+        nonlocal buffer
+        piece = next(source, None)
+        if piece is None:
+            return False
+        buffer += piece
+        return True
+
+    # Skip the preamble up to the first delimiter.
+    while delimiter not in buffer:
+        if not fill():
+            raise MultipartError("no boundary in body")
+    buffer = buffer[buffer.index(delimiter) + len(delimiter):]
+    while True:
+        while len(buffer) < 2 and fill():
+            pass
+        if buffer.startswith(b"--"):
+            return
+        while b"\r\n\r\n" not in buffer:
+            if not fill():
+                raise MultipartError("part header not ended")
+        head, buffer = buffer.split(b"\r\n\r\n", 1)
+        headers = {}
+        for line in head.split(b"\r\n")[1:]:
+            name, _, value = line.decode("latin-1").partition(":")
+            headers[name.strip().lower()] = value.strip()
+
+        def data():
+            nonlocal buffer
+            while True:
+                at = buffer.find(delimiter)
+                if at >= 0:
+                    chunk, buffer = buffer[:at], buffer[at + len(delimiter):]
+                    if chunk:
+                        yield chunk
+                    return
+                keep = len(delimiter) - 1
+                if len(buffer) > keep:
+                    chunk, buffer = buffer[:-keep], buffer[-keep:]
+                    yield chunk
+                if not fill():
+                    raise MultipartError("part data not ended")
+
+        store(headers, data())
+
+
+def disposition_params(value):
+    params = {}
+    for match in re.finditer(r';\s*([A-Za-z*]+)="([^"]*)"', value):
+        params[match.group(1).lower()] = match.group(2)
+    return params
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.0"
+    server_version = "QuobrinaReceiver/1.0"
+
+    def log_message(self, fmt, *args):  # one line of our own per request instead
+        pass
+
+    def answer(self, code, body=b"", extra=None):
+        self.send_response(code)
+        for name, value in (extra or {}).items():
+            self.send_header(name, value)
+        self.send_header("Content-Type", "text/plain")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def record(self, **fields):
+        fields.update(method=self.command, path=self.path, time=time.time())
+        line = json.dumps(fields, sort_keys=True)
+        with self.server.lock:
+            with open(os.path.join(self.server.output, "requests.jsonl"), "a") as log:
+                log.write(line + "\n")
+        print(f"{self.command} {self.path} -> {fields.get('status')} {fields.get('filename', '')} "
+              f"{fields.get('size', '')}", flush=True)
+
+    def authorized(self):
+        user, password = self.server.user, self.server.password
+        header = self.headers.get("Authorization")
+        if user is None and password is None:
+            return True, header
+        expected = "Basic " + base64.b64encode(f"{user or ''}:{password or ''}".encode()).decode()
+        return header == expected, header
+
+    def do_GET(self):
+        self.answer(200, b"Quobrina receiver: POST multipart/form-data here\n")
+        self.record(status=200)
+
+    def do_POST(self):
+        length = int(self.headers.get("Content-Length", "-1"))
+        content_type = self.headers.get("Content-Type", "")
+        authorization = self.headers.get("Authorization")
+        match = re.search(r"boundary=([^;]+)", content_type)
+        stored = []
+
+        def store(headers, chunks):
+            params = disposition_params(headers.get("content-disposition", ""))
+            name = os.path.basename(params.get("filename", "") or "unnamed")
+            path = os.path.join(self.server.output, "files", name)
+            size = 0
+            with open(path + ".part", "wb") as out:
+                for chunk in chunks:
+                    out.write(chunk)
+                    size += len(chunk)
+            stored.append((params.get("name", ""), name, headers.get("content-type", ""), size, path))
+
+        ok, _ = self.authorized()
+        if length < 0 or not match:
+            self.answer(400, b"multipart body with Content-Length expected\n")
+            self.record(status=400, authorization=authorization)
+            return
+        try:
+            parse_multipart(read_exact(self.rfile, length), match.group(1).strip('"').encode("latin-1"), store)
+        except MultipartError as error:
+            self.answer(400, f"{error}\n".encode())
+            self.record(status=400, authorization=authorization, error=str(error))
+            return
+        status = 200
+        special = re.match(r"^/(status|slow)/([0-9.]+)", self.path)
+        if special and special.group(1) == "slow":
+            time.sleep(float(special.group(2)))
+        elif special:
+            status = int(special.group(2))
+        if not ok:
+            status = 401
+        for _, name, _, _, path in stored:
+            if status == 200:
+                os.replace(path + ".part", path)
+            else:
+                os.remove(path + ".part")
+        extra = {}
+        if status == 401:
+            extra["WWW-Authenticate"] = 'Basic realm="quobrina"'
+        if status in (301, 302, 303, 307, 308):
+            extra["Location"] = "/moved"
+        self.answer(status, b"ok\n" if status == 200 else f"status {status}\n".encode(), extra)
+        field, name, ctype, size = (stored[0][:4] if stored else ("", "", "", 0))
+        self.record(status=status, field=field, filename=name, content_type=ctype, size=size,
+                    authorization=authorization, parts=len(stored), length=length)
+
+
+def make_certificate(folder):
+    cert = os.path.join(folder, "cert.pem")
+    key = os.path.join(folder, "key.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-subj", "/CN=127.0.0.1", "-keyout", key, "-out", cert],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return cert, key
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--output", required=True)
+    parser.add_argument("--bind", default="127.0.0.1")
+    parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--port-file")
+    parser.add_argument("--tls", action="store_true")
+    parser.add_argument("--user")
+    parser.add_argument("--password")
+    args = parser.parse_args()
+
+    os.makedirs(os.path.join(args.output, "files"), exist_ok=True)
+    if ":" in args.bind:
+        ThreadingHTTPServer.address_family = __import__("socket").AF_INET6
+    server = ThreadingHTTPServer((args.bind, args.port), Handler)
+    server.daemon_threads = True
+    server.output = args.output
+    server.user = args.user
+    server.password = args.password
+    server.lock = threading.Lock()
+    scheme = "http"
+    if args.tls:
+        folder = tempfile.mkdtemp(prefix="quobrina-receiver-")
+        cert, key = make_certificate(folder)
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(cert, key)
+        server.socket = context.wrap_socket(server.socket, server_side=True)
+        shutil.rmtree(folder, ignore_errors=True)
+        scheme = "https"
+    port = server.server_address[1]
+    host = f"[{args.bind}]" if ":" in args.bind else args.bind
+    print(f"listening on {scheme}://{host}:{port}/", flush=True)
+    if args.port_file:
+        with open(args.port_file + ".tmp", "w") as out:
+            out.write(str(port))
+        os.replace(args.port_file + ".tmp", args.port_file)
+    try:
+        server.serve_forever()
+    except KeyboardInterrupt:
+        pass
+
+
+if __name__ == "__main__":
+    main()
