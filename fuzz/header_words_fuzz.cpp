@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The encoded word that a fold continues starts the line, the one it closes ends it.
     if (continued && line.substr(0, line.find_first_of(" \t", 1)).size() > 76) std::abort();
     if (end == std::string::npos) break;
-    if (line.substr(line.find_last_of(" \t") == std::string_view::npos ? 0 : line.find_last_of(" \t") + 1).size() > 75) std::abort();
+    const std::size_t lastBlank = line.find_last_of(" \t");
+    if (line.substr(lastBlank == std::string_view::npos ? 0 : lastBlank + 1).size() > 75) std::abort();
     // A line break only as a fold: "?=" CR LF blank "=?".
     if (encoded.compare(end, 5, "\r\n =?") != 0 || end < 2 || encoded.compare(end - 2, 2, "?=") != 0) std::abort();
     start = end + 2;

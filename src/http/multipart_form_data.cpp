@@ -129,7 +129,8 @@ void TNetFormDataField::SetContentType(std::string_view contentType) {
     if (piece.empty()) continue;
     const std::size_t equals = piece.find('=');
     const std::string_view name = Trim(piece.substr(0, equals));
-    const std::string value = equals == std::string_view::npos ? std::string() : Unquoted(Trim(piece.substr(equals + 1)));
+    const std::string value =
+        equals == std::string_view::npos ? std::string() : Unquoted(Trim(piece.substr(equals + 1)));
     if (SameTextAscii(name, "charset")) {
       charset = value;
       hasCharset = true;

@@ -203,7 +203,8 @@ TEST_F(MultipartTest, ContentTypeArgumentMovesTheCharset) {
       {"TEXT/html; level=1", "Content-Type: TEXT/html; level=1; charset=\"us-ascii\""},
       {"text/plain; charset=utf-8", "Content-Type: text/plain; charset=\"utf-8\""},
       {"application/json; Charset=\"UTF-8\"; a=b", "Content-Type: application/json; a=b; charset=\"UTF-8\""},
-      {"application/x-q; name=\"a; b\"; charset=koi8-r", "Content-Type: application/x-q; name=\"a; b\"; charset=\"koi8-r\""},
+      {"application/x-q; name=\"a; b\"; charset=koi8-r",
+       "Content-Type: application/x-q; name=\"a; b\"; charset=\"koi8-r\""},
   };
   for (const auto& c : cases) {
     TNetMultiPartFormDataStream body(kExampleTime, English());
@@ -271,7 +272,8 @@ TEST_F(MultipartTest, BodyNeverDiffersFromTheSizeItReported) {
     const std::string path = Write("shrinking.txt", content);
     TNetMultiPartFormDataStream body(kExampleTime, English());
     body.AppendFilePart("file", path, "");
-    EXPECT_EQ(body.GetSize(), static_cast<std::int64_t>(PartHeader("shrinking.txt", "text/plain").size()) + 10000 + 2 + 29);
+    const auto headerSize = static_cast<std::int64_t>(PartHeader("shrinking.txt", "text/plain").size());
+    EXPECT_EQ(body.GetSize(), headerSize + 10000 + 2 + 29);
     char buffer[4096];
     ASSERT_EQ(body.Read(buffer, sizeof buffer), sizeof buffer);
     std::filesystem::resize_file(path, 5000);
