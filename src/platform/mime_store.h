@@ -19,7 +19,7 @@ void SetMimeStorePath(std::string path);
 
 // Every association of the store at `path`, in the store's order (a later pair for the
 // same extension follows an earlier one). A store that is missing or cannot be read
-// yields nothing, like registry keys that cannot be opened.
+// yields nothing, silently: the built-in list alone counts then.
 std::vector<MimeAssociation> ReadMimeAssociations(const std::string& path);
 
 }  // namespace qb::platform
