@@ -120,6 +120,16 @@ class Iconv {
       srcLeft -= step;
       if (srcLeft == 0) break;
     }
+    // A stateful target (ISO-2022-JP) must return to its initial shift state at the end,
+    // or the text would end inside a double-byte run.
+    for (;;) {
+      char* dst = out.data() + used;
+      std::size_t dstLeft = out.size() - used;
+      const std::size_t r = ::iconv(cd_, nullptr, nullptr, &dst, &dstLeft);
+      used = out.size() - dstLeft;
+      if (r != static_cast<std::size_t>(-1) || errno != E2BIG) break;
+      out.resize(out.size() * 2 + 16);
+    }
     out.resize(used);
     return out;
   }

@@ -1,0 +1,338 @@
+// Implementation details: the body is a small state machine over the parts. Pending
+// output (a part header, the line break after a part's data, the closing line) lives in
+// one reused string; a part's data goes from its stream straight into the reader's
+// buffer. Each part's data length is fixed by a size query (or by the first read of the
+// part when no query came first) and reading keeps to it, so the body never differs in
+// length from the Content-Length that was sent.
+#include "http/multipart_form_data.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "http/header_words.h"
+#include "http/mime_table.h"
+#include "platform/files.h"
+#include "support/exception.h"
+#include "support/format.h"
+#include "support/strings.h"
+
+namespace qb {
+namespace {
+
+constexpr std::string_view kCrLf = "\r\n";
+
+std::string BoundaryFromClock(const platform::LocalDateTime& now) {
+  return Format("--------%.2d%.2d%.2d%.2d%.2d%.2d%.3d", now.month, now.day, now.year % 100, now.hour, now.minute,
+                now.second, now.millisecond);
+}
+
+// Header values come from callers and the association store; a control character in
+// one would end the header line early and let the rest pose as a header of its own.
+const std::string& CheckHeaderValue(const std::string& value) {
+  for (const char c : value) {
+    if (static_cast<unsigned char>(c) < 32 && c != '\t') {
+      throw ENetHeaderEncodeError(Format("Header value \"%s\" holds a control character", value));
+    }
+  }
+  return value;
+}
+
+// --- Content-type parameters (RFC 2045 section 5.1) -------------------------------------
+
+bool NeedsQuoting(std::string_view value) {
+  if (value.empty()) return true;
+  for (const char c : value) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b <= 32 || b >= 127 || std::string_view("()<>@,;:\\\"/[]?=").find(c) != std::string_view::npos) return true;
+  }
+  return false;
+}
+
+std::string QuotedIfNeeded(std::string_view value) {
+  if (!NeedsQuoting(value)) return std::string(value);
+  std::string out = "\"";
+  for (const char c : value) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  out += '"';
+  return out;
+}
+
+// Splits at ";" outside double quotes.
+std::vector<std::string_view> SplitParameters(std::string_view text) {
+  std::vector<std::string_view> pieces;
+  bool quoted = false;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (quoted && text[i] == '\\') {
+      ++i;
+    } else if (text[i] == '"') {
+      quoted = !quoted;
+    } else if (text[i] == ';' && !quoted) {
+      pieces.push_back(text.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  pieces.push_back(text.substr(start));
+  return pieces;
+}
+
+std::string Unquoted(std::string_view value) {
+  if (value.size() < 2 || value.front() != '"' || value.back() != '"') return std::string(value);
+  std::string out;
+  for (std::size_t i = 1; i + 1 < value.size(); ++i) {
+    if (value[i] == '\\' && i + 2 < value.size()) ++i;
+    out += value[i];
+  }
+  return out;
+}
+
+std::string SourceName(TStream& stream, const TNetFormDataField& field) {
+  if (const auto* file = dynamic_cast<const platform::TFileStream*>(&stream)) {
+    return platform::ExpandFileName(file->FileName());
+  }
+  return field.PartName;
+}
+
+}  // namespace
+
+// --- TNetFormDataField ------------------------------------------------------------------
+
+TNetFormDataField::TNetFormDataField(std::uint16_t languageId) {
+  THeaderWordCharset word = DefaultWordCharset(languageId);
+  WordCharset = std::move(word.charset);
+  WordEncoding = word.encoding;
+}
+
+void TNetFormDataField::SetPartStream(std::unique_ptr<TStream> stream) {
+  owned_ = std::move(stream);
+  stream_ = owned_.get();
+  measuredSize_ = -1;
+}
+
+void TNetFormDataField::SetPartStream(TStream* stream) {
+  owned_.reset();
+  stream_ = stream;
+  measuredSize_ = -1;
+}
+
+void TNetFormDataField::SetContentType(std::string_view contentType) {
+  const std::vector<std::string_view> pieces = SplitParameters(contentType);
+  const std::string_view mediaType = Trim(pieces.front());
+  std::string rebuilt(mediaType);
+  std::string charset;
+  bool hasCharset = false;
+  for (std::size_t i = 1; i < pieces.size(); ++i) {
+    const std::string_view piece = Trim(pieces[i]);
+    if (piece.empty()) continue;
+    const std::size_t equals = piece.find('=');
+    const std::string_view name = Trim(piece.substr(0, equals));
+    const std::string value =
+        equals == std::string_view::npos ? std::string() : Unquoted(Trim(piece.substr(equals + 1)));
+    if (SameTextAscii(name, "charset")) {
+      charset = value;
+      hasCharset = true;
+      continue;
+    }
+    rebuilt += "; ";
+    rebuilt += name;
+    if (equals != std::string_view::npos) {
+      rebuilt += '=';
+      rebuilt += QuotedIfNeeded(value);
+    }
+  }
+  PartContentType = hasCharset ? rebuilt : std::string(contentType);
+  if (hasCharset) {
+    PartCharset = charset;
+  } else if (SameTextAscii(mediaType.substr(0, mediaType.find('/')), "text")) {
+    PartCharset = "us-ascii";
+  }
+}
+
+std::string TNetFormDataField::PartHeader(std::string_view boundary) const {
+  // A double quote inside a name would end the quoted value early: it is encoded.
+  constexpr std::string_view kSpecials = "\"";
+  std::string header;
+  header.reserve(128 + PartName.size() + PartFileName.size());
+  header += "--";
+  header += boundary;
+  header += kCrLf;
+  header += "Content-Disposition: form-data; name=\"";
+  header += EncodeHeaderWords(PartName, WordCharset, WordEncoding, kSpecials);
+  header += '"';
+  if (!PartFileName.empty()) {
+    header += "; filename=\"";
+    header += EncodeHeaderWords(PartFileName, WordCharset, WordEncoding, kSpecials);
+    header += '"';
+  }
+  header += kCrLf;
+  if (!PartContentType.empty()) {
+    header += "Content-Type: ";
+    header += CheckHeaderValue(PartContentType);
+    if (!PartCharset.empty()) {
+      header += "; charset=\"";
+      header += CheckHeaderValue(PartCharset);
+      header += '"';
+    }
+    header += kCrLf;
+  }
+  if (!PartTransfer.empty()) {
+    header += "Content-Transfer-Encoding: ";
+    header += CheckHeaderValue(PartTransfer);
+    header += kCrLf;
+  }
+  header += kCrLf;
+  return header;
+}
+
+TNetFormDataField& TNetFormDataFields::Add(std::uint16_t languageId) {
+  items_.push_back(std::make_unique<TNetFormDataField>(languageId));
+  return *items_.back();
+}
+
+// --- TNetMultiPartFormDataStream --------------------------------------------------------
+
+TNetMultiPartFormDataStream::TNetMultiPartFormDataStream()
+    : TNetMultiPartFormDataStream(platform::LocalNow(), StartupLanguageId()) {}
+
+TNetMultiPartFormDataStream::TNetMultiPartFormDataStream(const platform::LocalDateTime& now,
+                                                         std::uint16_t languageId)
+    : boundary_(BoundaryFromClock(now)),
+      contentType_("multipart/form-data; boundary=" + boundary_),
+      languageId_(languageId) {}
+
+TNetFormDataField& TNetMultiPartFormDataStream::AppendFilePart(std::string_view fieldName,
+                                                               const std::string& fileName,
+                                                               std::string_view contentType) {
+  std::unique_ptr<platform::TFileStream> file = platform::TFileStream::OpenReadExclusive(fileName);
+  TNetFormDataField& field = fields_.Add(languageId_);
+  try {
+    field.PartName = std::string(fieldName);
+    field.PartFileName = platform::ExtractFileName(fileName);
+    field.SetPartStream(std::move(file));
+    if (!contentType.empty()) {
+      field.SetContentType(contentType);
+    } else {
+      field.PartContentType = GetMIMETypeFromFile(fileName);
+    }
+    field.PartTransfer = "binary";
+  } catch (...) {
+    fields_.RemoveLast();  // closes the file
+    throw;
+  }
+  return field;
+}
+
+std::int64_t TNetMultiPartFormDataStream::ComputeTotalSize() {
+  std::int64_t total = 0;
+  for (std::size_t i = 0; i < fields_.Count(); ++i) {
+    TNetFormDataField& field = fields_[i];
+    total += static_cast<std::int64_t>(field.PartHeader(boundary_).size()) + 2;
+    if (field.stream_) {
+      field.measuredSize_ = field.stream_->GetSize();
+      total += field.measuredSize_;
+    }
+  }
+  return total + static_cast<std::int64_t>(boundary_.size()) + 6;
+}
+
+void TNetMultiPartFormDataStream::SetPending(std::string text) {
+  pending_ = std::move(text);
+  pendingOffset_ = 0;
+}
+
+void TNetMultiPartFormDataStream::BeginPart() {
+  TNetFormDataField& field = fields_[partIndex_];
+  SetPending(field.PartHeader(boundary_));
+  if (!field.stream_) {
+    pending_ += kCrLf;
+    ++partIndex_;
+    return;
+  }
+  if (field.measuredSize_ < 0) field.measuredSize_ = field.stream_->GetSize();
+  field.stream_->Seek(0, SeekOrigin::Beginning);
+  source_ = field.stream_;
+  sourceDelivered_ = 0;
+}
+
+void TNetMultiPartFormDataStream::EndPartData() {
+  source_->Seek(0, SeekOrigin::Beginning);
+  source_ = nullptr;
+  pending_.assign(kCrLf);
+  pendingOffset_ = 0;
+  ++partIndex_;
+}
+
+std::size_t TNetMultiPartFormDataStream::ReadPartData(char* buffer, std::size_t count) {
+  const TNetFormDataField& field = fields_[partIndex_];
+  const std::int64_t left = field.measuredSize_ - sourceDelivered_;
+  if (left <= 0) {
+    if (left < 0) {
+      throw EReadError(Format("File \"%s\" shrank while it was being sent: it holds fewer than the %d bytes announced",
+                              SourceName(*source_, field), field.measuredSize_));
+    }
+    EndPartData();
+    return 0;
+  }
+  const std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(left, static_cast<std::int64_t>(count)));
+  const std::size_t got = source_->Read(buffer, want);
+  if (got == 0) {
+    throw EReadError(Format("File \"%s\" shrank while it was being sent: it ended after %d of the %d bytes announced",
+                            SourceName(*source_, field), sourceDelivered_, field.measuredSize_));
+  }
+  sourceDelivered_ += static_cast<std::int64_t>(got);
+  if (sourceDelivered_ == field.measuredSize_) EndPartData();
+  return got;
+}
+
+std::size_t TNetMultiPartFormDataStream::Read(void* buffer, std::size_t count) {
+  if (!started_) {
+    started_ = true;
+    partIndex_ = 0;
+    source_ = nullptr;
+    pending_.clear();
+    pendingOffset_ = 0;
+  }
+  auto* out = static_cast<char*>(buffer);
+  std::size_t delivered = 0;
+  while (delivered < count) {
+    if (pendingOffset_ < pending_.size()) {
+      const std::size_t n = std::min(count - delivered, pending_.size() - pendingOffset_);
+      std::memcpy(out + delivered, pending_.data() + pendingOffset_, n);
+      pendingOffset_ += n;
+      delivered += n;
+    } else if (source_) {
+      delivered += ReadPartData(out + delivered, count - delivered);
+    } else if (partIndex_ < fields_.Count()) {
+      BeginPart();
+    } else if (partIndex_ == fields_.Count()) {
+      // A body without parts still ends with the closing line its size counts.
+      SetPending("--" + boundary_ + "--" + std::string(kCrLf));
+      ++partIndex_;
+    } else {
+      break;
+    }
+  }
+  position_ += static_cast<std::int64_t>(delivered);
+  return delivered;
+}
+
+std::size_t TNetMultiPartFormDataStream::Write(const void*, std::size_t) {
+  throw ENetUnsupportedOperation("Unsupported operation.");
+}
+
+void TNetMultiPartFormDataStream::SetSize(std::int64_t) { throw ENetUnsupportedOperation("Unsupported operation."); }
+
+std::int64_t TNetMultiPartFormDataStream::Seek(std::int64_t offset, SeekOrigin origin) {
+  if (offset == 0 && origin == SeekOrigin::Beginning) {
+    started_ = false;
+    position_ = 0;
+    return 0;
+  }
+  if (offset == 0 && origin == SeekOrigin::End) return ComputeTotalSize();
+  return position_;
+}
+
+}  // namespace qb
