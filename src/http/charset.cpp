@@ -79,6 +79,17 @@ std::string EncodeCharsetText(std::string_view text, std::string_view charset) {
   return bytes;
 }
 
+std::string DefaultCharsetOfMediaType(std::string_view mediaType) {
+  const std::size_t slash = mediaType.find('/');
+  if (slash == std::string_view::npos || !SameTextAscii(mediaType.substr(0, slash), "text")) return std::string();
+  const std::string_view subtype = mediaType.substr(slash + 1);
+  if (SameTextAscii(subtype, "xml") || SameTextAscii(subtype, "xml-external-parsed-entity") ||
+      EndsWithText(subtype, "+xml")) {
+    return "us-ascii";
+  }
+  return "ISO-8859-1";
+}
+
 bool IsHtmlMediaType(std::string_view mediaType) {
   return SameTextAscii(mediaType, "text/html") || SameTextAscii(mediaType, "text/html-sandboxed") ||
          SameTextAscii(mediaType, "application/xhtml+xml");

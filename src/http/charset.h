@@ -24,6 +24,11 @@ std::string DecodeCharsetText(std::string_view bytes, std::string_view charset);
 // than losing those characters. In a named charset an unmappable character becomes "?".
 std::string EncodeCharsetText(std::string_view text, std::string_view charset);
 
+// The charset of a media type sent without a charset parameter: "us-ascii" for XML text
+// (text/xml, text/xml-external-parsed-entity, text/...+xml), "ISO-8859-1" for other
+// text (RFC 2046 section 4.1.2, RFC 7303 section 3.2), empty for other types.
+std::string DefaultCharsetOfMediaType(std::string_view mediaType);
+
 // The media types whose bodies name their own charset.
 bool IsHtmlMediaType(std::string_view mediaType);  // text/html, text/html-sandboxed, application/xhtml+xml
 bool IsXmlMediaType(std::string_view mediaType);   // application/xml..., non-text "+xml"

@@ -37,23 +37,6 @@ std::int64_t ContentLengthValue(std::string_view text) {
   return value;
 }
 
-bool EndsWithText(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() && SameTextAscii(text.substr(text.size() - suffix.size()), suffix);
-}
-
-// The charset that a text media type without a charset parameter has (RFC 2046 section
-// 4.1.2 and RFC 7303 section 3.2: us-ascii for XML text, ISO-8859-1 for other text).
-std::string DefaultCharsetOf(std::string_view mediaType) {
-  const std::size_t slash = mediaType.find('/');
-  if (slash == std::string_view::npos || !SameTextAscii(mediaType.substr(0, slash), "text")) return std::string();
-  const std::string_view subtype = mediaType.substr(slash + 1);
-  if (SameTextAscii(subtype, "xml") || SameTextAscii(subtype, "xml-external-parsed-entity") ||
-      EndsWithText(subtype, "+xml")) {
-    return "us-ascii";
-  }
-  return "ISO-8859-1";
-}
-
 }  // namespace
 
 // --- entity -----------------------------------------------------------------------------
@@ -127,7 +110,7 @@ void TNetEntityHeaderInfo::ProcessEntityHeaders() {
   ContentLanguage = h.Value("Content-Language");
   CharSet.clear();
   SetContentType(h.Value("Content-Type"));
-  if (CharSet.empty()) CharSet = DefaultCharsetOf(HeaderMainValue(ContentType));
+  if (CharSet.empty()) CharSet = DefaultCharsetOfMediaType(HeaderMainValue(ContentType));
   ContentLength = ContentLengthValue(h.Value("Content-Length"));
   ContentRange = h.Value("Content-Range");
   Date = DateValue(h, "Date");
@@ -235,16 +218,14 @@ void TNetHTTPResponse::SetStatusLine(std::string line) {
 int TNetHTTPResponse::StatusCode() const {
   if (!statusCode_) {
     const std::size_t blank = statusLine_.find(' ');
-    std::string_view word = blank == std::string::npos ? std::string_view() : Trim(std::string_view(statusLine_).substr(blank + 1));
+    std::string_view word =
+        blank == std::string::npos ? std::string_view() : Trim(std::string_view(statusLine_).substr(blank + 1));
     word = word.substr(0, word.find(' '));
     word = word.substr(0, word.find('.'));
+    // At most nine digits: no status is longer, and the value always fits.
     int code = word.empty() || word.size() > 9 ? -1 : 0;
-    for (const char c : word) {
-      if (c < '0' || c > '9') {
-        code = -1;
-        break;
-      }
-      code = code * 10 + (c - '0');
+    for (std::size_t i = 0; code >= 0 && i < word.size(); ++i) {
+      code = word[i] >= '0' && word[i] <= '9' ? code * 10 + (word[i] - '0') : -1;
     }
     statusCode_ = code;
   }

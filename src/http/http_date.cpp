@@ -114,7 +114,7 @@ std::optional<double> ParseHttpDate(std::string_view text) {
       } else {
         return std::nullopt;
       }
-    } else if (token[0] == '+' || token[0] == '-') {
+    } else if (token.size() == 5 && (token[0] == '+' || token[0] == '-') && AllDigits(token.substr(1))) {
       offsetMinutes = (Number(token.substr(1, 2)) * 60 + Number(token.substr(3, 2))) * (token[0] == '-' ? -1 : 1);
     } else if (month < 0) {
       for (int m = 0; m < 12; ++m) {

@@ -358,7 +358,7 @@ TEST(HeaderInfoTest, HttpDates) {
     EXPECT_EQ(formatted, FormatHttpDate(*parsed)) << text;
   }
   for (const char* bad : {"", "0", "-1", "Mon, 29 Feb 1900 00:00:00 GMT", "Sun, 06 Nov 1994", "06 Nov 1994 25:00:00",
-                          "Sun, 32 Nov 1994 08:49:37 GMT", "Sun, 06 Foo 1994 08:49:37 GMT", "1 2 3 4 5 6 7"}) {
+                          "Sun, 32 Nov 1994 08:49:37 GMT", "Sun, 06 Foo 1994 08:49:37 GMT", "1 2 3 4 5 6 7", "+t", "06 Nov 1994 -t"}) {
     EXPECT_FALSE(ParseHttpDate(bad).has_value()) << bad;
   }
 }
