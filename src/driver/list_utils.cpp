@@ -11,6 +11,7 @@
 
 #include "driver/file_mask.h"
 #include "platform/files.h"
+#include "platform/locale.h"
 
 namespace qb {
 
@@ -31,11 +32,24 @@ bool ListFolderEntries(std::string_view path, std::uint32_t attributeFilter, TQb
 }
 
 void RemoveListedEntries(TQbStringList& target, const TQbStringList& reference) {
-  if (reference.Count() == 0) return;
-  std::unordered_set<std::string> keys;
-  keys.reserve(reference.Items().size());
-  for (const std::string& entry : reference.Items()) keys.insert(reference.EntryKey(entry));
-  target.RemoveIf([&](const std::string& entry) { return keys.count(reference.EntryKey(entry)) != 0; });
+  if (reference.Count() == 0 || target.Count() == 0) return;
+  if (&target == &reference) {  // every entry finds itself
+    target.Clear();
+    return;
+  }
+  const bool exact = reference.CaseSensitive();
+  std::vector<std::string> folded;  // the keys when case is ignored
+  if (!exact) {
+    folded.reserve(reference.Items().size());
+    for (const std::string& entry : reference.Items()) folded.push_back(platform::CaseFoldKey(entry));
+  }
+  const std::vector<std::string>& keySource = exact ? reference.Items() : folded;
+  std::unordered_set<std::string_view> keys;
+  keys.reserve(keySource.size());
+  for (const std::string& key : keySource) keys.insert(key);
+  target.RemoveIf([&](const std::string& entry) {
+    return exact ? keys.contains(entry) : keys.contains(platform::CaseFoldKey(entry));
+  });
 }
 
 }  // namespace qb

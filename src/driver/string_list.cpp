@@ -35,10 +35,6 @@ bool TQbStringList::SameEntry(std::string_view a, std::string_view b) const {
   return caseSensitive_ ? a == b : platform::SameTextLocale(a, b);
 }
 
-std::string TQbStringList::EntryKey(std::string_view text) const {
-  return caseSensitive_ ? std::string(text) : platform::CaseFoldKey(text);
-}
-
 int TQbStringList::IndexOf(std::string_view text) const {
   for (std::size_t i = 0; i < items_.size(); ++i) {
     if (SameEntry(items_[i], text)) return static_cast<int>(i);

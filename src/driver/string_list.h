@@ -60,8 +60,6 @@ class TQbStringList final : public IQbStringList {
   void SetCaseSensitive(bool on) { caseSensitive_ = on; }
   // Whether two texts are equal under the list's case mode.
   bool SameEntry(std::string_view a, std::string_view b) const;
-  // A key such that two texts have equal keys exactly when SameEntry holds.
-  std::string EntryKey(std::string_view text) const;
 
   void Clear() { items_.clear(); }
   const std::vector<std::string>& Items() const { return items_; }
