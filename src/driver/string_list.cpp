@@ -46,6 +46,16 @@ void TQbStringList::Delete(int index) {
   items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(CheckedIndex(index)));
 }
 
+void TQbStringList::DeleteMarked(const std::vector<bool>& marked) {
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    if (i < marked.size() && marked[i]) continue;
+    if (kept != i) items_[kept] = std::move(items_[i]);
+    ++kept;
+  }
+  items_.resize(kept);
+}
+
 void TQbStringList::LoadFromStream(TStream& stream) {
   std::vector<std::string> loaded;
   std::string pending;          // text of the entry not yet ended by a break

@@ -64,12 +64,9 @@ class TQbStringList final : public IQbStringList {
   void Clear() { items_.clear(); }
   const std::vector<std::string>& Items() const { return items_; }
 
-  // Removes every entry for which `drop(entry)` holds, keeping the order of the rest,
-  // in one pass.
-  template <typename Predicate>
-  void RemoveIf(Predicate drop) {
-    std::erase_if(items_, drop);
-  }
+  // Removes the entries whose flag in `marked` (one per entry) is set, keeping the order
+  // of the rest, in one pass.
+  void DeleteMarked(const std::vector<bool>& marked);
 
   // The text format over any stream: loading reads from the current position to the end
   // (or the first 0 byte) and replaces the content only once all of it is read; saving

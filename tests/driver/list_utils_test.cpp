@@ -63,21 +63,30 @@ TEST(RemoveListedEntriesTest, RemovesEqualEntriesAndKeepsTheOrder) {
 TEST(RemoveListedEntriesTest, AgreesWithTheSearchOnRandomLists) {
   std::mt19937 random(20240607);
   const std::string alphabet[] = {"a", "A", "b", "\xC3\xA9", "\xC3\x89", "/"};
-  const auto word = [&] {
+  const auto word = [&](int longest) {
     std::string text;
-    for (int n = static_cast<int>(random() % 3); n >= 0; --n) text += alphabet[random() % std::size(alphabet)];
+    for (int n = static_cast<int>(random() % longest); n >= 0; --n) text += alphabet[random() % std::size(alphabet)];
     return text;
   };
-  for (int trial = 0; trial < 300; ++trial) {
-    Entries target(random() % 12);
-    Entries reference(random() % 12);
-    for (auto& entry : target) entry = word();
-    for (auto& entry : reference) entry = word();
-    const auto referenceList = ListOf(reference, trial % 2 == 0);
-    const auto targetList = ListOf(target);
-    RemoveListedEntries(*targetList, *referenceList);
-    EXPECT_EQ(RemoveBySearch(target, *referenceList), targetList->Items()) << testing::PrintToString(target);
+  // Small lists, and references large enough to be split into several partitions.
+  const struct {
+    int trials, targetSize, referenceSize, longest;
+  } shapes[] = {{300, 12, 12, 3}, {4, 400, 9000, 5}};
+  for (const auto& shape : shapes) {
+    for (int trial = 0; trial < shape.trials; ++trial) {
+      Entries target(shape.targetSize - random() % (shape.targetSize / 4 + 1));
+      Entries reference(shape.referenceSize - random() % (shape.referenceSize / 4 + 1));
+      for (auto& entry : target) entry = word(shape.longest);
+      for (auto& entry : reference) entry = word(shape.longest);
+      const auto referenceList = ListOf(reference, trial % 2 == 0);
+      const auto targetList = ListOf(target);
+      RemoveListedEntries(*targetList, *referenceList);
+      EXPECT_EQ(RemoveBySearch(target, *referenceList), targetList->Items()) << testing::PrintToString(target);
+    }
   }
+  const auto same = ListOf({"a", "b"});
+  RemoveListedEntries(*same, *same);  // every entry finds itself
+  EXPECT_EQ(0, same->Count());
 }
 
 class ListFolderEntriesTest : public testing::Test {
