@@ -11,6 +11,7 @@
 #include "driver/list_utils.h"
 
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,7 @@ constexpr std::size_t kKeysPerPartition = 2048;
 class PartitionedKeys {
  public:
   struct Key {
-    std::uint64_t hash;
+    std::size_t hash;
     std::size_t offset;  // of the key's bytes in its partition
     std::size_t length;
     std::size_t index;   // of the entry in its list
@@ -40,7 +41,8 @@ class PartitionedKeys {
     std::string_view Text(const Key& key) const { return std::string_view(bytes).substr(key.offset, key.length); }
   };
 
-  PartitionedKeys(const TQbStringList& list, bool exact, unsigned bits) : bits_(bits), partitions_(std::size_t{1} << bits) {
+  PartitionedKeys(const TQbStringList& list, bool exact, unsigned bits)
+      : bits_(bits), partitions_(std::size_t{1} << bits) {
     const std::vector<std::string>& items = list.Items();
     for (std::size_t i = 0; i < items.size(); ++i) {
       if (exact) {
@@ -56,8 +58,8 @@ class PartitionedKeys {
 
  private:
   void Add(std::string_view key, std::size_t index) {
-    const std::uint64_t hash = std::hash<std::string_view>()(key);
-    Partition& partition = partitions_[bits_ == 0 ? 0 : hash >> (64 - bits_)];
+    const std::size_t hash = std::hash<std::string_view>()(key);
+    Partition& partition = partitions_[bits_ == 0 ? 0 : hash >> (std::numeric_limits<std::size_t>::digits - bits_)];
     partition.keys.push_back({hash, partition.bytes.size(), key.size(), index});
     partition.bytes.append(key);
   }
@@ -122,7 +124,9 @@ void RemoveListedEntries(TQbStringList& target, const TQbStringList& reference) 
   const PartitionedKeys targetKeys(target, exact, bits);
   std::vector<bool> marked(target.Items().size(), false);
   std::vector<std::uint32_t> table;
-  for (std::size_t at = 0; at < referenceKeys.size(); ++at) MarkListed(referenceKeys[at], targetKeys[at], table, marked);
+  for (std::size_t at = 0; at < referenceKeys.size(); ++at) {
+    MarkListed(referenceKeys[at], targetKeys[at], table, marked);
+  }
   target.DeleteMarked(marked);
 }
 
