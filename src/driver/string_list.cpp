@@ -15,9 +15,9 @@ namespace {
 constexpr std::size_t kBlockSize = 64 * 1024;
 constexpr std::string_view kLineEnd = "\r\n";
 
-bool StorableAsLine(std::string_view text) { return text.find_first_of(std::string_view("\r\n\0", 3)) == text.npos; }
-
 }  // namespace
+
+bool StorableAsLine(std::string_view text) { return text.find_first_of(std::string_view("\r\n\0", 3)) == text.npos; }
 
 std::size_t TQbStringList::CheckedIndex(int index) const {
   if (index < 0 || index >= Count()) throw EStringListError(Format("List index out of bounds (%d)", index));

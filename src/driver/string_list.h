@@ -90,4 +90,8 @@ class TQbStringList final : public IQbStringList {
 // A new empty list (case ignored).
 Ref<IQbStringList> CreateQbStringList();
 
+// Whether `text` can be one entry of the text format: it holds no CR, LF or 0 byte. POSIX
+// file names may hold line breaks, and such a path cannot be recorded in a ledger.
+bool StorableAsLine(std::string_view text);
+
 }  // namespace qb
