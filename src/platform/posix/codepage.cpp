@@ -146,6 +146,8 @@ class Iconv {
 
 int AnsiCodePage() { return kCodePageUtf8; }
 
+std::size_t CharLength(std::string_view text, std::size_t index) { return Utf8CharLength(text, index); }
+
 std::optional<int> CodePageOfCharset(std::string_view charset) {
   const std::string name = UpperCaseAscii(Trim(charset));
   for (const auto& entry : kCharsets) {
