@@ -149,7 +149,7 @@ TEST(XmlReaderTest, DocumentLevelShapes) {
 }
 
 TEST(XmlReaderTest, CommentsCDataAndProcessingInstructions) {
-  const auto doc = ParseXml("<?pi  data?><!--a---><![CDATA[x]]]><!-- - -- --><?p ??>?>", true);
+  const auto doc = ParseXml("<?pi  data?><!--a---><![CDATA[x]]]><!-- - -- --><?p ?" "?>?>", true);
   ASSERT_EQ(6, doc->ChildCount());
   const auto pi = Child(Ref<TXmlNode>(doc), 0)->AsProcessingInstruction();
   ASSERT_TRUE(pi);
