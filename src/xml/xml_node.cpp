@@ -443,6 +443,9 @@ Ref<TXmlNode> TXmlElement::CloneNode(bool deep) const {
 }
 
 void TXmlElement::ReplaceTextByCDATA(std::string_view text) {
+  // A stored value is the element's text as well; left in place, the append below
+  // would turn it into a text child that survives the replacement.
+  value_ = Variant();
   RemoveTextChildren();
   for (std::size_t end = text.find("]]>"); end != std::string_view::npos; end = text.find("]]>")) {
     AppendCDATA(text.substr(0, end + 1));
@@ -452,6 +455,7 @@ void TXmlElement::ReplaceTextByCDATA(std::string_view text) {
 }
 
 void TXmlElement::ReplaceTextByBinaryData(const void* data, std::size_t size, int lineLength) {
+  value_ = Variant();
   RemoveTextChildren();
   const std::string encoded = Base64Encode(std::string_view(static_cast<const char*>(data), size));
   if (lineLength < 1) {
