@@ -97,6 +97,8 @@ class TXmlSource {
 
   bool NextBlock();
   bool Refill();
+  // Appends the current character and out_[pos_, end), keeping line and column.
+  void TakeRun(std::string& out, std::size_t end);
   // Appends the current character and the following ones while their class has none of
   // the `stop` bits; leaves the source on the first stop character or at the end.
   void AppendRun(std::string& out, std::uint8_t stop, bool whileNameChar = false);

@@ -238,33 +238,30 @@ void TXmlSource::SetCodePage(int codePage) {
   codePage_ = codePage;
 }
 
+void TXmlSource::TakeRun(std::string& out, std::size_t end) {
+  // The current character out_[pos_ - 1] and out_[pos_, end) each become current in turn.
+  const char* b = out_.data();
+  out.append(b + pos_ - 1, end - pos_ + 1);
+  const char* lastLineFeed = nullptr;
+  for (const char* p = b + pos_; p != b + end; ++p) {
+    if (*p == '\n') {
+      ++line_;
+      lastLineFeed = p;
+    }
+  }
+  column_ = lastLineFeed ? static_cast<std::int64_t>(b + end - 1 - lastLineFeed)
+                         : column_ + static_cast<std::int64_t>(end - pos_);
+  pos_ = end;
+}
+
 void TXmlSource::AppendRun(std::string& out, std::uint8_t stop, bool whileNameChar) {
   const std::uint8_t* table = kClasses.table.data();
+  const auto stops = [&](unsigned char c) { return whileNameChar ? !(table[c] & kNameChar) : (table[c] & stop) != 0; };
   while (!atEnd_) {
-    // The current character is out_[pos_ - 1] and belongs to the run.
-    const char* b = out_.data();
     std::size_t i = pos_;
-    std::size_t lastLineFeed = std::string::npos;
-    std::int64_t lineFeeds = 0;
-    for (; i < count_; ++i) {
-      const auto c = static_cast<unsigned char>(b[i]);
-      if (whileNameChar ? !(table[c] & kNameChar) : (table[c] & stop) != 0) break;
-      if (c == '\n') {
-        ++lineFeeds;
-        lastLineFeed = i;
-      }
-    }
-    out.append(b + pos_ - 1, i - pos_ + 1);
-    if (lastLineFeed != std::string::npos) {
-      line_ += lineFeeds;
-      column_ = static_cast<std::int64_t>(i - 1 - lastLineFeed);
-    } else {
-      column_ += static_cast<std::int64_t>(i - pos_);
-    }
-    pos_ = i;
-    if (!Next()) return;
-    const auto c = static_cast<unsigned char>(current_);
-    if (whileNameChar ? !(table[c] & kNameChar) : (table[c] & stop) != 0) return;
+    while (i < count_ && !stops(static_cast<unsigned char>(out_[i]))) ++i;
+    TakeRun(out, i);
+    if (!Next() || stops(static_cast<unsigned char>(current_))) return;
   }
 }
 
@@ -290,23 +287,8 @@ void TXmlSource::ReadUntil(std::string_view terminator, std::string& out) {
     if (matched == 0 && current_ != terminator[0]) {
       // Fast path: everything up to the terminator's first character.
       std::size_t i = pos_;
-      const char* b = out_.data();
-      std::size_t lastLineFeed = std::string::npos;
-      std::int64_t lineFeeds = 0;
-      for (; i < count_ && b[i] != terminator[0]; ++i) {
-        if (b[i] == '\n') {
-          ++lineFeeds;
-          lastLineFeed = i;
-        }
-      }
-      out.append(b + pos_ - 1, i - pos_ + 1);
-      if (lastLineFeed != std::string::npos) {
-        line_ += lineFeeds;
-        column_ = static_cast<std::int64_t>(i - 1 - lastLineFeed);
-      } else {
-        column_ += static_cast<std::int64_t>(i - pos_);
-      }
-      pos_ = i;
+      while (i < count_ && out_[i] != terminator[0]) ++i;
+      TakeRun(out, i);
       Next();
       continue;
     }
