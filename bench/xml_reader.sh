@@ -32,5 +32,5 @@ for doc in elements text; do
   [ "$(field nodes "$ours")" = "$(field nodes "$pugi")" ] || echo "warning: node counts differ"
   awk -v doc="$doc" -v o="$(field mb_per_s "$ours")" -v p="$(field mb_per_s "$pugi")" \
       -v om="$(field bytes_per_node "$ours")" -v pm="$(field bytes_per_node "$pugi")" \
-      'BEGIN { printf "%s: throughput %.2f of pugixml's (%.0f vs %.0f MB/s); memory per node %.1f x pugixml's (%.0f vs %.0f bytes)\n", doc, o / p, o, p, om / pm, om, pm }'
+      'BEGIN { printf "%s: throughput %.2f of pugixml (%.0f vs %.0f MB/s); memory per node %.1f x pugixml (%.0f vs %.0f bytes)\n", doc, o / p, o, p, om / pm, om, pm }'
 done

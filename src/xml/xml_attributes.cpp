@@ -23,6 +23,11 @@ Variant NarrowWideString(const Variant& value) {
   return Variant::FromString(platform::WideToMultiByte(kXmlTargetCodePage, value.WideText()));
 }
 
+XmlNameId TXmlNode::GetAttrNameId(int index) const {
+  if (index < 0 || index >= GetAttrCount()) throw Exception(Format("Attribute index %d out of range", index));
+  return attrs_[static_cast<std::size_t>(index)].NameId;
+}
+
 const TXmlAttr* TXmlNode::FindAttr(XmlNameId name) const noexcept {
   for (const TXmlAttr& attr : attrs_) {
     if (attr.NameId == name) return &attr;

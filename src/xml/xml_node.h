@@ -151,8 +151,8 @@ class TXmlNode : public RefCounted {
                                      const Variant& value) const;
 
   int GetAttrCount() const noexcept { return static_cast<int>(attrs_.size()); }
-  // The index must lie in 0..count-1 (the caller's duty).
-  XmlNameId GetAttrNameId(int index) const { return attrs_[static_cast<std::size_t>(index)].NameId; }
+  // The index must lie in 0..count-1; Exception "Attribute index %d out of range" otherwise.
+  XmlNameId GetAttrNameId(int index) const;
   const std::string& GetAttrName(int index) const { return TXmlNameTable::GetName(GetAttrNameId(index)); }
   void RemoveAttr(std::string_view name);
   void RemoveAttrById(XmlNameId name);

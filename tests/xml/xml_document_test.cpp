@@ -242,6 +242,7 @@ TEST(XmlDocumentTest, TypedAttributes) {
   e->RemoveAttr("x");
   EXPECT_FALSE(e->AttrExists("x"));
   EXPECT_EQ("f", e->GetAttrName(0));  // order of the rest kept
+  EXPECT_EQ("Exception: Attribute index 9 out of range", ErrorOf([&] { e->GetAttrName(9); }));
 }
 
 TEST(XmlDocumentTest, EnumeratedAttributes) {
