@@ -151,9 +151,16 @@ TEST(XmlDocumentTest, ReplaceRemoveAndExchange) {
   root->ReplaceChild(b, b);  // not a child: nothing
   root->ReplaceChild(x, x);  // itself: nothing
   EXPECT_EQ(3, root->ChildCount());
+  // A child put in another child's place moves there; it is not listed twice.
+  const auto c = root->SelectFirst("c");
+  root->ReplaceChild(c, a);
+  EXPECT_EQ(2, root->ChildCount());
+  EXPECT_EQ(c.get(), Child(root, 0).get());
+  EXPECT_FALSE(a->GetParentNode());
+  root->InsertBefore(a, c);
   root->ExchangeChildren(a, x);
   EXPECT_EQ("x", Child(root, 0)->GetNodeName());
-  EXPECT_EQ(1, root->RemoveChild(a));
+  EXPECT_EQ(2, root->RemoveChild(a));
   EXPECT_EQ(-1, root->RemoveChild(a));
   EXPECT_FALSE(a->GetParentNode());
   root->RemoveAllChildren();
