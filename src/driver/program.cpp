@@ -37,6 +37,8 @@ void Run() {
     throw Exception(Format("Parameter \"%s\" is missing\"", "configFile"));
   }
   LogMessage(1, "commandLine = '%s'", platform::RawCommandLine());
+  const Ref<TXmlDocument> configuration =
+      main->LoadConfiguration(ReadCommandSwitch("configFile", kSeparator, kPrefixes));
   LogMessage(1, "No files left: quiting");
 }
 

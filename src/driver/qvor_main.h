@@ -3,6 +3,9 @@
 
 #include <string>
 
+#include "support/ref_counted.h"
+#include "xml/xml_document.h"
+
 namespace qb {
 
 class TQvorMain {
@@ -12,6 +15,13 @@ class TQvorMain {
   std::string UploadAT;      // URL that files are posted to
   std::string Username;      // basic authentication, may be empty
   std::string Password;
+
+  // Reads the configuration file into the five fields, creates the ledger's folder and
+  // hands the loaded document back to the caller, who holds it for the run.
+  Ref<TXmlDocument> LoadConfiguration(const std::string& fileName);
+  // Stores the ledger's folder and creates it with every missing parent; the outcome of
+  // the creation is left to the first ledger write to report.
+  void SetConfigFolder(const std::string& folder);
 };
 
 }  // namespace qb
