@@ -39,6 +39,9 @@ void Run() {
   LogMessage(1, "commandLine = '%s'", platform::RawCommandLine());
   const Ref<TXmlDocument> configuration =
       main->LoadConfiguration(ReadCommandSwitch("configFile", kSeparator, kPrefixes));
+  // Each step uploads at most one file; the first result of 0 or less ends the run.
+  while (main->ProcessQueueStep() > 0) {
+  }
   LogMessage(1, "No files left: quiting");
 }
 

@@ -1,6 +1,7 @@
 // The program's main object: the five configuration values and the operations of one run.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "support/ref_counted.h"
@@ -22,6 +23,20 @@ class TQvorMain {
   // Stores the ledger's folder and creates it with every missing parent; the outcome of
   // the creation is left to the first ledger write to report.
   void SetConfigFolder(const std::string& folder);
+
+  // One step of the queue: lists the source folder, drops what the ledger names, uploads
+  // the first file left and records it in the ledger. Returns the number of files that
+  // were queued at the start of the step; 0 means nothing was left to upload.
+  std::int32_t ProcessQueueStep();
+  // Posts one file to `url` as a multipart/form-data body with the file part "file".
+  void UploadFile(const std::string& fileName, const std::string& url);
 };
+
+// The ledger's file names in the configuration folder.
+inline constexpr const char* kLedgerFileName = "00000000.LST";
+inline constexpr const char* kLedgerTempFileName = "00000000.TMP";
+
+// `url` with the password of its user information replaced by "***", for the log.
+std::string MaskUrlPassword(const std::string& url);
 
 }  // namespace qb

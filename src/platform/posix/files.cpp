@@ -103,6 +103,8 @@ std::string ExpandFileName(std::string_view path) {
   return result;
 }
 
+std::uint32_t NonFileAttributes() { return kAttrDirectory | kAttrSystem; }
+
 std::optional<FileStatus> GetFileStatus(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return std::nullopt;
