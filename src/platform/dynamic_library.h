@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace qb::platform {
 
@@ -16,5 +17,13 @@ class DynamicLibrary {
 
 // Null when the library cannot be found or loaded.
 std::unique_ptr<DynamicLibrary> LoadDynamicLibrary(const std::string& fileName);
+
+// The file names under which the platform's OpenSSL is looked for, in order: each pair
+// is a crypto library and the SSL library that goes with it.
+struct OpenSSLLibraryNames {
+  std::string crypto;
+  std::string ssl;
+};
+std::vector<OpenSSLLibraryNames> DefaultOpenSSLLibraryNames();
 
 }  // namespace qb::platform

@@ -43,6 +43,12 @@ void SetLastSocketError(int error);
 // empty on Windows.
 std::string SocketErrorFallbackText(int error);
 
+// For sockets that a library drives itself (the TLS layer): ClearSystemSocketError
+// before its call, TakeSystemSocketError after a failed one to make the system's error
+// of that call (errno, WSAGetLastError) the last socket error, which it also returns.
+void ClearSystemSocketError();
+int TakeSystemSocketError();
+
 SocketHandle OpenStreamSocket(SocketFamily family);
 // Shuts the socket down for sending, then closes it. Errors are ignored: the handle is
 // gone afterwards either way.

@@ -29,4 +29,8 @@ std::unique_ptr<DynamicLibrary> LoadDynamicLibrary(const std::string& fileName) 
   return std::make_unique<PosixLibrary>(handle);
 }
 
+std::vector<OpenSSLLibraryNames> DefaultOpenSSLLibraryNames() {
+  return {{"libcrypto.so.3", "libssl.so.3"}, {"libcrypto.so.1.1", "libssl.so.1.1"}, {"libcrypto.so", "libssl.so"}};
+}
+
 }  // namespace qb::platform

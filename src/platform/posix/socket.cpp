@@ -187,6 +187,13 @@ void SetLastSocketError(int error) { lastError = error; }
 
 std::string SocketErrorFallbackText(int error) { return SystemErrorText(error); }
 
+void ClearSystemSocketError() { errno = 0; }
+
+int TakeSystemSocketError() {
+  lastError = MapErrno(errno);
+  return lastError;
+}
+
 SocketHandle OpenStreamSocket(SocketFamily family) {
   const int fd = ::socket(FamilyOf(family), SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (fd < 0) return Fail(kInvalidSocket);
