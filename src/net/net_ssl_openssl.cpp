@@ -357,21 +357,25 @@ void TNetSSLSocket::Connect(platform::SocketHandle socket) {
   }
 }
 
+std::optional<long> TNetSSLSocket::ResultOfFailure(int result) {
+  NoteFailure(result);
+  if (lastErrorCode_ == ossl::kSslErrorWantRead || lastErrorCode_ == ossl::kSslErrorWantWrite) {
+    if (!lastWasTimeout_) return std::nullopt;
+    platform::SetLastSocketError(platform::kSocketErrorTimedOut);
+    return -1;
+  }
+  if (lastErrorCode_ == ossl::kSslErrorZeroReturn) return 0;
+  if (lastErrorCode_ == ossl::kSslErrorSyscall && lastResult_ == 0) return 0;
+  return result;
+}
+
 long TNetSSLSocket::Recv(char* buffer, std::size_t size) {
   const int want = static_cast<int>(std::min<std::size_t>(size, INT_MAX));
   for (;;) {
     platform::ClearSystemSocketError();
     const int result = api_.SSL_read(ssl_.get(), buffer, want);
     if (result > 0) return result;
-    NoteFailure(result);
-    if (lastErrorCode_ == ossl::kSslErrorWantRead || lastErrorCode_ == ossl::kSslErrorWantWrite) {
-      if (!lastWasTimeout_) continue;
-      platform::SetLastSocketError(platform::kSocketErrorTimedOut);
-      return -1;
-    }
-    if (lastErrorCode_ == ossl::kSslErrorZeroReturn) return 0;
-    if (lastErrorCode_ == ossl::kSslErrorSyscall && lastResult_ == 0) return 0;
-    return result;
+    if (const auto failed = ResultOfFailure(result)) return *failed;
   }
 }
 
@@ -383,16 +387,9 @@ long TNetSSLSocket::Send(const char* data, std::size_t count) {
     const int result = api_.SSL_write(ssl_.get(), data + done, piece);
     if (result > 0) {
       done += static_cast<std::size_t>(result);
-      continue;
+    } else if (const auto failed = ResultOfFailure(result)) {
+      return *failed;
     }
-    NoteFailure(result);
-    if (lastErrorCode_ == ossl::kSslErrorWantRead || lastErrorCode_ == ossl::kSslErrorWantWrite) {
-      if (!lastWasTimeout_) continue;
-      platform::SetLastSocketError(platform::kSocketErrorTimedOut);
-      return -1;
-    }
-    if (lastErrorCode_ == ossl::kSslErrorZeroReturn) return 0;
-    return result;
   }
   return static_cast<long>(done);
 }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "net/net_io_handler.h"
@@ -204,6 +205,10 @@ class TNetSSLSocket {
  private:
   // Records a failed call: its SSL_get_error code and the system's socket error.
   void NoteFailure(int result);
+  // What a failed read or write returns: nothing to retry (an interrupted wait), -1 with
+  // the last socket error 10060 for a wait that ran out, 0 for a close by the peer, or
+  // the call's own result.
+  std::optional<long> ResultOfFailure(int result);
   template <typename E>
   [[noreturn]] void RaiseSessionError(const std::string& text) const;
 
