@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <stdexcept>
+#include <vector>
 
 namespace qb::test {
 
@@ -82,6 +83,18 @@ std::string PeerConnection::ReceiveAll() {
     out.append(buffer, static_cast<std::size_t>(n));
   }
   return out;
+}
+
+std::size_t PeerConnection::Discard(std::size_t count) {
+  std::size_t done = std::min(count, pending_.size());
+  pending_.erase(0, done);
+  std::vector<char> buffer(1 << 18);
+  while (done < count && fd_ >= 0 && WaitReadable(kPeerTimeoutMs)) {
+    const long n = ReadSome(buffer.data(), std::min(buffer.size(), count - done));
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
 }
 
 bool PeerConnection::WaitForClose() {

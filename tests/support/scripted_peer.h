@@ -35,6 +35,8 @@ class PeerConnection {
   std::string ReceiveUntil(std::string_view sequence);
   // Everything until the client closes.
   std::string ReceiveAll();
+  // Reads and drops up to `count` bytes (fewer when the client closes); returns how many.
+  std::size_t Discard(std::size_t count);
   // Waits until the client has closed its side (or the time-out passes).
   bool WaitForClose();
 
