@@ -1,9 +1,13 @@
 // Sends N bytes from a stream to a loopback sink and prints how long the sink took to
 // receive them (from the accepted connection to the last byte), in seconds.
 //   send_stream_bench ours plain|tls BYTES   SendStream of the TLS-capable handler
-//   send_stream_bench raw plain|tls BYTES    a plain write loop / an SSL_write loop, 32768 bytes a call
+//   send_stream_bench raw plain|tls BYTES    a plain write loop / an SSL_write loop, 32768 bytes a call,
+//                                            always of the same bytes
+//   send_stream_bench rawstream plain|tls BYTES  the same loop, each piece read from the stream first
 //   send_stream_bench sink plain|tls BYTES   only the sink: prints its port, then the time,
-//                                            for an outside client (curl, openssl s_client)
+//                                            for an outside client (openssl s_client)
+//   send_stream_bench http plain|tls BYTES   the sink as an HTTP server that takes one
+//                                            upload of BYTES and answers 200 (for curl -T)
 #include <openssl/ssl.h>
 #include <unistd.h>
 #include <arpa/inet.h>
@@ -11,6 +15,7 @@
 #include <sys/socket.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -61,11 +66,13 @@ struct Sink {
   std::size_t received = 0;
   std::unique_ptr<qb::test::ScriptedPeer> peer;
 
-  Sink(bool tls, std::size_t bytes) {
-    auto script = [this, bytes](qb::test::PeerConnection& c) {
+  Sink(bool tls, std::size_t bytes, bool http) {
+    auto script = [this, bytes, http](qb::test::PeerConnection& c) {
       const auto start = std::chrono::steady_clock::now();
+      if (http) c.ReceiveUntil("\r\n\r\n");
       received = c.Discard(bytes);
       seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      if (http) c.Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
       c.Close();
     };
     if (tls) {
@@ -86,8 +93,10 @@ int ConnectRaw(std::uint16_t port) {
   return fd;
 }
 
-void RunRaw(bool tls, std::uint16_t port, std::size_t bytes) {
-  PatternStream pattern(0);
+void RunRaw(bool tls, std::uint16_t port, std::size_t bytes, bool fromStream) {
+  PatternStream pattern(static_cast<std::int64_t>(bytes));
+  std::vector<char> piece(kPiece);
+  const char* source = fromStream ? piece.data() : pattern.Pattern();
   const int fd = ConnectRaw(port);
   SSL_CTX* ctx = nullptr;
   SSL* ssl = nullptr;
@@ -95,15 +104,22 @@ void RunRaw(bool tls, std::uint16_t port, std::size_t bytes) {
     ctx = SSL_CTX_new(TLS_client_method());
     ssl = SSL_new(ctx);
     SSL_set_fd(ssl, fd);
-    if (SSL_connect(ssl) != 1) return;
+    if (SSL_connect(ssl) != 1) {
+      std::fprintf(stderr, "raw: handshake failed\n");
+      return;
+    }
   }
   for (std::size_t sent = 0; sent < bytes;) {
-    const std::size_t n = std::min(kPiece, bytes - sent);
-    const long done = tls ? SSL_write(ssl, pattern.Pattern(), static_cast<int>(n)) : ::write(fd, pattern.Pattern(), n);
+    std::size_t n = std::min(kPiece, bytes - sent);
+    if (fromStream) n = pattern.Read(piece.data(), n);
+    const long done = tls ? SSL_write(ssl, source, static_cast<int>(n)) : ::write(fd, source, n);
     if (done <= 0) break;
     sent += static_cast<std::size_t>(done);
   }
   if (ssl) {
+    char drain[4096];  // the sink closes once it has everything
+    while (SSL_read(ssl, drain, sizeof drain) > 0) {
+    }
     SSL_shutdown(ssl);
     SSL_free(ssl);
     SSL_CTX_free(ctx);
@@ -122,6 +138,9 @@ void RunOurs(bool tls, std::uint16_t port, std::size_t bytes) {
   client.OpenConnection();
   PatternStream body(static_cast<std::int64_t>(bytes));
   client.IOHandler()->SendStream(body);
+  // Unread bytes (TLS session tickets) would make the close a reset that could cut the
+  // stream short: wait for the sink to close first.
+  client.IOHandler()->ReadToStream(nullptr, -1, true);
   client.CloseConnection();
 }
 
@@ -135,12 +154,13 @@ int main(int argc, char** argv) {
   const std::string mode = argv[1];
   const bool tls = std::string(argv[2]) == "tls";
   const std::size_t bytes = std::stoull(argv[3]);
-  Sink sink(tls, bytes);
+  std::signal(SIGPIPE, SIG_IGN);
+  Sink sink(tls, bytes, mode == "http");
   try {
     if (mode == "ours") {
       RunOurs(tls, sink.peer->port(), bytes);
-    } else if (mode == "raw") {
-      RunRaw(tls, sink.peer->port(), bytes);
+    } else if (mode == "raw" || mode == "rawstream") {
+      RunRaw(tls, sink.peer->port(), bytes, mode == "rawstream");
     } else {
       std::printf("%u\n", static_cast<unsigned>(sink.peer->port()));
       std::fflush(stdout);
