@@ -41,26 +41,32 @@ outside() {
   rm -f "$out"
 }
 
-measure() {
+one() {
   local layer=$1 kind=$2
-  for _ in $(seq "$runs"); do
-    case $kind in
-      raw|rawstream|ours) "$bench" "$kind" "$layer" "$bytes" ;;
-      *) outside "$layer" "$kind" ;;
-    esac
-  done | median
+  case $kind in
+    raw|rawstream|ours) "$bench" "$kind" "$layer" "$bytes" ;;
+    *) outside "$layer" "$kind" ;;
+  esac
 }
+
+# The runs are interleaved (every sender once, then again), so that a change in the load
+# of the machine touches every sender alike.
+declare -A times
+rows=()
+for layer in plain tls; do
+  kinds="raw rawstream ours curl"
+  [ "$layer" = tls ] && kinds="raw rawstream ours curl s_client"
+  for kind in $kinds; do rows+=("$layer-$kind"); done
+done
+for _ in $(seq "$runs"); do
+  for row in "${rows[@]}"; do times[$row]+="$(one "${row%%-*}" "${row#*-}") "; done
+done
 
 mib=$((bytes / 1048576))
 printf "%-16s %10s %10s %16s\n" "sender ($mib MiB)" "seconds" "MiB/s" "share of raw"
-for layer in plain tls; do
-  raw=$(measure "$layer" raw)
-  kinds="rawstream ours curl"
-  [ "$layer" = tls ] && kinds="rawstream ours curl s_client"
-  printf "%-16s %10.3f %10.0f %16s\n" "$layer-raw" "$raw" "$(awk -v m="$mib" -v s="$raw" 'BEGIN {print m / s}')" "1.00"
-  for kind in $kinds; do
-    s=$(measure "$layer" "$kind")
-    awk -v k="$layer-$kind" -v s="$s" -v r="$raw" -v m="$mib" \
-      'BEGIN {printf "%-16s %10.3f %10.0f %16.2f\n", k, s, m / s, r / s}'
-  done
+for row in "${rows[@]}"; do
+  s=$(tr ' ' '\n' <<<"${times[$row]}" | grep . | median)
+  raw=$(tr ' ' '\n' <<<"${times[${row%%-*}-raw]}" | grep . | median)
+  awk -v k="$row" -v s="$s" -v r="$raw" -v m="$mib" \
+    'BEGIN {printf "%-16s %10.3f %10.0f %16.2f\n", k, s, m / s, r / s}'
 done
