@@ -5,12 +5,12 @@
 
 #include <string>
 
+#include "net/ip_version.h"
 #include "net/net_exception.h"
 #include "platform/socket.h"
 
 namespace qb {
 
-enum class TNetIPVersion { Net_IPv4, Net_IPv6 };
 
 // A socket error; LastError() is the Winsock error number.
 class ENetSocketError : public ENetException {
