@@ -27,6 +27,10 @@ void KeepRecordableEntries(TQbStringList& queue) {
   if (any) queue.DeleteMarked(unrecordable);
 }
 
+[[noreturn]] void ThrowLedgerNotWritten(const std::string& ledgerPath, const char* reason) {
+  throw EFCreateError(Format("Cannot create file \"%s\". %s", platform::ExpandFileName(ledgerPath), reason));
+}
+
 }  // namespace
 
 std::int32_t TQvorMain::ProcessQueueStep() {
@@ -47,6 +51,9 @@ std::int32_t TQvorMain::ProcessQueueStep() {
   // Makes the ledger exist after the first step; refused when it exists already.
   ledger->SaveToFile(tempPath);
   platform::MoveFileNoReplace(tempPath, ledgerPath);
+  // A directory in the ledger's place would take the ledger as a file inside it, and
+  // every file would be sent again at every step.
+  if (platform::DirectoryExists(ledgerPath)) ThrowLedgerNotWritten(ledgerPath, "A directory has that name");
 
   const std::int32_t count = queue->Count();
   LogMessage(1, "There are '%d' files in queue", count);
@@ -58,10 +65,9 @@ std::int32_t TQvorMain::ProcessQueueStep() {
 
   ledger->Add(fileName);
   ledger->SaveToFile(tempPath);  // on the disk before it replaces the ledger
+  // Unrecorded, the file would be sent again at every step without end.
   if (!MoveReplacing(tempPath, ledgerPath)) {
-    // Unrecorded, the file would be sent again at every step without end.
-    throw EFCreateError(Format("Cannot create file \"%s\". %s", platform::ExpandFileName(ledgerPath),
-                               "The new ledger could not replace the old one"));
+    ThrowLedgerNotWritten(ledgerPath, "The new ledger could not replace the old one");
   }
   return count;
 }
