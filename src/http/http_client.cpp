@@ -8,6 +8,7 @@
 // that sees a return can rely on a 2xx (or on what it asked for with options and events).
 #include "http/http_client.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include "http/charset.h"
@@ -234,7 +235,22 @@ void TNetCustomHTTP::ConnectAndSend() {
     }
   }
   SendRequestHead();
-  if (Request.UploadStream) IOHandler()->SendStream(*Request.UploadStream);
+  if (Request.UploadStream) SendBody(*Request.UploadStream);
+}
+
+void TNetCustomHTTP::SendBody(TStream& body) {
+  // The body goes out in pieces of at least kBodyPieceSize: an upload of gigabytes then
+  // needs a fraction of the system calls that the transport's default piece would cost.
+  TNetIOHandler& io = *IOHandler();
+  const int saved = io.SendBufferSize;
+  io.SendBufferSize = std::max(saved, kBodyPieceSize);
+  try {
+    io.SendStream(body);
+  } catch (...) {
+    io.SendBufferSize = saved;
+    throw;
+  }
+  io.SendBufferSize = saved;
 }
 
 void TNetCustomHTTP::SendRequestHead() {

@@ -71,6 +71,7 @@ using TNetChunkReceivedEvent = std::function<void(TNetCustomHTTP& sender, std::s
 class TNetCustomHTTP : public TNetTCPClientCustom {
  public:
   static constexpr std::size_t kChunkPieceSize = std::size_t{1} << 20;
+  static constexpr int kBodyPieceSize = 256 * 1024;
 
   TNetCustomHTTP();
   ~TNetCustomHTTP() override;
@@ -125,6 +126,7 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
   void PrepareRequest();
   void ConnectAndSend();
   void SendRequestHead();
+  void SendBody(TStream& body);
   void ReadResponseHead();
   void ReadStatusAndHeaders();
   void StoreCookies();
