@@ -58,9 +58,11 @@ std::string TNetCustomHTTP::PostForm(const std::string& url, TNetMultiPartFormDa
     }
     ExecuteRequest("POST", url, &body, &answer);
   } catch (...) {
+    ForgetStreams();
     ProtocolVersion = saved;
     throw;
   }
+  ForgetStreams();
   ProtocolVersion = saved;
   return DecodeCharsetText(std::string_view(answer.Data(), static_cast<std::size_t>(answer.GetSize())),
                            Response.CharSet);
@@ -111,6 +113,12 @@ void TNetCustomHTTP::ExecuteRequest(std::string_view method, std::string_view ur
     throw;
   }
   FinishConnection();
+}
+
+// The answer stream of PostForm is its own, and the caller frees the body when it likes.
+void TNetCustomHTTP::ForgetStreams() {
+  Request.UploadStream = nullptr;
+  Response.BodyStream = nullptr;
 }
 
 void TNetCustomHTTP::FinishConnection() {

@@ -135,6 +135,7 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
   void ProtocolError();
   void UpdateKeepConnection();
   void FinishConnection();
+  void ForgetStreams();
 
   // Body reading (http_client_body.cpp).
   void ReadBody(TStream* stream);

@@ -277,6 +277,14 @@ TEST_F(HttpClientTest, AnswersToAnUpload) {
       {"closed before the status line", "", true, "", "", 255, 5000, "", "ENetConnClosedGracefully",
        "Connection Closed Gracefully.", 0, ""},
       {"no status line in time", "", false, "", "", 255, 300, "", "ENetReadTimeout", "Read timed out.", 0, ""},
+      {"announced length longer than what comes", "HTTP/1.1 200 OK\r\nContent-Length: 999999999999\r\n\r\nshort",
+       true, "", "", 255, 5000, "short", "", "", 0, ""},
+      {"chunk longer than what comes", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFF\r\nabc", true,
+       "", "", 255, 5000, "abc", "", "", 0, ""},
+      {"XML declaration names the charset",
+       "HTTP/1.1 200 OK\r\nContent-Type: application/xml\r\nContent-Length: 47\r\n\r\n"
+       "<?xml version=\"1.0\" encoding=\"koi8-r\"?><a>\xc1</a>",
+       false, "", "", 255, 5000, "<?xml version=\"1.0\" encoding=\"koi8-r\"?><a>\xd0\xb0</a>", "", "", 0, ""},
       {"header lines past the limit are body", "HTTP/1.1 200 OK\r\nA: 1\r\nB: 2\r\nContent-Length: 2\r\n\r\nok", true,
        "", "", 2, 5000, "Content-Length: 2\r\n\r\nok", "", "", 0, ""},
   };
@@ -346,6 +354,70 @@ TEST_F(HttpClientTest, FollowsRedirectsOnTheKeptConnection) {
     if (c.bodyAgain) expected += ExampleBody();
     EXPECT_EQ(requests[1], expected);
   }
+}
+
+// A redirect to another server (here: the other address family) leaves the kept
+// connection for a new one; 307 sends the body again.
+TEST_F(HttpClientTest, RedirectToAnotherServer) {
+  std::vector<std::string> second;
+  ScriptedPeer target(Serve({"HTTP/1.1 201 Created\r\nContent-Length: 7\r\n\r\ncreated"}, second, true),
+                      PeerOptions{.ipv6 = true});
+  const std::string location = Format("http://[::1]:%d/other/", static_cast<int>(target.port()));
+  std::vector<std::string> first;
+  ScriptedPeer origin(Serve({"HTTP/1.1 307 Temporary Redirect\r\nLocation: " + location +
+                                 "\r\nConnection: keep-alive\r\nContent-Length: 0\r\n\r\n"},
+                            first, false));
+  {
+    auto http = Client();
+    http->HandleRedirects = true;
+    const Outcome outcome = Post(*http, Format("http://127.0.0.1:%d/upload", static_cast<int>(origin.port())));
+    EXPECT_EQ(outcome.error + outcome.message, "");
+    EXPECT_EQ(outcome.text, "created");
+  }
+  EXPECT_EQ(target.Finish(), "");
+  EXPECT_EQ(origin.Finish(), "");
+  EXPECT_EQ(first.size(), 1u);
+  ASSERT_EQ(second.size(), 1u);
+  EXPECT_EQ(second[0].substr(0, 29), "POST /other/ HTTP/1.0\r\nConnec");
+  EXPECT_NE(second[0].find(Format("\r\nHost: [::1]:%d\r\n", static_cast<int>(target.port()))), std::string::npos);
+  EXPECT_EQ(second[0].substr(second[0].size() - 194), ExampleBody());
+}
+
+// With hoKeepOrigProtocol the upload goes out as HTTP/1.1, which needs no Connection
+// header to keep the connection.
+TEST_F(HttpClientTest, KeepOrigProtocolPostsHttp11) {
+  std::vector<std::string> requests;
+  ScriptedPeer peer(Serve({kOk}, requests, false));
+  {
+    auto http = Client();
+    http->HTTPOptions.Include(hoKeepOrigProtocol);
+    EXPECT_EQ(Post(*http, Format("http://127.0.0.1:%d/upload", static_cast<int>(peer.port()))).text, "ok");
+    EXPECT_TRUE(http->Response.KeepConnection);
+    EXPECT_TRUE(http->IsConnected());
+  }
+  EXPECT_EQ(peer.Finish(), "");
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].substr(0, 36), "POST /upload HTTP/1.1\r\nContent-Type:");
+}
+
+TEST_F(HttpClientTest, ChunkedBodyWithTrailerAndChunkEvent) {
+  std::vector<std::string> requests;
+  ScriptedPeer peer(Serve({"HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\n\r\n"
+                           "3\r\nabc\r\n4 ; name=value\r\ndefg\r\n0\r\nX-Checksum: 42\r\n\r\n"},
+                          requests, false));
+  auto http = Client();
+  std::vector<std::string> chunks;
+  http->OnChunkReceived = [&](TNetCustomHTTP&, std::string& chunk) {
+    chunks.push_back(chunk);
+    chunk = "<" + chunk + ">";
+  };
+  TMemoryStream answer;
+  http->ExecuteRequest("GET", Format("http://127.0.0.1:%d/", static_cast<int>(peer.port())), nullptr, &answer);
+  EXPECT_EQ(answer.DataString(), "<abc><defg>");
+  EXPECT_EQ(chunks, (std::vector<std::string>{"abc", "defg"}));
+  EXPECT_EQ(http->Response.RawHeaders.Value("X-Checksum"), "42");
+  http.reset();
+  EXPECT_EQ(peer.Finish(), "");
 }
 
 // Redirects that never end: the request fails once the maximum is reached instead of
