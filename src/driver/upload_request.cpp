@@ -17,6 +17,7 @@ void TQvorMain::UploadFile(const std::string& fileName, const std::string& url) 
   LogMessage(1, "Uploading file \"%s\"", fileName);
   TNetHTTP client;
   client.SetIOHandler(std::make_unique<TNetSSLIOHandlerSocketOpenSSL>());
+  client.UseNagle = false;
   client.Request.BasicAuthentication = !Username.empty() || !Password.empty();
   client.Request.Username = Username;
   client.Request.Password = Password;
