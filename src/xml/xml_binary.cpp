@@ -28,11 +28,6 @@ namespace {
 
 [[noreturn]] void ThrowReadError() { throw Exception("Error reading data"); }
 
-// The smallest record of each kind: a text node is its type byte and an empty value, an
-// attribute a one-byte hash and an empty value.
-constexpr std::size_t kMinimumRecord = 2;
-constexpr std::size_t kMinimumAttribute = 2;
-
 std::uint64_t DecodeLittleEndian(const unsigned char* bytes, std::size_t count) {
   std::uint64_t value = 0;
   for (std::size_t i = count; i > 0; --i) value = (value << 8) | bytes[i - 1];
@@ -151,13 +146,13 @@ void BinaryLoader::ReadNameTable() {
 
 void BinaryLoader::ReadBody(TXmlNode& node, int depth) {
   node.RemoveAllAttrs();
-  const std::size_t attributes = reader_.ReadCount(kMinimumAttribute);
+  const std::size_t attributes = reader_.ReadCount(1);
   TXmlAttrLoader loader(node);
   for (std::size_t i = 0; i < attributes; ++i) {
     const XmlNameId name = ReadName();
     loader.Set(name, reader_.ReadValue());
   }
-  const std::size_t children = reader_.ReadCount(kMinimumRecord);
+  const std::size_t children = reader_.ReadCount(1);
   if (children == 0) return;
   const Ref<TXmlNodeList> list = node.GetChildNodes();
   for (std::size_t i = 0; i < children; ++i) ReadRecord(*list, depth);
