@@ -14,6 +14,7 @@
 #include <bit>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <unordered_map>
 
 #include "platform/codepage.h"
@@ -53,6 +54,42 @@ std::int32_t StoredCount(std::size_t count) {
     throw Exception("Error writing binary XML: too many items for a count");
   }
   return static_cast<std::int32_t>(count);
+}
+
+// The in-memory representation of a value of fixed size, as little-endian bits.
+struct Payload {
+  std::uint64_t bits;
+  std::size_t size;
+};
+
+std::optional<Payload> FixedPayload(const Variant& value) {
+  const auto integer = static_cast<std::uint64_t>(value.IntegerValue());
+  switch (value.Type()) {
+    case VarType::Empty:
+    case VarType::Null:
+      return Payload{0, 0};
+    case VarType::Int8:
+    case VarType::UInt8:
+      return Payload{integer, 1};
+    case VarType::Int16:
+    case VarType::UInt16:
+      return Payload{integer, 2};
+    case VarType::Boolean:
+      return Payload{value.BooleanValue() ? 0xFFFFu : 0u, 2};  // the 16-bit variant boolean
+    case VarType::Int32:
+    case VarType::UInt32:
+      return Payload{integer, 4};
+    case VarType::Single:
+      return Payload{std::bit_cast<std::uint32_t>(static_cast<float>(value.FloatValue())), 4};
+    case VarType::Double:
+    case VarType::DateTime:
+      return Payload{std::bit_cast<std::uint64_t>(value.FloatValue()), 8};
+    case VarType::Currency:
+    case VarType::Int64:
+      return Payload{integer, 8};
+    default:
+      return std::nullopt;  // counted payloads, and types outside the format
+  }
 }
 
 std::int32_t NameHash(XmlNameId name) {
@@ -365,46 +402,12 @@ void TBinXmlWriter::WriteNameString(std::string_view text) {
 }
 
 void TBinXmlWriter::WriteValue(const Variant& value) {
-  const VarType type = value.Type();
-  switch (type) {
-    case VarType::Empty:
-    case VarType::Null:
-      WriteCompact(value.TypeCode());
-      return;
-    case VarType::Int16:
-    case VarType::UInt16:
-      WriteCompact(value.TypeCode());
-      WriteLittleEndian(*this, static_cast<std::uint64_t>(value.IntegerValue()), 2);
-      return;
-    case VarType::Boolean:
-      // The 16-bit variant boolean: all bits set for true.
-      WriteCompact(value.TypeCode());
-      WriteLittleEndian(*this, value.BooleanValue() ? 0xFFFF : 0, 2);
-      return;
-    case VarType::Int32:
-    case VarType::UInt32:
-      WriteCompact(value.TypeCode());
-      WriteLittleEndian(*this, static_cast<std::uint64_t>(value.IntegerValue()), 4);
-      return;
-    case VarType::Single:
-      WriteCompact(value.TypeCode());
-      WriteLittleEndian(*this, std::bit_cast<std::uint32_t>(static_cast<float>(value.FloatValue())), 4);
-      return;
-    case VarType::Double:
-    case VarType::DateTime:
-      WriteCompact(value.TypeCode());
-      WriteLittleEndian(*this, std::bit_cast<std::uint64_t>(value.FloatValue()), 8);
-      return;
-    case VarType::Currency:
-    case VarType::Int64:
-      WriteCompact(value.TypeCode());
-      WriteLittleEndian(*this, static_cast<std::uint64_t>(value.IntegerValue()), 8);
-      return;
-    case VarType::Int8:
-    case VarType::UInt8:
-      WriteCompact(value.TypeCode());
-      WriteLittleEndian(*this, static_cast<std::uint64_t>(value.IntegerValue()), 1);
-      return;
+  if (const auto payload = FixedPayload(value)) {
+    WriteCompact(value.TypeCode());
+    WriteLittleEndian(*this, payload->bits, payload->size);
+    return;
+  }
+  switch (value.Type()) {
     case VarType::WideString:
       WriteCompact(value.TypeCode());
       WriteWideString(value.WideText());
@@ -418,8 +421,9 @@ void TBinXmlWriter::WriteValue(const Variant& value) {
       WriteCompact(StoredCount(value.Text().size()));
       Write(value.Text().data(), value.Text().size());
       return;
+    default:
+      throw Exception("Unknown data type in variant");
   }
-  throw Exception("Unknown data type in variant");
 }
 
 TStmXmlWriter::TStmXmlWriter(TStream& stream, std::int32_t options, std::size_t bufferSize)

@@ -82,8 +82,9 @@ class TStmXmlReader final : public TBinXmlReader {
 class TStrXmlReader final : public TBinXmlReader {
  public:
   // Skips the 14 bytes of the signature without looking at them and reads the options.
-  // The data must outlive the reader.
+  // The data must outlive the reader (a temporary string is refused at compile time).
   explicit TStrXmlReader(std::string_view data);
+  explicit TStrXmlReader(std::string&&) = delete;
 
   void Read(void* buffer, std::size_t count) override;
   std::uint64_t Remaining() const noexcept override { return data_.size() - position_; }

@@ -15,20 +15,12 @@
 namespace qb {
 namespace {
 
+using test::ErrorOf;
 using test::ParseXml;
 using namespace std::string_literals;
 
 const std::string kSignature(kXmlBinarySignature);
 const std::string kHeader0 = kSignature + std::string(4, '\0');  // signature and options 0
-
-std::string ErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Exception& e) {
-    return std::string(e.ClassName()) + ": " + e.Message();
-  }
-  return "";
-}
 
 // What a writer adds after the header.
 std::string Written(const std::function<void(TBinXmlWriter&)>& write) {
@@ -101,7 +93,8 @@ TEST(XmlBinaryTest, CompactIntegers) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.bytes, Written([&](TBinXmlWriter& w) { w.WriteCompact(c.value); })) << c.value;
-    TStrXmlReader reader(kHeader0 + c.bytes);
+    const std::string data = kHeader0 + c.bytes;
+    TStrXmlReader reader(data);
     EXPECT_EQ(c.value, reader.ReadCompact()) << c.value;
     EXPECT_EQ(0u, reader.Remaining());
   }
@@ -140,7 +133,8 @@ TEST(XmlBinaryTest, ValuePayloads) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.bytes, Written([&](TBinXmlWriter& w) { w.WriteValue(c.value); })) << c.value.TypeCode();
-    TStrXmlReader reader(kHeader0 + c.bytes);
+    const std::string data = kHeader0 + c.bytes;
+    TStrXmlReader reader(data);
     EXPECT_EQ(c.value, reader.ReadValue()) << c.value.TypeCode();
   }
 }

@@ -17,21 +17,13 @@
 namespace qb {
 namespace {
 
+using test::ErrorOf;
 using test::ParseXml;
 
 std::string Saved(const TXmlDocument& doc) {
   TMemoryStream stream;
   doc.SaveToStream(stream);
   return stream.DataString();
-}
-
-std::string ErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Exception& e) {
-    return std::string(e.ClassName()) + ": " + e.Message();
-  }
-  return "";
 }
 
 // Records the size of every write, and refuses writes after a byte budget when given one.
