@@ -53,6 +53,8 @@ constexpr std::array<const char*, 256> MakeEntities() {
 }
 constexpr std::array<const char*, 256> kEntities = MakeEntities();
 
+// Text and attribute values: the double quote, "&", "<" and ">" become entities; every
+// other byte, the apostrophe included, stays.
 void AppendEscaped(std::string& out, std::string_view text) {
   std::size_t start = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -299,13 +301,6 @@ void TXmlStmSaver::Flush() {
   failed_ = true;
   stream_.WriteBuffer(used.data(), used.size());
   failed_ = false;
-}
-
-std::string XmlEscape(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  AppendEscaped(out, text);
-  return out;
 }
 
 // --- Nodes -------------------------------------------------------------------------------

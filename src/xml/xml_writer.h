@@ -70,8 +70,4 @@ class TXmlStmSaver final : public TXmlSaver {
   bool failed_ = false;
 };
 
-// Text and attribute values as XML: the double quote, "&", "<" and ">" become entities;
-// every other byte, the apostrophe included, stays.
-std::string XmlEscape(std::string_view text);
-
 }  // namespace qb
