@@ -13,6 +13,7 @@
 #include "support/child_process.h"
 #include "support/reference_receiver.h"
 #include "support/temp_dir.h"
+#include "xml/xml_document.h"
 
 namespace qb::test {
 namespace {
@@ -101,6 +102,21 @@ TEST_F(UploadTest, TwoFilesAreSentInListingOrderAndRecorded) {
   EXPECT_EQ("[--:--:--] [LOGX] There are '0' files in queue\r\n[--:--:--] [LOGX] No files left: quiting\r\n",
             Log(again));
   EXPECT_EQ(2u, receiver.Requests().size());
+}
+
+TEST_F(UploadTest, ABinaryConfigurationDrivesTheUploadLikeText) {
+  ReferenceReceiver receiver(Received());
+  WriteConfig(receiver.Url("/binary"), "<Username>branch12</Username>");
+  auto document = MakeRef<TXmlDocument>();
+  document->LoadFromFile(Config());
+  document->SaveBinaryToFile(Config(), 0);
+  ASSERT_EQ("< binary-xml >", ReadFile(Config()).substr(0, 14));
+  WriteFile(Path("a.txt"), "a");
+  const ProgramResult result = Run();
+  EXPECT_EQ(0, result.exitCode) << result.output;
+  EXPECT_EQ(Path("a.txt") + "\r\n", ReadFile(Ledger()));
+  ASSERT_EQ(1u, receiver.Requests().size());
+  EXPECT_NE(std::string::npos, receiver.Requests()[0].find("\"authorization\": \"Basic YnJhbmNoMTI6\""));
 }
 
 TEST_F(UploadTest, OnlyFilesAreQueued) {
