@@ -104,7 +104,14 @@ void TNetCustomHTTP::ExecuteRequest(std::string_view method, std::string_view ur
       }
     }
   } catch (const ENetHTTPProtocolException&) {
-    FinishConnection();  // the answer was read whole: the connection may serve again
+    // The answer was read whole, so the connection may serve again; the refusal is what
+    // the caller must see, whatever checking the connection raises.
+    try {
+      FinishConnection();
+    } catch (const Exception&) {
+      Response.KeepConnection = false;
+      Disconnect();
+    }
     throw;
   } catch (...) {
     // A pass broken off in the middle leaves the connection in an unknown state.

@@ -127,6 +127,8 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
   void ConnectAndSend();
   void SendRequestHead();
   void SendBody(TStream& body);
+  // One line of the head (status, header, chunk size); a time-out raises ENetReadTimeout.
+  std::string ReadHeadLine();
   void ReadResponseHead();
   void ReadStatusAndHeaders();
   void StoreCookies();
@@ -139,13 +141,11 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
 
   // Body reading (http_client_body.cpp).
   void ReadBody(TStream* stream);
-  BodyKind BodyKindOfResponse();
+  BodyKind BodyKindOfResponse() const;
   bool DataArrivesWithin(int milliseconds);
   void ReadBodyBytes(TStream* stream, BodyKind kind);
   void ReadChunked(TStream* stream);
-  void ReadCounted(TStream* stream, std::int64_t count);
   void ReadChunkToEvent(TStream* stream, std::int64_t count);
-  std::string ReadHeadLine();
   void ApplyBodyCharset(std::string_view body);
   bool WantsBodyCharset() const;
 

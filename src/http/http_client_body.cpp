@@ -47,7 +47,7 @@ void ReadExactly(TNetIOHandler& io, TStream* stream, std::int64_t count) {
 
 }  // namespace
 
-TNetCustomHTTP::BodyKind TNetCustomHTTP::BodyKindOfResponse() {
+TNetCustomHTTP::BodyKind TNetCustomHTTP::BodyKindOfResponse() const {
   if (LowerCaseAscii(Response.TransferEncoding).find("chunked") != std::string::npos) {
     return HTTPOptions.Contains(hoNoReadChunked) ? BodyKind::None : BodyKind::Chunked;
   }

@@ -420,6 +420,38 @@ TEST_F(HttpClientTest, ChunkedBodyWithTrailerAndChunkEvent) {
   EXPECT_EQ(peer.Finish(), "");
 }
 
+TEST_F(HttpClientTest, ProtocolErrorOptions) {
+  const struct {
+    bool noException;
+    bool wantContent;
+    const char* error;
+    const char* stored;
+  } cases[] = {
+      {false, false, "ENetHTTPProtocolException", ""},
+      {true, false, "", ""},
+      {true, true, "", "missing"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.noException << c.wantContent);
+    std::vector<std::string> requests;
+    ScriptedPeer peer(Serve({"HTTP/1.1 404 Not Found\r\nContent-Length: 7\r\n\r\nmissing"}, requests, false));
+    TMemoryStream answer;
+    {
+      auto http = Client();
+      if (c.noException) http->HTTPOptions.Include(hoNoProtocolErrorException);
+      if (c.wantContent) http->HTTPOptions.Include(hoWantProtocolErrorContent);
+      const Outcome outcome = Capture([&] {
+        http->ExecuteRequest("GET", Format("http://127.0.0.1:%d/", static_cast<int>(peer.port())), nullptr, &answer);
+        return std::string();
+      });
+      EXPECT_EQ(outcome.error, c.error);
+      EXPECT_EQ(http->Response.StatusCode(), 404);
+    }
+    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(answer.DataString(), c.stored);
+  }
+}
+
 // Redirects that never end: the request fails once the maximum is reached instead of
 // returning as if the server had taken it.
 TEST_F(HttpClientTest, RedirectMaximumEndsInAnError) {
