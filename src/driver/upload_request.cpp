@@ -4,6 +4,7 @@
 // other writers out of the file while it is sent, so its size and modification time are
 // compared afterwards: a file that changed is not recorded and goes again whole next time.
 #include "driver/qvor_main.h"
+#include "http/header_info.h"
 #include "http/http_client.h"
 #include "http/multipart_form_data.h"
 #include "net/net_ssl_openssl.h"
@@ -16,8 +17,11 @@ namespace qb {
 void TQvorMain::UploadFile(const std::string& fileName, const std::string& url) {
   LogMessage(1, "Uploading file \"%s\"", fileName);
   TNetHTTP client;
-  client.SetIOHandler(std::make_unique<TNetSSLIOHandlerSocketOpenSSL>());
-  client.UseNagle = false;
+  auto handler = std::make_unique<TNetSSLIOHandlerSocketOpenSSL>();
+  // Without it the transport refuses bodies of 2 GiB and more, and such a file would
+  // stay first in the queue for good, holding back every file after it.
+  handler->LargeStream = true;
+  client.SetIOHandler(std::move(handler));
   client.Request.BasicAuthentication = !Username.empty() || !Password.empty();
   client.Request.Username = Username;
   client.Request.Password = Password;
@@ -28,6 +32,9 @@ void TQvorMain::UploadFile(const std::string& fileName, const std::string& url) 
   const std::optional<platform::FileStatus> opened = file ? file->Status() : platform::GetFileStatus(fileName);
 
   client.PostForm(url, body);
+  // Only a 2xx answer means the server took the file; PostForm also returns after a 101.
+  const int status = client.Response.StatusCode();
+  if (status < 200 || status > 299) RaiseHTTPProtocolError(client.Response, {});
 
   const auto now = platform::GetFileStatus(fileName);
   if (!now || !opened || now->size != opened->size || now->modifiedNs != opened->modifiedNs) {

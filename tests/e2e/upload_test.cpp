@@ -8,10 +8,12 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "support/child_process.h"
 #include "support/reference_receiver.h"
+#include "support/scripted_peer.h"
 #include "support/temp_dir.h"
 #include "xml/xml_document.h"
 
@@ -168,6 +170,42 @@ TEST_F(UploadTest, RefusalsEndTheRunWithTheStatusLineAndRecordNothing) {
   const ProgramResult result = Run();
   EXPECT_EQ(0, result.exitCode);
   EXPECT_EQ(Path("a.txt") + "\r\n" + Path("b.txt") + "\r\n", ReadFile(Ledger()));
+}
+
+TEST_F(UploadTest, OnlyASuccessAnswerRecordsTheFile) {
+  ReferenceReceiver receiver(Received());
+  WriteFile(Path("a.txt"), "a");
+  WriteConfig(receiver.Url("/status/101"));  // "switching protocols" is no acceptance of the file
+  const ProgramResult result = Run();
+  EXPECT_EQ(1, result.exitCode);
+  const std::string log = Log(result);
+  EXPECT_EQ("[--:--:--] [ERRX] ENetHTTPProtocolException: HTTP/1.0 101 Switching Protocols\r\n",
+            log.substr(log.rfind("[--:--:--]")));
+  EXPECT_EQ("", ReadFile(Ledger()));
+}
+
+TEST_F(UploadTest, FilesOfTwoGibibytesAndMoreAreSent) {
+  const std::uint64_t size = (std::uint64_t{1} << 31) + 10;
+  std::uint64_t received = 0;
+  ScriptedPeer sink([&](PeerConnection& c) {
+    const std::string head = c.ReceiveUntil("\r\n\r\n");
+    const std::size_t at = head.find("Content-Length: ");
+    if (at == std::string::npos) return;
+    const std::uint64_t length = std::stoull(head.substr(at + 16));
+    received = c.Discard(length);
+    if (received == length) c.Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    c.Close();
+  });
+  {
+    std::ofstream big(Path("big.bin"), std::ios::binary);  // sparse: no disk space needed
+  }
+  std::filesystem::resize_file(Path("big.bin"), size);
+  WriteConfig("http://127.0.0.1:" + std::to_string(sink.port()) + "/");
+  const ProgramResult result = Run();
+  EXPECT_EQ("", sink.Finish());
+  EXPECT_EQ(0, result.exitCode) << result.output;
+  EXPECT_GT(received, size);  // the file and its framing
+  EXPECT_EQ(Path("big.bin") + "\r\n", ReadFile(Ledger()));
 }
 
 TEST_F(UploadTest, BasicCredentialsAsTheReceiverSeesThem) {
