@@ -15,8 +15,8 @@ class ScopedTempDir {
 
   // The folder's path, without a trailing delimiter.
   const std::string& path() const { return path_; }
-  // `name` inside the folder.
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
+  // `name` inside the folder, joined with the platform's delimiter.
+  std::string file(const std::string& name) const;
 
  private:
   std::string path_;
