@@ -1,6 +1,6 @@
 #include "platform/clock.h"
 
-#include <windows.h>
+#include "platform/win32/win32.h"
 
 namespace qb::platform {
 

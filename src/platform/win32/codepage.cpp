@@ -5,8 +5,7 @@
 // change the meaning of header lines and paths.
 #include "platform/codepage.h"
 
-#include <windows.h>
-
+#include "platform/win32/win32.h"
 #include "support/exception.h"
 #include "support/format.h"
 

@@ -3,7 +3,7 @@
 // makes the write do nothing.
 #include "platform/console.h"
 
-#include <windows.h>
+#include "platform/win32/win32.h"
 
 namespace qb::platform {
 namespace {

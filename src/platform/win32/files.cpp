@@ -6,10 +6,9 @@
 // happens to be the code of "\".
 #include "platform/files.h"
 
-#include <windows.h>
-
 #include "platform/process.h"
 #include "platform/win32/handle.h"
+#include "platform/win32/win32.h"
 #include "support/exception.h"
 #include "support/format.h"
 

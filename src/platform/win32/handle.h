@@ -1,7 +1,7 @@
 // The one owner of a Win32 handle, and the text of a Win32 error code.
 #pragma once
 
-#include <windows.h>
+#include "platform/win32/win32.h"
 
 #include <utility>
 

@@ -3,10 +3,10 @@
 // ignored, which the system defines to be equal exactly when CompareString says equal.
 #include "platform/locale.h"
 
-#include <windows.h>
-
 #include <algorithm>
 #include <climits>
+
+#include "platform/win32/win32.h"
 
 namespace qb::platform {
 namespace {

@@ -5,11 +5,10 @@
 // (a key of a test under HKEY_CURRENT_USER) has the same layout.
 #include "platform/mime_store.h"
 
-#include <windows.h>
-
 #include <optional>
 #include <string_view>
 
+#include "platform/win32/win32.h"
 #include "support/strings.h"
 
 namespace qb::platform {

@@ -4,10 +4,9 @@
 // The parent is opened with SYNCHRONIZE alone, the only right a wait needs.
 #include "platform/process.h"
 
-#include <windows.h>
-
 #include "platform/win32/command_line.h"
 #include "platform/win32/handle.h"
+#include "platform/win32/win32.h"
 
 namespace qb::platform {
 namespace {

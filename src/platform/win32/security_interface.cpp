@@ -3,9 +3,9 @@
 // library that answers stays loaded for the process: its schemes are registered for good.
 #include "platform/security_interface.h"
 
-#include <windows.h>
-
 #include <bit>
+
+#include "platform/win32/win32.h"
 
 namespace qb::platform {
 namespace {
