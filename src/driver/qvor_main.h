@@ -1,7 +1,11 @@
 // The program's main object: the five configuration values and the operations of one run.
 #pragma once
 
+#include <cstdint>
 #include <string>
+
+#include "support/ref_counted.h"
+#include "xml/xml_document.h"
 
 namespace qb {
 
@@ -12,6 +16,27 @@ class TQvorMain {
   std::string UploadAT;      // URL that files are posted to
   std::string Username;      // basic authentication, may be empty
   std::string Password;
+
+  // Reads the configuration file into the five fields, creates the ledger's folder and
+  // hands the loaded document back to the caller, who holds it for the run.
+  Ref<TXmlDocument> LoadConfiguration(const std::string& fileName);
+  // Stores the ledger's folder and creates it with every missing parent; the outcome of
+  // the creation is left to the first ledger write to report.
+  void SetConfigFolder(const std::string& folder);
+
+  // One step of the queue: lists the source folder, drops what the ledger names, uploads
+  // the first file left and records it in the ledger. Returns the number of files that
+  // were queued at the start of the step; 0 means nothing was left to upload.
+  std::int32_t ProcessQueueStep();
+  // Posts one file to `url` as a multipart/form-data body with the file part "file".
+  void UploadFile(const std::string& fileName, const std::string& url);
 };
+
+// The ledger's file names in the configuration folder.
+inline constexpr const char* kLedgerFileName = "00000000.LST";
+inline constexpr const char* kLedgerTempFileName = "00000000.TMP";
+
+// `url` with the password of its user information replaced by "***", for the log.
+std::string MaskUrlPassword(const std::string& url);
 
 }  // namespace qb

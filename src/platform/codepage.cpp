@@ -159,4 +159,35 @@ std::optional<std::string> CodePointToUtf8(char32_t codePoint) {
   return out;
 }
 
+std::size_t Utf8CharLength(std::string_view bytes, std::size_t index) {
+  if (index >= bytes.size()) return 0;
+  const auto at = [&](std::size_t k) { return static_cast<unsigned char>(bytes[index + k]); };
+  const unsigned char b0 = at(0);
+  if (b0 < 0x80) return 1;
+  // The lead byte fixes the length and the range of the second byte (RFC 3629, section 4),
+  // which rules out overlong forms, surrogates and values above U+10FFFF.
+  std::size_t length = 0;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    length = 2;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    length = 3;
+    if (b0 == 0xE0) low = 0xA0;
+    if (b0 == 0xED) high = 0x9F;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    length = 4;
+    if (b0 == 0xF0) low = 0x90;
+    if (b0 == 0xF4) high = 0x8F;
+  } else {
+    return 1;
+  }
+  if (bytes.size() - index < length) return 1;
+  if (at(1) < low || at(1) > high) return 1;
+  for (std::size_t k = 2; k < length; ++k) {
+    if ((at(k) & 0xC0) != 0x80) return 1;
+  }
+  return length;
+}
+
 }  // namespace qb::platform

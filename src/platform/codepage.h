@@ -42,4 +42,12 @@ std::string Utf16ToUtf8(std::u16string_view text);
 // The UTF-8 form of one code point; nothing for surrogates and values above U+10FFFF.
 std::optional<std::string> CodePointToUtf8(char32_t codePoint);
 
+// The length in bytes of the well-formed UTF-8 sequence that starts at `index` of `bytes`,
+// or 1 for a byte that starts none (a stray, overlong or truncated sequence), so that
+// every byte of any input belongs to exactly one character. 0 at or past the end.
+std::size_t Utf8CharLength(std::string_view bytes, std::size_t index);
+// The same for the program's own text, one character of the ANSI code page ("?" of a
+// file mask matches one such character).
+std::size_t CharLength(std::string_view text, std::size_t index);
+
 }  // namespace qb::platform

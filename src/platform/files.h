@@ -44,6 +44,11 @@ enum : std::uint32_t {
   kAttrArchive = 32,
 };
 
+// Attribute bits of entries that are not files one could read and send: directories
+// everywhere, and on POSIX the "system" entries (FIFOs, sockets, devices), which would
+// block or fail a reader.
+std::uint32_t NonFileAttributes();
+
 struct FileStatus {
   bool isDirectory = false;
   bool isRegular = false;

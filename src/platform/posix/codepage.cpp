@@ -128,6 +128,8 @@ class Iconv {
 
 int AnsiCodePage() { return kCodePageUtf8; }
 
+std::size_t CharLength(std::string_view text, std::size_t index) { return Utf8CharLength(text, index); }
+
 bool IsCodePageSupported(int codePage) {
   codePage = Resolve(codePage);
   if (codePage == kCodePageUtf8 || codePage == kCodePageUtf16LE) return true;

@@ -23,6 +23,9 @@ namespace {
 
 int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
 
+// The system calls end a path at its first 0 byte: such a path would name another file.
+bool HoldsZeroByte(const std::string& path) { return path.find('\0') != std::string::npos; }
+
 bool LockWhole(int fd, short type) {
   struct flock lock {};
   lock.l_type = type;
@@ -99,6 +102,8 @@ std::string ExpandFileName(std::string_view path) {
   if (result.empty() || (!path.empty() && path.back() == '/')) result += '/';
   return result;
 }
+
+std::uint32_t NonFileAttributes() { return kAttrDirectory | kAttrSystem; }
 
 std::optional<FileStatus> GetFileStatus(const std::string& path) {
   struct stat st {};
@@ -180,6 +185,7 @@ bool CopyFileOverwriting(const std::string& from, const std::string& to) {
 bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
+  if (HoldsZeroByte(folder)) return false;
   DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
   if (!dir) return false;
   const int dirFd = ::dirfd(dir);
@@ -218,6 +224,7 @@ bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entrie
 }
 
 std::unique_ptr<TFileStream> TFileStream::OpenReadExclusive(const std::string& path) {
+  if (HoldsZeroByte(path)) ThrowOpenError(path, SystemErrorText(EINVAL));
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) ThrowOpenError(path, SystemErrorText(errno));
   struct stat st {};
@@ -240,6 +247,7 @@ std::unique_ptr<TFileStream> TFileStream::OpenReadExclusive(const std::string& p
 }
 
 std::unique_ptr<TFileStream> TFileStream::Create(const std::string& path) {
+  if (HoldsZeroByte(path)) ThrowCreateError(path, EINVAL);
   // Lock before truncating, so that a file another writer holds is left intact.
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) ThrowCreateError(path, errno);

@@ -1,0 +1,35 @@
+#include "driver/file_utils.h"
+
+#include "platform/files.h"
+
+namespace qb {
+namespace {
+
+// Everything up to and including the last separator ("" when there is none).
+std::string ParentPath(const std::string& path) {
+  const std::size_t at = platform::LastPathSeparator(path);
+  return at == std::string::npos ? std::string() : path.substr(0, at + 1);
+}
+
+}  // namespace
+
+bool EnsureDirectories(const std::string& path) {
+  if (path.empty()) throw EQbFileUtilsError("Unable to create directory");
+  std::string dir = path;
+  if (dir.back() == platform::PathDelimiter()) dir.pop_back();
+  // A bare drive ("C:") exists by definition where drives exist.
+  if (dir.size() == 2 && dir[1] == ':' && platform::IsPathSeparator(':')) return true;
+  const std::string parent = ParentPath(dir);
+  if (platform::DirectoryExists(dir) || parent == dir) return true;
+  if (!parent.empty() && !EnsureDirectories(parent)) return false;
+  return platform::CreateDirectory(dir) != platform::CreateDirectoryResult::Failed;
+}
+
+bool MoveReplacing(const std::string& source, const std::string& target) {
+  if (platform::MoveFileReplacing(source, target)) return true;
+  if (!platform::CopyFileOverwriting(source, target)) return false;
+  platform::DeleteFile(source);
+  return true;
+}
+
+}  // namespace qb

@@ -1,0 +1,376 @@
+// Implementation details: every read goes through ReadFromSource, which appends one
+// receive to the receive buffer and turns a close by the peer, a time-out or a socket
+// error into the handler's state or an exception; the line, block and until-close reads
+// only search and drain that buffer. A reset or abort during a receive becomes a close
+// first, so bytes that arrived before it stay readable.
+#include "net/net_io_handler.h"
+
+#include <algorithm>
+#include <chrono>
+#include <limits>
+
+#include "platform/codepage.h"
+
+namespace qb {
+namespace {
+
+constexpr std::int64_t kLargeStreamLimit = std::int64_t{1} << 31;  // 2 GB
+
+[[noreturn]] void RaiseClosedGracefully() { throw ENetConnClosedGracefully("Connection Closed Gracefully."); }
+
+// Pre-sizing and cutting a target stream save reallocations; a stream that cannot
+// change its size is still written to.
+void TrySetSize(TStream& stream, std::int64_t size) {
+  try {
+    stream.SetSize(size);
+  } catch (const EStreamError&) {
+  }
+}
+
+}  // namespace
+
+// --- Wire text -------------------------------------------------------------------------
+
+std::string TNetIOHandler::EncodeWireText(std::string_view text) {
+  if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 128; })) {
+    return std::string(text);
+  }
+  const std::u16string wide = platform::MultiByteToWide(platform::AnsiCodePage(), text);
+  std::string out;
+  out.reserve(wide.size());
+  for (char16_t unit : wide) out += unit < 128 ? static_cast<char>(unit) : '?';
+  return out;
+}
+
+std::string TNetIOHandler::DecodeWireText(std::string_view bytes) {
+  std::string out(bytes);
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) >= 128) c = '?';
+  }
+  return out;
+}
+
+// --- State -----------------------------------------------------------------------------
+
+void TNetIOHandler::Open() {
+  peerClosed_ = false;
+  batch_.reset();
+  receiveBuffer_.Clear();
+  opened_ = true;
+}
+
+void TNetIOHandler::Close() {
+  opened_ = false;
+  batch_.reset();
+}
+
+bool TNetIOHandler::Connected() {
+  CheckPeerClosed(false);
+  if (SourceIsAvailable() && Readable(0)) ReadFromSource(false, kNetTimeoutInfinite, false);
+  return (SourceIsAvailable() && !peerClosed_) || !receiveBuffer_.Empty();
+}
+
+void TNetIOHandler::CheckPeerClosed(bool raise, bool ignoreBuffer) {
+  bool closed = !SourceIsAvailable();
+  if (peerClosed_) {
+    if (SourceIsAvailable()) CloseSource();
+    closed = true;
+  }
+  if (closed && raise && (ignoreBuffer || receiveBuffer_.Empty())) RaiseClosedGracefully();
+}
+
+// --- Receiving -------------------------------------------------------------------------
+
+int TNetIOHandler::ReadFromSource(bool raiseIfDisconnected, int timeout, bool raiseOnTimeout) {
+  if (timeout == kNetTimeoutDefault) timeout = ReadTimeout;
+  const int wait = timeout <= 0 ? -1 : timeout;
+  CheckPeerClosed(raiseIfDisconnected);
+  if (!SourceIsAvailable()) {
+    if (raiseIfDisconnected) throw ENetNotConnected("Not Connected");
+    return 0;
+  }
+  const std::size_t size = static_cast<std::size_t>(std::max(RecvBufferSize, 1));
+  for (;;) {
+    bool timedOut = !Readable(wait);
+    long received = 0;
+    if (!timedOut) {
+      char* room = receiveBuffer_.Reserve(size);
+      received = ReceiveSome(room, size);
+      receiveBuffer_.Commit(received > 0 ? static_cast<std::size_t>(received) : 0);
+      if (received < 0) {
+        const int error = CheckForError(received);
+        if (error == platform::kSocketErrorTimedOut) {
+          timedOut = true;
+        } else {
+          peerClosed_ = true;
+          CloseSource();
+          if (receiveBuffer_.Empty() && raiseIfDisconnected) RaiseError(error);
+        }
+      } else if (received == 0) {
+        peerClosed_ = true;
+      }
+    }
+    if (timedOut) {
+      if (raiseOnTimeout) throw ENetReadTimeout("Read timed out.");
+      return -1;
+    }
+    CheckPeerClosed(raiseIfDisconnected);
+    if (received > 0) return static_cast<int>(received);
+    if (!SourceIsAvailable() || peerClosed_) return 0;
+  }
+}
+
+std::string TNetIOHandler::ReadLine(std::string_view terminator, int timeout, std::optional<int> maxLength) {
+  if (terminator.empty()) terminator = "\n";
+  if (timeout == kNetTimeoutDefault) timeout = ReadTimeout;
+  const int maximum = maxLength.value_or(MaxLineLength);
+  lineTimedOut_ = false;
+  lineSplit_ = false;
+  const auto start = std::chrono::steady_clock::now();
+  std::size_t searchFrom = 0;
+  std::size_t found;
+  for (;;) {
+    found = receiveBuffer_.IndexOf(terminator, searchFrom);
+    const std::size_t size = receiveBuffer_.Size();
+    if (maximum > 0) {
+      const auto limit = static_cast<std::size_t>(maximum);
+      if ((found != std::string::npos && found > limit) ||
+          (found == std::string::npos && size > limit + terminator.size() - 1)) {
+        if (MaxLineAction == TNetMaxLineAction::maException) {
+          throw ENetReadLnMaxLineLengthExceeded("Max line length exceeded.");
+        }
+        lineSplit_ = true;
+        return DecodeWireText(receiveBuffer_.Extract(limit));
+      }
+    }
+    if (found != std::string::npos) break;
+    // The next search starts where a terminator split across two receives could begin.
+    searchFrom = size >= terminator.size() ? size - terminator.size() + 1 : 0;
+    CheckPeerClosed(true, true);
+    const int received = ReadFromSource(true, timeout, false);
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    if (received == -1 || (timeout >= 0 && elapsed >= timeout)) {
+      lineTimedOut_ = true;
+      return {};
+    }
+  }
+  std::string line = receiveBuffer_.Extract(found);
+  receiveBuffer_.Remove(terminator.size());
+  if (terminator == "\n" && !line.empty() && line.back() == '\r') line.pop_back();
+  return DecodeWireText(line);
+}
+
+void TNetIOHandler::WriteToStream(TStream* stream, std::size_t count) {
+  if (stream && count > 0) stream->WriteBuffer(receiveBuffer_.Data(), count);
+  receiveBuffer_.Remove(count);
+}
+
+void TNetIOHandler::ReadExact(std::size_t count) {
+  while (receiveBuffer_.Size() < count) ReadFromSource(true, kNetTimeoutDefault, true);
+}
+
+void TNetIOHandler::ReadToStream(TStream* stream, std::int64_t byteCount, bool untilClose) {
+  if (untilClose) byteCount = -1;
+  if (byteCount == -1 && !untilClose) {
+    const std::size_t width = LargeStream ? 8 : 4;
+    ReadExact(width);
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < width; ++i) value = (value << 8) | static_cast<unsigned char>(receiveBuffer_.Data()[i]);
+    receiveBuffer_.Remove(width);
+    byteCount = LargeStream ? static_cast<std::int64_t>(value) : static_cast<std::int32_t>(value);
+  }
+  if (byteCount >= 0 && stream) {
+    const std::int64_t position = stream->GetPosition();
+    if (position > std::numeric_limits<std::int64_t>::max() - byteCount) {
+      throw ENetIOHandlerStreamDataTooLarge("Data is too large for stream");
+    }
+    TrySetSize(*stream, position + byteCount);
+  }
+  if (byteCount < 0) untilClose = true;
+
+  std::int64_t due = byteCount;
+  try {
+    for (;;) {
+      std::size_t take = receiveBuffer_.Size();
+      if (!untilClose) take = static_cast<std::size_t>(std::min<std::int64_t>(due, static_cast<std::int64_t>(take)));
+      WriteToStream(stream, take);
+      if (!untilClose) {
+        due -= static_cast<std::int64_t>(take);
+        if (due == 0) break;
+      }
+      if (ReadFromSource(!untilClose, kNetTimeoutDefault, true) <= 0) {
+        CheckPeerClosed(false);
+        break;
+      }
+    }
+  } catch (...) {
+    if (stream) TrySetSize(*stream, stream->GetPosition());
+    throw;
+  }
+  if (stream) TrySetSize(*stream, stream->GetPosition());
+}
+
+void TNetIOHandler::ReadToStreamUntil(TStream* stream, std::string_view sequence) {
+  for (;;) {
+    const std::size_t found = receiveBuffer_.IndexOf(sequence);
+    if (found != std::string::npos || sequence.empty()) {
+      WriteToStream(stream, sequence.empty() ? 0 : found + sequence.size());
+      return;
+    }
+    // Deliver all but a possible start of the sequence, so the buffer does not grow.
+    const std::size_t keep = std::min(receiveBuffer_.Size(), sequence.size() - 1);
+    WriteToStream(stream, receiveBuffer_.Size() - keep);
+    if (ReadFromSource(false, kNetTimeoutDefault, true) <= 0) {
+      WriteToStream(stream, receiveBuffer_.Size());
+      return;
+    }
+  }
+}
+
+// --- Sending ---------------------------------------------------------------------------
+
+void TNetIOHandler::WriteDirect(const char* data, std::size_t count) {
+  CheckPeerClosed(true, true);
+  while (count > 0) {
+    const long sent = SendSome(data, count);
+    if (sent < 0) {
+      const int error = CheckForError(sent);
+      if (error != platform::kSocketErrorTimedOut) {
+        peerClosed_ = true;
+        CloseSource();
+      }
+      RaiseError(error);
+    }
+    if (sent == 0) {
+      peerClosed_ = true;
+      CheckPeerClosed(true);
+      // Bytes still due cannot go out: never report a partial send as done.
+      RaiseClosedGracefully();
+    }
+    data += sent;
+    count -= static_cast<std::size_t>(sent);
+  }
+}
+
+void TNetIOHandler::SendBytes(std::string_view bytes) {
+  if (!batch_) {
+    WriteDirect(bytes.data(), bytes.size());
+    return;
+  }
+  batch_->Append(bytes);
+  if (batchThreshold_ > 0) {
+    while (batch_ && batch_->Size() >= static_cast<std::size_t>(batchThreshold_)) FlushSendBatch(batchThreshold_);
+  }
+}
+
+void TNetIOHandler::SendLine(std::string_view text) {
+  std::string line = EncodeWireText(text);
+  line += "\r\n";
+  SendBytes(line);
+}
+
+void TNetIOHandler::SendLines(const std::vector<std::string>& lines) {
+  const bool ownBatch = !batch_;
+  if (ownBatch) BeginSendBatch();
+  try {
+    for (const std::string& line : lines) SendLine(line);
+  } catch (...) {
+    if (ownBatch) CancelSendBatch();
+    throw;
+  }
+  if (ownBatch) EndSendBatch();
+}
+
+void TNetIOHandler::SendStream(TStream& stream, std::int64_t size) {
+  std::int64_t count;
+  if (size == 0) {
+    count = stream.GetSize();
+    stream.SetPosition(0);
+  } else if (size < 0) {
+    count = stream.GetSize() - stream.GetPosition();
+  } else {
+    count = size;
+  }
+  if (count >= kLargeStreamLimit && !LargeStream) {
+    throw ENetIOHandlerRequiresLargeStream("Set LargeStream to True to send streams greater than 2GB");
+  }
+  const std::size_t piece = static_cast<std::size_t>(std::max(SendBufferSize, 1));
+  std::vector<char> buffer(piece);
+  while (count > 0) {
+    const std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(count, static_cast<std::int64_t>(piece)));
+    const std::size_t got = stream.Read(buffer.data(), want);
+    if (got == 0) throw ENetNoDataToRead("No data to read.");
+    SendBytes(std::string_view(buffer.data(), got));
+    count -= static_cast<std::int64_t>(got);
+  }
+}
+
+void TNetIOHandler::BeginSendBatch(int threshold) {
+  if (batch_) {
+    batch_->Clear();
+  } else {
+    batch_ = std::make_unique<TNetBuffer>();
+  }
+  batchThreshold_ = threshold;
+}
+
+void TNetIOHandler::FlushSendBatch(std::int64_t count) {
+  if (!batch_) return;
+  const std::size_t size = batch_->Size();
+  const std::size_t n = count < 0 ? size : std::min(size, static_cast<std::size_t>(count));
+  // Taken out first: a close while sending drops the batch.
+  const std::string piece = batch_->Extract(n);
+  WriteDirect(piece.data(), piece.size());
+}
+
+void TNetIOHandler::EndSendBatch() {
+  try {
+    FlushSendBatch();
+  } catch (...) {
+    batch_.reset();
+    throw;
+  }
+  batch_.reset();
+}
+
+// --- Socket handler --------------------------------------------------------------------
+
+void TNetIOHandlerSocket::Open() {
+  TNetIOHandler::Open();
+  binding_.CloseSocket();
+  if (!Host.empty() && Port > 0) ConnectClient();
+}
+
+void TNetIOHandlerSocket::Close() {
+  TNetIOHandler::Close();
+  binding_.CloseSocket();
+}
+
+void TNetIOHandlerStack::ConnectClient() {
+  TNetSocketHandle& binding = Binding();
+  binding.SetIPVersion(IPVersion);
+  binding.AllocateSocket();
+  binding.Bind(ReuseSocket == TNetReuseSocket::rsTrue, BoundIP, BoundPort);
+  if (!UseNagle) binding.SetNoDelay(true);
+  binding.SetPeer(TNetStack::Instance().ResolveHost(Host, IPVersion), Port);
+  binding.Connect(ConnectTimeout > 0 ? ConnectTimeout : 0);
+}
+
+bool TNetIOHandlerStack::Readable(int timeoutMs) {
+  return platform::WaitForReadable(Binding().Handle(), timeoutMs) != 0;
+}
+
+long TNetIOHandlerStack::ReceiveSome(char* buffer, std::size_t size) {
+  return platform::ReceiveSome(Binding().Handle(), buffer, size);
+}
+
+long TNetIOHandlerStack::SendSome(const char* data, std::size_t count) {
+  return platform::SendSome(Binding().Handle(), data, count);
+}
+
+int TNetIOHandlerStack::CheckForError(long) { return TNetStack::CheckForSocketError(); }
+
+void TNetIOHandlerStack::RaiseError(int error) { TNetStack::RaiseSocketError(error); }
+
+}  // namespace qb

@@ -1,0 +1,528 @@
+// Implementation details: the handler is a socket handler whose primitives go through a
+// TLS session once ClearTextMode is off. The sockets stay blocking, with SO_RCVTIMEO and
+// SO_SNDTIMEO bounding every wait inside OpenSSL; a wait that runs out shows up as a
+// "want read/write" with the would-block error and is reported as the time-out 10060.
+// OpenSSL 3 reports a peer that closes without its closing notice as a library error
+// ("unexpected eof"), where earlier versions reported a system-call error with result
+// 0; both are treated as the latter, so the messages do not depend on the version.
+#include "net/net_ssl_openssl.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "support/strings.h"
+
+namespace qb {
+namespace {
+
+constexpr int kDefaultTlsTimeoutMs = 30000;
+
+std::string WithText(const std::string& text, const std::string& detail) {
+  return text.empty() ? detail : text + "\r\n" + detail;
+}
+
+// A crypto error with the next code of the error queue (or `code` when given).
+template <typename E>
+[[noreturn]] void RaiseCryptoError(const ossl::Api& api, const std::string& text, unsigned long code = 0) {
+  if (code == 0) code = api.NextError();
+  throw E(code, WithText(text, api.ErrorText(code)));
+}
+
+bool IsVersion3(const ossl::Api& api) { return api.OpenSSL_version_num() >= 0x30000000UL; }
+
+// SSL_R_UNEXPECTED_EOF_WHILE_READING of the SSL library, packed as OpenSSL 3 packs codes.
+bool IsUnexpectedEof(const ossl::Api& api, unsigned long code) {
+  if (!IsVersion3(api) || (code & 0x80000000UL)) return false;
+  return ((code >> 23) & 0xFF) == 20 && (code & 0x7FFFFF) == 294;
+}
+
+int ProtocolNumber(TNetSSLVersion version) {
+  switch (version) {
+    case TNetSSLVersion::sslvSSLv3: return 0x0300;
+    case TNetSSLVersion::sslvTLSv1: return 0x0301;
+    case TNetSSLVersion::sslvTLSv1_1: return 0x0302;
+    case TNetSSLVersion::sslvTLSv1_2: return 0x0303;
+    case TNetSSLVersion::sslvTLSv1_3: return 0x0304;
+    default: return 0;  // SSL 2 is gone from every OpenSSL we load
+  }
+}
+
+TNetSSLVersions AllVersions() {
+  using V = TNetSSLVersion;
+  return {V::sslvSSLv2, V::sslvSSLv3, V::sslvTLSv1, V::sslvTLSv1_1, V::sslvTLSv1_2, V::sslvTLSv1_3};
+}
+
+bool IsPkcs12File(const std::string& file) {
+  const std::size_t dot = file.rfind('.');
+  if (dot == std::string::npos) return false;
+  const std::string_view extension(file.data() + dot, file.size() - dot);
+  return SameTextAscii(extension, ".p12") || SameTextAscii(extension, ".pfx");
+}
+
+TNetSSLSocket* SocketOf(const ossl::Api& api, const ossl::SSL* ssl) {
+  return ssl ? static_cast<TNetSSLSocket*>(api.SSL_get_ex_data(ssl, 0)) : nullptr;
+}
+
+// The callbacks run inside OpenSSL: nothing may unwind through it.
+int PasswordCallback(char* buffer, int size, int rwflag, void* userdata) {
+  try {
+    auto* owner = static_cast<TNetSSLIOHandlerSocketOpenSSL*>(userdata);
+    std::string password;
+    if (owner->Events.OnGetPasswordEx) owner->Events.OnGetPasswordEx(password, rwflag != 0);
+    if (owner->Events.OnGetPassword) owner->Events.OnGetPassword(password);
+    const int length = std::min(static_cast<int>(password.size()), size);
+    std::copy_n(password.data(), length, buffer);
+    return length;
+  } catch (...) {
+    return 0;
+  }
+}
+
+int VerifyCallback(int ok, ossl::X509_STORE_CTX* store) {
+  try {
+    const ossl::Api* api = ossl::LoadOpenSSL();
+    auto* ssl = static_cast<ossl::SSL*>(api->X509_STORE_CTX_get_ex_data(store, api->SSL_get_ex_data_X509_STORE_CTX_idx()));
+    TNetSSLSocket* socket = SocketOf(*api, ssl);
+    if (!socket || !socket->Parent().Events.OnVerifyPeer) return ok;
+    char subject[512] = {};
+    if (ossl::X509* cert = api->X509_STORE_CTX_get_current_cert(store)) {
+      api->X509_NAME_oneline(api->X509_get_subject_name(cert), subject, sizeof subject);
+    }
+    return socket->Parent().Events.OnVerifyPeer(subject, ok != 0, api->X509_STORE_CTX_get_error_depth(store),
+                                                api->X509_STORE_CTX_get_error(store))
+               ? 1
+               : 0;
+  } catch (...) {
+    return 0;
+  }
+}
+
+void InfoCallback(const ossl::SSL* ssl, int where, int ret) {
+  try {
+    const ossl::Api* api = ossl::LoadOpenSSL();
+    TNetSSLSocket* socket = SocketOf(*api, ssl);
+    if (!socket) return;
+    const char* state = api->SSL_state_string_long(ssl);
+    const std::string text = state ? state : "";
+    TNetSSLEvents& events = socket->Parent().Events;
+    if (events.OnStatusInfo) events.OnStatusInfo(text);
+    if (events.OnStatusInfoEx) events.OnStatusInfoEx(where, ret, text);
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
+// --- Options ---------------------------------------------------------------------------
+
+void TNetSSLOptions::SetMethod(TNetSSLVersion method) {
+  method_ = method;
+  versions_ = method == TNetSSLVersion::sslvSSLv23 ? AllVersions() : TNetSSLVersions{method};
+}
+
+void TNetSSLOptions::SetSSLVersions(TNetSSLVersions versions) {
+  if (versions.Count() == 1 && !versions.Contains(TNetSSLVersion::sslvSSLv23)) {
+    versions_ = versions;
+    for (int v = 0; v <= static_cast<int>(TNetSSLVersion::sslvTLSv1_3); ++v) {
+      if (versions.Contains(static_cast<TNetSSLVersion>(v))) method_ = static_cast<TNetSSLVersion>(v);
+    }
+    return;
+  }
+  versions.Exclude(TNetSSLVersion::sslvSSLv23);
+  versions_ = versions.Empty() ? AllVersions() : versions;
+  method_ = TNetSSLVersion::sslvSSLv23;
+}
+
+// --- Context ---------------------------------------------------------------------------
+
+TNetSSLContext::TNetSSLContext(const ossl::Api& api, TNetSSLIOHandlerSocketOpenSSL& owner,
+                               const TNetSSLOptions& options)
+    : api_(api),
+      owner_(owner),
+      options_(options),
+      verifyHooked_(static_cast<bool>(owner.Events.OnVerifyPeer)),
+      statusHooked_(owner.Events.OnStatusInfo || owner.Events.OnStatusInfoEx),
+      context_(nullptr, ossl::SslCtxDeleter{&api}) {}
+
+TNetSSLContext::~TNetSSLContext() = default;
+
+void TNetSSLContext::InitContext(TNetSSLMode mode) {
+  if (mode == TNetSSLMode::sslmUnassigned) mode = TNetSSLMode::sslmClient;
+  const ossl::SSL_METHOD* method = mode == TNetSSLMode::sslmClient   ? api_.TLS_client_method()
+                                   : mode == TNetSSLMode::sslmServer ? api_.TLS_server_method()
+                                                                     : api_.TLS_method();
+  const bool pinned = options_.Method() != TNetSSLVersion::sslvSSLv23;
+  if (!method || (pinned && ProtocolNumber(options_.Method()) == 0)) {
+    throw ENetOSSLGetMethodError("Error getting SSL method.");
+  }
+  context_.reset(api_.SSL_CTX_new(method));
+  if (!context_) RaiseCryptoError<ENetOSSLCreatingContextError>(api_, "Error creating SSL context.");
+  ApplyVersions();
+  api_.SSL_CTX_ctrl(context_.get(), ossl::kCtrlMode, ossl::kModeAutoRetry, nullptr);
+  api_.SSL_CTX_set_default_passwd_cb(context_.get(), PasswordCallback);
+  api_.SSL_CTX_set_default_passwd_cb_userdata(context_.get(), &owner_);
+  api_.SSL_CTX_set_default_verify_paths(context_.get());
+  static const unsigned char kSessionIdContext = 1;
+  api_.SSL_CTX_set_session_id_context(context_.get(), &kSessionIdContext, 1);
+  LoadFiles();
+  if (statusHooked_) api_.SSL_CTX_set_info_callback(context_.get(), InfoCallback);
+  if (!options_.CipherList.empty() && api_.SSL_CTX_set_cipher_list(context_.get(), options_.CipherList.c_str()) <= 0) {
+    throw ENetOSSLSettingCipherError("SetCipher failed.");
+  }
+  if (!options_.VerifyMode.Empty()) {
+    int flags = 0;
+    if (options_.VerifyMode.Contains(TNetSSLVerifyMode::sslvrfPeer)) flags |= 0x01;
+    if (options_.VerifyMode.Contains(TNetSSLVerifyMode::sslvrfFailIfNoPeerCert)) flags |= 0x02;
+    if (options_.VerifyMode.Contains(TNetSSLVerifyMode::sslvrfClientOnce)) flags |= 0x04;
+    api_.SSL_CTX_set_verify(context_.get(), flags, verifyHooked_ ? VerifyCallback : nullptr);
+    api_.SSL_CTX_set_verify_depth(context_.get(), options_.VerifyDepth);
+  }
+}
+
+void TNetSSLContext::ApplyVersions() {
+  using V = TNetSSLVersion;
+  const struct {
+    V version;
+    std::uint64_t exclusion;
+  } protocols[] = {{V::sslvSSLv3, ossl::kOpNoSSLv3},
+                   {V::sslvTLSv1, ossl::kOpNoTLSv1},
+                   {V::sslvTLSv1_1, ossl::kOpNoTLSv1_1},
+                   {V::sslvTLSv1_2, ossl::kOpNoTLSv1_2},
+                   {V::sslvTLSv1_3, ossl::kOpNoTLSv1_3}};
+  const bool negotiated = options_.Method() == V::sslvSSLv23;
+  for (const auto& p : protocols) {
+    if (!options_.SSLVersions().Contains(p.version)) {
+      api_.SetOptions(context_.get(), p.exclusion);
+    } else if (negotiated) {
+      api_.ClearOptions(context_.get(), p.exclusion);
+    }
+  }
+  if (negotiated) return;
+  // One version: exactly that one, or none at all when the library cannot speak it.
+  const long number = ProtocolNumber(options_.Method());
+  if (api_.SSL_CTX_ctrl(context_.get(), ossl::kCtrlSetMinProtoVersion, number, nullptr) <= 0 ||
+      api_.SSL_CTX_ctrl(context_.get(), ossl::kCtrlSetMaxProtoVersion, number, nullptr) <= 0) {
+    throw ENetOSSLGetMethodError("Error getting SSL method.");
+  }
+}
+
+void TNetSSLContext::LoadFiles() {
+  ossl::SSL_CTX* ctx = context_.get();
+  if (!options_.RootCertFile.empty() || !options_.VerifyDirs.empty()) {
+    const char* file = options_.RootCertFile.empty() ? nullptr : options_.RootCertFile.c_str();
+    const char* dirs = options_.VerifyDirs.empty() ? nullptr : options_.VerifyDirs.c_str();
+    if (api_.SSL_CTX_load_verify_locations(ctx, file, dirs) <= 0) {
+      RaiseCryptoError<ENetOSSLLoadingRootCertError>(api_, "Could not load root certificate.");
+    }
+  }
+  if (!options_.CertFile.empty()) {
+    if (IsPkcs12File(options_.CertFile)) {
+      LoadPkcs12(options_.CertFile, true, options_.KeyFile.empty());
+    } else if (api_.SSL_CTX_use_certificate_file(ctx, options_.CertFile.c_str(), ossl::kSslFiletypePem) <= 0) {
+      RaiseCryptoError<ENetOSSLLoadingCertError>(api_, "Could not load certificate.");
+    }
+  }
+  if (!options_.KeyFile.empty()) {
+    if (IsPkcs12File(options_.KeyFile)) {
+      LoadPkcs12(options_.KeyFile, false, true);
+    } else if (api_.SSL_CTX_use_PrivateKey_file(ctx, options_.KeyFile.c_str(), ossl::kSslFiletypePem) <= 0) {
+      RaiseCryptoError<ENetOSSLLoadingKeyError>(api_, "Could not load key, check password.");
+    }
+    if (api_.SSL_CTX_check_private_key(ctx) <= 0) {
+      RaiseCryptoError<ENetOSSLLoadingKeyError>(api_, "Could not load key, check password.");
+    }
+  }
+  if (!options_.DHParamsFile.empty()) {
+    ossl::BIO* bio = api_.BIO_new_file(options_.DHParamsFile.c_str(), "r");
+    ossl::DH* dh = (bio && api_.PEM_read_bio_DHparams) ? api_.PEM_read_bio_DHparams(bio, nullptr, nullptr, nullptr)
+                                                      : nullptr;
+    if (bio) api_.BIO_free(bio);
+    const bool set = dh && api_.SSL_CTX_ctrl(ctx, ossl::kCtrlSetTmpDh, 0, dh) > 0;
+    if (dh && api_.DH_free) api_.DH_free(dh);
+    if (!set) RaiseCryptoError<ENetOSSLLoadingDHParamsError>(api_, "Could not load DH Parameters.");
+  }
+}
+
+void TNetSSLContext::LoadPkcs12(const std::string& file, bool certificate, bool key) {
+  std::string password;
+  if (owner_.Events.OnGetPasswordEx) owner_.Events.OnGetPasswordEx(password, false);
+  if (owner_.Events.OnGetPassword) owner_.Events.OnGetPassword(password);
+  ossl::EVP_PKEY* privateKey = nullptr;
+  ossl::X509* cert = nullptr;
+  void* chain = nullptr;
+  bool parsed = false;
+  if (ossl::BIO* bio = api_.BIO_new_file(file.c_str(), "rb")) {
+    if (ossl::PKCS12* p12 = api_.d2i_PKCS12_bio(bio, nullptr)) {
+      parsed = api_.PKCS12_parse(p12, password.c_str(), &privateKey, &cert, &chain) > 0;
+      api_.PKCS12_free(p12);
+    }
+    api_.BIO_free(bio);
+  }
+  bool ok = parsed;
+  if (ok && certificate) ok = cert && api_.SSL_CTX_use_certificate(context_.get(), cert) > 0;
+  const bool certOk = ok;
+  if (ok && key) ok = privateKey && api_.SSL_CTX_use_PrivateKey(context_.get(), privateKey) > 0;
+  if (chain) {
+    // The extra chain certificates pass to the context, which frees them.
+    for (int i = 0; ok && certificate && i < api_.OPENSSL_sk_num(chain); ++i) {
+      api_.SSL_CTX_ctrl(context_.get(), ossl::kCtrlExtraChainCert, 0, api_.OPENSSL_sk_value(chain, i));
+    }
+    if (!(ok && certificate)) {
+      for (int i = 0; i < api_.OPENSSL_sk_num(chain); ++i) {
+        api_.X509_free(static_cast<ossl::X509*>(api_.OPENSSL_sk_value(chain, i)));
+      }
+    }
+    api_.OPENSSL_sk_free(chain);
+  }
+  if (cert) api_.X509_free(cert);
+  if (privateKey) api_.EVP_PKEY_free(privateKey);
+  if (!ok) {
+    if (certificate && !certOk) RaiseCryptoError<ENetOSSLLoadingCertError>(api_, "Could not load certificate.");
+    RaiseCryptoError<ENetOSSLLoadingKeyError>(api_, "Could not load key, check password.");
+  }
+}
+
+// --- Session ---------------------------------------------------------------------------
+
+TNetSSLSocket::TNetSSLSocket(TNetSSLIOHandlerSocketOpenSSL& parent, TNetSSLContext& context)
+    : api_(context.Api()), parent_(parent), context_(context), ssl_(nullptr, ossl::SslDeleter{&context.Api()}) {}
+
+TNetSSLSocket::~TNetSSLSocket() = default;
+
+void TNetSSLSocket::NoteFailure(int result) {
+  lastSystemError_ = platform::TakeSystemSocketError();
+  lastResult_ = result;
+  lastErrorCode_ = api_.SSL_get_error(ssl_.get(), result);
+  queuedError_ = 0;
+  lastWasTimeout_ = (lastErrorCode_ == ossl::kSslErrorWantRead || lastErrorCode_ == ossl::kSslErrorWantWrite) &&
+                    lastSystemError_ == platform::kSocketErrorWouldBlock;
+  if (lastErrorCode_ == ossl::kSslErrorSsl) {
+    queuedError_ = api_.NextError();
+    if (IsUnexpectedEof(api_, queuedError_)) {
+      api_.ERR_clear_error();
+      queuedError_ = 0;
+      lastErrorCode_ = ossl::kSslErrorSyscall;
+      lastResult_ = 0;
+    }
+  }
+}
+
+template <typename E>
+void TNetSSLSocket::RaiseSessionError(const std::string& text) const {
+  switch (lastErrorCode_) {
+    case ossl::kSslErrorSsl:
+      RaiseCryptoError<ENetOSSLUnderlyingCryptoError>(api_, text, queuedError_);
+    case ossl::kSslErrorSyscall: {
+      const unsigned long queued = api_.NextError();
+      if (queued != 0) RaiseCryptoError<ENetOSSLUnderlyingCryptoError>(api_, text, queued);
+      if (lastResult_ == 0) {
+        throw E(lastErrorCode_, lastResult_, WithText(text, "EOF was observed that violates the protocol"));
+      }
+      if (lastResult_ == -1) TNetStack::RaiseSocketError(lastSystemError_);
+      break;
+    }
+    default:
+      break;
+  }
+  throw E(lastErrorCode_, lastResult_, WithText(text, api_.ErrorText(static_cast<unsigned long>(lastErrorCode_))));
+}
+
+void TNetSSLSocket::RaiseLastError() const { RaiseSessionError<ENetOpenSSLAPISSLError>(""); }
+
+void TNetSSLSocket::Connect(platform::SocketHandle socket) {
+  ssl_.reset(api_.SSL_new(context_.Context()));
+  if (!ssl_) throw ENetOSSLCreatingSessionError("Error creating SSL session.");
+  api_.ERR_clear_error();
+  if (api_.SSL_set_ex_data) {
+    const int result = api_.SSL_set_ex_data(ssl_.get(), 0, this);
+    if (result < 1) {
+      NoteFailure(result);
+      RaiseSessionError<ENetOSSLDataBindingError>("Error binding data to SSL socket.");
+    }
+  }
+  const int fdResult = api_.SSL_set_fd(ssl_.get(), static_cast<int>(socket));
+  if (fdResult < 1) {
+    NoteFailure(fdResult);
+    RaiseSessionError<ENetOSSLFDSetError>("Error setting File Descriptor for SSL");
+  }
+  if (!HostName.empty()) {
+    api_.SSL_ctrl(ssl_.get(), ossl::kCtrlSetTlsextHostname, ossl::kTlsextNametypeHostName, HostName.data());
+  }
+  platform::ClearSystemSocketError();
+  const int result = api_.SSL_connect(ssl_.get());
+  if (result < 1) {
+    NoteFailure(result);
+    if (lastWasTimeout_) TNetStack::RaiseSocketError(platform::kSocketErrorTimedOut);
+    RaiseSessionError<ENetOSSLConnectError>("Error connecting with SSL.");
+  }
+}
+
+std::optional<long> TNetSSLSocket::ResultOfFailure(int result) {
+  NoteFailure(result);
+  if (lastErrorCode_ == ossl::kSslErrorWantRead || lastErrorCode_ == ossl::kSslErrorWantWrite) {
+    if (!lastWasTimeout_) return std::nullopt;
+    platform::SetLastSocketError(platform::kSocketErrorTimedOut);
+    return -1;
+  }
+  if (lastErrorCode_ == ossl::kSslErrorZeroReturn) return 0;
+  if (lastErrorCode_ == ossl::kSslErrorSyscall && lastResult_ == 0) return 0;
+  return result;
+}
+
+long TNetSSLSocket::Recv(char* buffer, std::size_t size) {
+  const int want = static_cast<int>(std::min<std::size_t>(size, INT_MAX));
+  for (;;) {
+    platform::ClearSystemSocketError();
+    const int result = api_.SSL_read(ssl_.get(), buffer, want);
+    if (result > 0) return result;
+    if (const auto failed = ResultOfFailure(result)) return *failed;
+  }
+}
+
+long TNetSSLSocket::Send(const char* data, std::size_t count) {
+  std::size_t done = 0;
+  while (done < count) {
+    const int piece = static_cast<int>(std::min<std::size_t>(count - done, INT_MAX));
+    platform::ClearSystemSocketError();
+    const int result = api_.SSL_write(ssl_.get(), data + done, piece);
+    if (result > 0) {
+      done += static_cast<std::size_t>(result);
+    } else if (const auto failed = ResultOfFailure(result)) {
+      return *failed;
+    }
+  }
+  return static_cast<long>(done);
+}
+
+bool TNetSSLSocket::Pending() const { return ssl_ && api_.SSL_pending && api_.SSL_pending(ssl_.get()) > 0; }
+
+void TNetSSLSocket::Shutdown(bool twice) {
+  if (!ssl_) return;
+  const int result = api_.SSL_shutdown(ssl_.get());
+  if (twice && result == 0) api_.SSL_shutdown(ssl_.get());
+  api_.ERR_clear_error();
+}
+
+// --- Handler ---------------------------------------------------------------------------
+
+TNetSSLIOHandlerSocketOpenSSL::TNetSSLIOHandlerSocketOpenSSL() = default;
+
+TNetSSLIOHandlerSocketOpenSSL::~TNetSSLIOHandlerSocketOpenSSL() { Close(); }
+
+void TNetSSLIOHandlerSocketOpenSSL::InitContext() {
+  const ossl::Api* api = ossl::LoadOpenSSL();
+  if (!api) throw ENetOSSLCouldNotLoadSSLLibrary("Could not load SSL library.");
+  auto context = std::make_unique<TNetSSLContext>(*api, *this, SSLOptions);
+  context->InitContext(SSLOptions.Mode);
+  sslContext_ = std::move(context);
+}
+
+void TNetSSLIOHandlerSocketOpenSSL::ConnectClient() {
+  if (!sslContext_) {
+    try {
+      InitContext();
+    } catch (const ENetOSSLCouldNotLoadSSLLibrary&) {
+      if (!clearTextMode_) throw;  // clear text needs no OpenSSL
+    }
+  }
+  const bool mode = clearTextMode_;
+  clearTextMode_ = true;
+  try {
+    TNetIOHandlerStack::ConnectClient();
+  } catch (...) {
+    clearTextMode_ = mode;
+    throw;
+  }
+  clearTextMode_ = mode;
+  if (!clearTextMode_) StartSSL();
+}
+
+void TNetSSLIOHandlerSocketOpenSSL::StartSSL() {
+  if (!sslContext_) throw ENetOSSLCouldNotLoadSSLLibrary("Could not load SSL library.");
+  sslSocket_ = std::make_unique<TNetSSLSocket>(*this, *sslContext_);
+  const platform::SocketHandle handle = Binding().Handle();
+  platform::SetSendReceiveTimeouts(handle, ReadTimeout < 1 ? kDefaultTlsTimeoutMs : ReadTimeout);
+  std::string host = HostOfUri(TargetUri);
+  sslSocket_->HostName = host.empty() ? Host : host;
+  sslSocket_->Connect(handle);
+  clearTextMode_ = false;
+}
+
+void TNetSSLIOHandlerSocketOpenSSL::SetClearTextMode(bool on) {
+  if (!SourceIsAvailable()) {
+    clearTextMode_ = on;
+    return;
+  }
+  if (on == clearTextMode_) return;
+  if (!on) {
+    StartSSL();
+    return;
+  }
+  if (sslSocket_) sslSocket_->Shutdown(true);
+  sslSocket_.reset();
+  platform::SetSendReceiveTimeouts(Binding().Handle(), 0);
+  clearTextMode_ = true;
+}
+
+void TNetSSLIOHandlerSocketOpenSSL::FreeSession() {
+  if (!sslSocket_) return;
+  if (SourceIsAvailable()) sslSocket_->Shutdown(false);
+  sslSocket_.reset();
+}
+
+void TNetSSLIOHandlerSocketOpenSSL::CloseSource() {
+  FreeSession();
+  TNetSSLIOHandlerSocketBase::CloseSource();
+}
+
+void TNetSSLIOHandlerSocketOpenSSL::Close() {
+  FreeSession();
+  sslContext_.reset();
+  TNetSSLIOHandlerSocketBase::Close();
+}
+
+bool TNetSSLIOHandlerSocketOpenSSL::Readable(int timeoutMs) {
+  if (TlsActive() && sslSocket_->Pending()) return true;
+  return TNetSSLIOHandlerSocketBase::Readable(timeoutMs);
+}
+
+long TNetSSLIOHandlerSocketOpenSSL::ReceiveSome(char* buffer, std::size_t size) {
+  if (!TlsActive()) return TNetSSLIOHandlerSocketBase::ReceiveSome(buffer, size);
+  return sslSocket_->Recv(buffer, size);
+}
+
+long TNetSSLIOHandlerSocketOpenSSL::SendSome(const char* data, std::size_t count) {
+  if (!TlsActive()) return TNetSSLIOHandlerSocketBase::SendSome(data, count);
+  return sslSocket_->Send(data, count);
+}
+
+int TNetSSLIOHandlerSocketOpenSSL::CheckForError(long result) {
+  if (!TlsActive()) return TNetSSLIOHandlerSocketBase::CheckForError(result);
+  if (sslSocket_->LastWasTimeout()) return platform::kSocketErrorTimedOut;
+  switch (sslSocket_->LastErrorCode()) {
+    case ossl::kSslErrorNone: return 0;
+    case ossl::kSslErrorSyscall: return TNetStack::CheckForSocketError();
+    default: sslSocket_->RaiseLastError();
+  }
+}
+
+void TNetSSLIOHandlerSocketOpenSSL::RaiseError(int error) {
+  if (!TlsActive() || TNetStack::IsResultError(error)) TNetStack::RaiseSocketError(error);
+  sslSocket_->RaiseLastError();
+}
+
+std::string HostOfUri(std::string_view uri) {
+  const std::size_t scheme = uri.find("://");
+  if (scheme == std::string_view::npos) return {};
+  std::string_view authority = uri.substr(scheme + 3);
+  authority = authority.substr(0, authority.find_first_of("/?#"));
+  const std::size_t at = authority.rfind('@');
+  if (at != std::string_view::npos) authority.remove_prefix(at + 1);
+  if (!authority.empty() && authority.front() == '[') {
+    const std::size_t close = authority.find(']');
+    return std::string(authority.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+  }
+  return std::string(authority.substr(0, authority.find(':')));
+}
+
+}  // namespace qb

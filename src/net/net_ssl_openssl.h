@@ -1,0 +1,262 @@
+// TLS for the transport: an I/O handler that runs either in clear-text mode (bytes pass
+// unchanged) or in TLS mode over OpenSSL, loaded at run time at the first context. The
+// receive and send primitives of the socket handler dispatch on the mode; the connect
+// adds the handshake after the TCP connect.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "net/net_io_handler.h"
+#include "net/net_ssl_openssl_headers.h"
+
+namespace qb {
+
+// --- Errors ----------------------------------------------------------------------------
+
+QB_DECLARE_EXCEPTION(ENetOpenSSLError, ENetException);
+QB_DECLARE_EXCEPTION(ENetOSSLCouldNotLoadSSLLibrary, ENetOpenSSLError);
+QB_DECLARE_EXCEPTION(ENetOSSLGetMethodError, ENetOpenSSLError);
+QB_DECLARE_EXCEPTION(ENetOSSLSettingCipherError, ENetOpenSSLError);
+QB_DECLARE_EXCEPTION(ENetOSSLCreatingSessionError, ENetOpenSSLError);
+// Raised by a proxy's reply to a tunnel request; the HTTP client passes it on.
+QB_DECLARE_EXCEPTION(ENetSSLProtocolReplyError, ENetException);
+
+// An error of the crypto library: ErrorCode() is the code taken from the error queue.
+class ENetOpenSSLAPICryptoError : public ENetOpenSSLError {
+ public:
+  ENetOpenSSLAPICryptoError(unsigned long code, std::string message)
+      : ENetOpenSSLError(std::move(message)), errorCode_(code) {}
+  const char* ClassName() const noexcept override { return "ENetOpenSSLAPICryptoError"; }
+  unsigned long ErrorCode() const noexcept { return errorCode_; }
+
+ private:
+  unsigned long errorCode_;
+};
+QB_DECLARE_EXCEPTION(ENetOSSLUnderlyingCryptoError, ENetOpenSSLAPICryptoError);
+QB_DECLARE_EXCEPTION(ENetOSSLCreatingContextError, ENetOpenSSLAPICryptoError);
+QB_DECLARE_EXCEPTION(ENetOSSLLoadingRootCertError, ENetOpenSSLAPICryptoError);
+QB_DECLARE_EXCEPTION(ENetOSSLLoadingCertError, ENetOpenSSLAPICryptoError);
+QB_DECLARE_EXCEPTION(ENetOSSLLoadingKeyError, ENetOpenSSLAPICryptoError);
+QB_DECLARE_EXCEPTION(ENetOSSLLoadingDHParamsError, ENetOpenSSLAPICryptoError);
+
+// An error of a TLS session: ErrorCode() is the SSL_get_error code, RetCode() the result
+// of the call that failed.
+class ENetOpenSSLAPISSLError : public ENetOpenSSLError {
+ public:
+  ENetOpenSSLAPISSLError(int code, int result, std::string message)
+      : ENetOpenSSLError(std::move(message)), errorCode_(code), retCode_(result) {}
+  const char* ClassName() const noexcept override { return "ENetOpenSSLAPISSLError"; }
+  int ErrorCode() const noexcept { return errorCode_; }
+  int RetCode() const noexcept { return retCode_; }
+
+ private:
+  int errorCode_;
+  int retCode_;
+};
+QB_DECLARE_EXCEPTION(ENetOSSLFDSetError, ENetOpenSSLAPISSLError);
+QB_DECLARE_EXCEPTION(ENetOSSLDataBindingError, ENetOpenSSLAPISSLError);
+QB_DECLARE_EXCEPTION(ENetOSSLAcceptError, ENetOpenSSLAPISSLError);
+QB_DECLARE_EXCEPTION(ENetOSSLConnectError, ENetOpenSSLAPISSLError);
+
+// --- Options ---------------------------------------------------------------------------
+
+enum class TNetSSLVersion { sslvSSLv2, sslvSSLv23, sslvSSLv3, sslvTLSv1, sslvTLSv1_1, sslvTLSv1_2, sslvTLSv1_3 };
+enum class TNetSSLMode { sslmUnassigned, sslmClient, sslmServer, sslmBoth };
+enum class TNetSSLVerifyMode { sslvrfPeer, sslvrfFailIfNoPeerCert, sslvrfClientOnce };
+
+// A small set of enumeration values.
+template <typename E>
+class TNetSet {
+ public:
+  TNetSet() = default;
+  TNetSet(std::initializer_list<E> values) {
+    for (E v : values) Include(v);
+  }
+  bool Contains(E v) const { return (bits_ >> static_cast<unsigned>(v)) & 1u; }
+  void Include(E v) { bits_ |= 1u << static_cast<unsigned>(v); }
+  void Exclude(E v) { bits_ &= ~(1u << static_cast<unsigned>(v)); }
+  bool Empty() const { return bits_ == 0; }
+  int Count() const { return __builtin_popcount(bits_); }
+  friend bool operator==(const TNetSet&, const TNetSet&) = default;
+
+ private:
+  unsigned bits_ = 0;
+};
+using TNetSSLVersions = TNetSet<TNetSSLVersion>;
+using TNetSSLVerifyModeSet = TNetSet<TNetSSLVerifyMode>;
+
+class TNetSSLOptions {
+ public:
+  std::string RootCertFile;
+  std::string CertFile;
+  std::string KeyFile;
+  std::string DHParamsFile;
+  TNetSSLMode Mode = TNetSSLMode::sslmUnassigned;
+  TNetSSLVerifyModeSet VerifyMode;
+  int VerifyDepth = 0;
+  std::string VerifyDirs;
+  std::string CipherList;
+
+  // The default negotiates the best version both sides have: sslvSSLv23 with TLS 1.0 to
+  // TLS 1.3. Setting Method to one version pins it (SSLVersions holds just it); setting
+  // it to sslvSSLv23 allows every version. Setting SSLVersions to one version makes it
+  // the Method; to several, Method becomes sslvSSLv23; an empty set, or one holding only
+  // sslvSSLv23, allows every version.
+  TNetSSLVersion Method() const { return method_; }
+  void SetMethod(TNetSSLVersion method);
+  const TNetSSLVersions& SSLVersions() const { return versions_; }
+  void SetSSLVersions(TNetSSLVersions versions);
+
+ private:
+  TNetSSLVersion method_ = TNetSSLVersion::sslvSSLv23;
+  TNetSSLVersions versions_{TNetSSLVersion::sslvTLSv1, TNetSSLVersion::sslvTLSv1_1, TNetSSLVersion::sslvTLSv1_2,
+                            TNetSSLVersion::sslvTLSv1_3};
+};
+
+// --- Handlers --------------------------------------------------------------------------
+
+class TNetSSLIOHandlerSocketBase : public TNetIOHandlerStack {
+ public:
+  bool ClearTextMode() const { return clearTextMode_; }
+  // On a connected handler the switch happens at once: to TLS with a handshake, back to
+  // clear text with a shutdown of the session.
+  virtual void SetClearTextMode(bool on) { clearTextMode_ = on; }
+  // The URL being served; its host is the server name sent in the handshake.
+  std::string TargetUri;
+
+ protected:
+  bool clearTextMode_ = true;
+};
+
+class TNetSSLContext;
+class TNetSSLSocket;
+class TNetSSLIOHandlerSocketOpenSSL;
+
+// Hooks a program may set; the upload sets none.
+struct TNetSSLEvents {
+  std::function<void(const std::string& state)> OnStatusInfo;
+  std::function<void(int where, int ret, const std::string& state)> OnStatusInfoEx;
+  std::function<void(std::string& password)> OnGetPassword;
+  std::function<void(std::string& password, bool isWrite)> OnGetPasswordEx;
+  // Called for each certificate of the chain when VerifyMode is set; answers whether to
+  // accept it.
+  std::function<bool(const std::string& subject, bool ok, int depth, int error)> OnVerifyPeer;
+};
+
+// One SSL_CTX with a copy of the options it was made from.
+class TNetSSLContext {
+ public:
+  TNetSSLContext(const ossl::Api& api, TNetSSLIOHandlerSocketOpenSSL& owner, const TNetSSLOptions& options);
+  ~TNetSSLContext();
+  TNetSSLContext(const TNetSSLContext&) = delete;
+  TNetSSLContext& operator=(const TNetSSLContext&) = delete;
+
+  // Creates the context for `mode` (sslmUnassigned: client) and applies the options.
+  void InitContext(TNetSSLMode mode);
+  ossl::SSL_CTX* Context() const { return context_.get(); }
+  const ossl::Api& Api() const { return api_; }
+
+ private:
+  void ApplyVersions();
+  void LoadFiles();
+  void LoadPkcs12(const std::string& file, bool certificate, bool key);
+  const ossl::Api& api_;
+  TNetSSLIOHandlerSocketOpenSSL& owner_;
+  TNetSSLOptions options_;
+  bool verifyHooked_;
+  bool statusHooked_;
+  ossl::SslCtxPtr context_;
+};
+
+// One TLS session on a connected socket.
+class TNetSSLSocket {
+ public:
+  TNetSSLSocket(TNetSSLIOHandlerSocketOpenSSL& parent, TNetSSLContext& context);
+  ~TNetSSLSocket();
+  TNetSSLSocket(const TNetSSLSocket&) = delete;
+  TNetSSLSocket& operator=(const TNetSSLSocket&) = delete;
+
+  std::string HostName;
+
+  // Creates the session, sends HostName as server name and does the handshake.
+  void Connect(platform::SocketHandle socket);
+  // The primitives: a count, 0 for a close by the peer, negative on failure.
+  long Recv(char* buffer, std::size_t size);
+  long Send(const char* data, std::size_t count);
+  bool Pending() const;
+  // Sends the closing notice; a second call when the first reports it unfinished.
+  void Shutdown(bool twice);
+
+  // The SSL_get_error code and call result of the last failure.
+  int LastErrorCode() const { return lastErrorCode_; }
+  int LastResult() const { return lastResult_; }
+  bool LastWasTimeout() const { return lastWasTimeout_; }
+  TNetSSLIOHandlerSocketOpenSSL& Parent() const { return parent_; }
+
+  // Raises the session error for the last failure (ENetOpenSSLAPISSLError, or the class
+  // given): `text` and CR LF, then the detail that the SSL_get_error code calls for.
+  [[noreturn]] void RaiseLastError() const;
+
+ private:
+  // Records a failed call: its SSL_get_error code and the system's socket error.
+  void NoteFailure(int result);
+  // What a failed read or write returns: nothing to retry (an interrupted wait), -1 with
+  // the last socket error 10060 for a wait that ran out, 0 for a close by the peer, or
+  // the call's own result.
+  std::optional<long> ResultOfFailure(int result);
+  template <typename E>
+  [[noreturn]] void RaiseSessionError(const std::string& text) const;
+
+  const ossl::Api& api_;
+  TNetSSLIOHandlerSocketOpenSSL& parent_;
+  TNetSSLContext& context_;
+  ossl::SslPtr ssl_;
+  int lastErrorCode_ = 0;
+  int lastResult_ = 0;
+  bool lastWasTimeout_ = false;
+  int lastSystemError_ = 0;
+  unsigned long queuedError_ = 0;
+};
+
+class TNetSSLIOHandlerSocketOpenSSL : public TNetSSLIOHandlerSocketBase {
+ public:
+  TNetSSLIOHandlerSocketOpenSSL();
+  ~TNetSSLIOHandlerSocketOpenSSL() override;
+
+  TNetSSLOptions SSLOptions;
+  TNetSSLEvents Events;
+
+  void SetClearTextMode(bool on) override;
+  void Close() override;
+
+  TNetSSLSocket* SSLSocket() const { return sslSocket_.get(); }
+  TNetSSLContext* SSLContext() const { return sslContext_.get(); }
+
+ protected:
+  void ConnectClient() override;
+  void CloseSource() override;
+  bool Readable(int timeoutMs) override;
+  long ReceiveSome(char* buffer, std::size_t size) override;
+  long SendSome(const char* data, std::size_t count) override;
+  int CheckForError(long result) override;
+  [[noreturn]] void RaiseError(int error) override;
+
+ private:
+  void InitContext();
+  void StartSSL();
+  void FreeSession();
+  bool TlsActive() const { return !clearTextMode_ && sslSocket_; }
+
+  std::unique_ptr<TNetSSLContext> sslContext_;
+  std::unique_ptr<TNetSSLSocket> sslSocket_;
+};
+
+// The host of a URL ("https://user@[::1]:8443/x" gives "::1"); empty when it has none.
+std::string HostOfUri(std::string_view uri);
+
+}  // namespace qb

@@ -1,0 +1,160 @@
+#include <gtest/gtest.h>
+
+#include "driver/file_utils.h"
+#include "driver/qvor_main.h"
+#include "platform/files.h"
+#include "support/exception.h"
+#include "support/temp_dir.h"
+
+namespace qb {
+namespace {
+
+using test::ScopedTempDir;
+using test::WriteFile;
+
+// A configuration document around the given configData content.
+std::string Config(const std::string& configData) {
+  return "<?xml version=\"1.0\"?>\r\n<settings><configData>" + configData + "</configData></settings>";
+}
+
+TQvorMain Load(const ScopedTempDir& dir, const std::string& xml) {
+  WriteFile(dir.file("upload.xml"), xml);
+  TQvorMain main;
+  main.LoadConfiguration(dir.file("upload.xml"));
+  return main;
+}
+
+TEST(ConfigurationTest, ReadsTheFiveValuesWithFolderDelimiters) {
+  ScopedTempDir dir;
+  const std::string state = dir.file("State");
+  const TQvorMain main =
+      Load(dir, Config("<SourceFolder>\r\n  " + dir.file("Outbox") + "  \r\n</SourceFolder>"
+                       "<ConfigFolder>" + state + "/</ConfigFolder>"
+                       "<UploadServer><UploadAT> https://192.0.2.10/upload/receive.php?queue=7 </UploadAT>"
+                       "<Username>branch12</Username><Password/></UploadServer>"));
+  EXPECT_EQ(dir.file("Outbox") + "/", main.SourceFolder);
+  EXPECT_EQ(state + "/", main.ConfigFolder);
+  EXPECT_TRUE(platform::DirectoryExists(state));
+  EXPECT_EQ("https://192.0.2.10/upload/receive.php?queue=7", main.UploadAT);
+  EXPECT_EQ("branch12", main.Username);
+  EXPECT_EQ("", main.Password);
+}
+
+TEST(ConfigurationTest, FolderValueRules) {
+  struct Case {
+    std::string sourceElement;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"<SourceFolder>/srv/out</SourceFolder>", "/srv/out/"},
+      {"<SourceFolder>/srv/out/</SourceFolder>", "/srv/out/"},
+      {"<SourceFolder>C:\\Out\\</SourceFolder>", "C:\\Out\\/"},  // only the platform delimiter counts
+      {"<SourceFolder></SourceFolder>", "/"},
+      {"<SourceFolder>   </SourceFolder>", "/"},
+      {"", "/"},
+      {"<sourcefolder>/srv/out</sourcefolder>", "/"},  // names are case-sensitive
+      {"<SourceFolder>/a</SourceFolder><SourceFolder>/b</SourceFolder>", "/a/"},
+      {"<SourceFolder>/srv/<!-- note -->out</SourceFolder>", "/srv/ out/"},
+      {"<SourceFolder><![CDATA[/srv/a&b]]></SourceFolder>", "/srv/a&b/"},
+      {"<SourceFolder>/srv/a&amp;b</SourceFolder>", "/srv/a&b/"},
+  };
+  for (const Case& c : cases) {
+    ScopedTempDir dir;
+    const TQvorMain main = Load(dir, Config(c.sourceElement + "<ConfigFolder>" + dir.file("s") +
+                                            "</ConfigFolder><UploadServer/>"));
+    EXPECT_EQ(c.expected, main.SourceFolder) << c.sourceElement;
+  }
+}
+
+TEST(ConfigurationTest, MissingCredentialsAndFoldersGiveEmptyValues) {
+  ScopedTempDir dir;
+  const TQvorMain main = Load(dir, Config("<UploadServer><UploadAT>http://h/</UploadAT></UploadServer>"));
+  EXPECT_EQ("/", main.SourceFolder);
+  EXPECT_EQ("/", main.ConfigFolder);
+  EXPECT_EQ("", main.Username);
+  EXPECT_EQ("", main.Password);
+}
+
+TEST(ConfigurationTest, CreatesADeepLedgerFolderBeforeLookingForUploadServer) {
+  ScopedTempDir dir;
+  const std::string deep = dir.file("a/b/c/d");
+  WriteFile(dir.file("upload.xml"), Config("<ConfigFolder>" + deep + "</ConfigFolder>"));
+  TQvorMain main;
+  try {
+    main.LoadConfiguration(dir.file("upload.xml"));
+    FAIL() << "no error";
+  } catch (const Exception& error) {
+    EXPECT_STREQ("Exception", error.ClassName());
+    EXPECT_EQ("Error: Child node \"UploadServer\" not found", error.Message());
+  }
+  EXPECT_TRUE(platform::DirectoryExists(deep));
+  EXPECT_EQ(deep + "/", main.ConfigFolder);
+}
+
+TEST(ConfigurationTest, ErrorsOfTheLoad) {
+  struct Case {
+    std::string content;  // empty: no file at all
+    std::string className;
+    std::string messageStart;
+  };
+  const Case cases[] = {
+      {"<configData><UploadServer/></configData>", "Exception", "Error: Child node \"configData\" not found"},
+      {"<settings/>", "Exception", "Error: Child node \"configData\" not found"},
+      {"<!-- nothing -->", "Exception", "Error: Configuration file \""},
+      {"<settings><configData></settings>", "Exception", "Text \"configData\" expected at [1:25]"},
+      {"", "EFOpenError", "Cannot open file \""},
+  };
+  for (const Case& c : cases) {
+    ScopedTempDir dir;
+    if (!c.content.empty()) WriteFile(dir.file("upload.xml"), c.content);
+    TQvorMain main;
+    try {
+      main.LoadConfiguration(dir.file("upload.xml"));
+      ADD_FAILURE() << "no error for " << c.content;
+    } catch (const Exception& error) {
+      EXPECT_EQ(c.className, error.ClassName()) << c.content;
+      EXPECT_EQ(c.messageStart, error.Message().substr(0, c.messageStart.size())) << error.Message();
+    }
+  }
+}
+
+TEST(FileUtilsTest, EnsureDirectoriesRules) {
+  ScopedTempDir dir;
+  EXPECT_THROW(EnsureDirectories(""), EQbFileUtilsError);
+  EXPECT_TRUE(EnsureDirectories("/"));
+  EXPECT_TRUE(EnsureDirectories(dir.file("x/y/")));
+  EXPECT_TRUE(platform::DirectoryExists(dir.file("x/y")));
+  test::WriteFile(dir.file("plain"), "");
+  EXPECT_TRUE(EnsureDirectories(dir.file("plain")));  // an existing name counts as created
+  EXPECT_FALSE(EnsureDirectories(dir.file("plain/below")));
+}
+
+TEST(FileUtilsTest, MoveReplacingReplacesTheTarget) {
+  ScopedTempDir dir;
+  WriteFile(dir.file("a.tmp"), "new");
+  WriteFile(dir.file("a.lst"), "old");
+  EXPECT_TRUE(MoveReplacing(dir.file("a.tmp"), dir.file("a.lst")));
+  EXPECT_EQ("new", test::ReadFile(dir.file("a.lst")));
+  EXPECT_FALSE(platform::FileExists(dir.file("a.tmp")));
+  EXPECT_FALSE(MoveReplacing(dir.file("missing"), dir.file("a.lst")));
+}
+
+}  // namespace
+}  // namespace qb
+
+namespace qb {
+namespace {
+
+// The example shipped with the program stays a valid configuration.
+TEST(ConfigurationTest, ShippedExampleHoldsEveryValue) {
+  auto document = MakeRef<TXmlDocument>();
+  document->LoadFromFile(QUOBRINA_SOURCE_DIR "/examples/upload.xml");
+  const auto configData = document->GetDocumentElement()->RequireChild("configData");
+  EXPECT_EQ("/srv/exchange/outbox", XmlTextOfValue(configData->GetValue("SourceFolder")));
+  const auto server = configData->RequireChild("UploadServer");
+  EXPECT_EQ("https://upload.example.org/receive.php?queue=7", XmlTextOfValue(server->GetValue("UploadAT")));
+  EXPECT_EQ("branch12", XmlTextOfValue(server->GetValue("Username")));
+}
+
+}  // namespace
+}  // namespace qb

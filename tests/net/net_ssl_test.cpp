@@ -1,0 +1,319 @@
+// The TLS handler against scripted TLS peers on loopback, and the run-time loading of
+// OpenSSL with missing or incomplete libraries.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "net/net_ssl_openssl.h"
+#include "net/net_tcp_client.h"
+#include "support/format.h"
+#include "support/scripted_peer.h"
+#include "support/temp_dir.h"
+
+namespace qb {
+namespace {
+
+using test::PeerConnection;
+using test::ScriptedPeer;
+using test::ScriptedTlsPeer;
+using test::TlsPeerOptions;
+using V = TNetSSLVersion;
+
+struct Client {
+  TNetTCPClient tcp;
+  TNetSSLIOHandlerSocketOpenSSL* tls = nullptr;
+  TNetIOHandler& io() { return *tcp.IOHandler(); }
+};
+
+// A client with a TLS handler for 127.0.0.1:port, configured but not connected.
+std::unique_ptr<Client> MakeClient(std::uint16_t port, bool tls = true) {
+  auto client = std::make_unique<Client>();
+  auto handler = std::make_unique<TNetSSLIOHandlerSocketOpenSSL>();
+  client->tls = handler.get();
+  handler->SetClearTextMode(!tls);
+  handler->TargetUri = Format("%s://127.0.0.1:%d/upload", tls ? "https" : "http", static_cast<int>(port));
+  client->tcp.SetIOHandler(std::move(handler));
+  client->tcp.Host = "127.0.0.1";
+  client->tcp.Port = port;
+  return client;
+}
+
+// The class name and message of the error that connecting raises.
+std::pair<std::string, std::string> ConnectError(Client& client) {
+  try {
+    client.tcp.OpenConnection();
+  } catch (const Exception& e) {
+    return {e.ClassName(), e.Message()};
+  }
+  return {"", "connected"};
+}
+
+// Answers one line with "pong" and ends with the closing notice.
+void PingPong(PeerConnection& c) {
+  if (c.ReceiveUntil("\r\n") == "ping\r\n") c.Send("pong\r\n");
+  c.Close();
+}
+
+void ExpectPingPong(Client& client) {
+  client.tcp.OpenConnection();
+  client.io().SendLine("ping");
+  EXPECT_EQ(client.io().ReadLine(), "pong");
+  TMemoryStream rest;
+  client.io().ReadToStream(&rest, -1, true);  // the closing notice ends it quietly
+  EXPECT_EQ(rest.GetSize(), 0);
+}
+
+TEST(NetSslTest, DefaultOptionsReachCurrentServers) {
+  const struct {
+    int version;
+    bool expired;
+  } cases[] = {{0x0303, false}, {0x0304, false}, {0x0303, true}};
+  for (const auto& c : cases) {
+    ScriptedTlsPeer peer(PingPong, {.minVersion = c.version, .maxVersion = c.version, .expiredCertificate = c.expired});
+    auto client = MakeClient(peer.port());
+    ExpectPingPong(*client);
+    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(peer.version(), c.version);
+  }
+}
+
+TEST(NetSslTest, ServerNameIsTheHostOfTheTarget) {
+  const struct {
+    std::string targetUri;
+    std::string serverName;
+  } cases[] = {
+      {"https://127.0.0.1:1/upload", "127.0.0.1"},
+      {"https://user:pw@localhost/upload?x=1", "localhost"},
+      {"", "127.0.0.1"},  // no target: the connection's host
+  };
+  for (const auto& c : cases) {
+    ScriptedTlsPeer peer(PingPong);
+    auto client = MakeClient(peer.port());
+    client->tls->TargetUri = c.targetUri;
+    ExpectPingPong(*client);
+    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(peer.serverName(), c.serverName) << c.targetUri;
+  }
+  EXPECT_EQ(HostOfUri("https://[::1]:8443/x"), "::1");
+  EXPECT_EQ(HostOfUri("no scheme"), "");
+}
+
+TEST(NetSslTest, UntilCloseReadEndsAtTheClose) {
+  const std::string body(200000, 'z');
+  for (bool notice : {true, false}) {
+    ScriptedTlsPeer peer([&](PeerConnection& c) {
+      c.Send(body);
+      if (notice) {
+        c.Close();
+      } else {
+        c.PeerConnection::Close();  // the TCP close alone
+      }
+    });
+    auto client = MakeClient(peer.port());
+    client->tcp.OpenConnection();
+    TMemoryStream out;
+    client->io().ReadToStream(&out, -1, true);
+    EXPECT_EQ(out.GetSize(), static_cast<std::int64_t>(body.size())) << notice;
+    EXPECT_FALSE(client->tcp.IsConnected());
+  }
+}
+
+TEST(NetSslTest, HandshakeFailures) {
+  {  // the server closes during the handshake
+    ScriptedPeer peer([](PeerConnection& c) {
+      const std::string header = c.Receive(5);  // read the whole hello, so the close is not a reset
+      if (header.size() == 5) c.Receive(static_cast<unsigned char>(header[3]) * 256u + static_cast<unsigned char>(header[4]));
+    });
+    auto client = MakeClient(peer.port());
+    EXPECT_EQ(ConnectError(*client), std::make_pair(std::string("ENetOSSLConnectError"),
+                                                    std::string("Error connecting with SSL.\r\n"
+                                                                "EOF was observed that violates the protocol")));
+    EXPECT_FALSE(client->tcp.IsConnected());
+  }
+  {  // a pinned TLS 1.0 against a server that speaks only TLS 1.2
+    ScriptedTlsPeer peer(nullptr, {.minVersion = 0x0303, .maxVersion = 0x0303});
+    auto client = MakeClient(peer.port());
+    client->tls->SSLOptions.SetMethod(V::sslvTLSv1);
+    const auto [className, message] = ConnectError(*client);
+    EXPECT_EQ(className, "ENetOSSLUnderlyingCryptoError");
+    EXPECT_EQ(message.rfind("Error connecting with SSL.\r\nerror:", 0), 0u) << message;
+  }
+  {  // a server that never answers the handshake, within the read time-out
+    ScriptedPeer peer([](PeerConnection& c) { c.WaitForClose(); });
+    auto client = MakeClient(peer.port());
+    client->tcp.ReadTimeout = 300;
+    EXPECT_EQ(ConnectError(*client),
+              std::make_pair(std::string("ENetSocketError"), std::string("Socket Error # 10060\r\nConnection timed out.")));
+  }
+  {  // verification, when asked for, refuses the self-signed certificate
+    ScriptedTlsPeer peer(nullptr);
+    auto client = MakeClient(peer.port());
+    client->tls->SSLOptions.VerifyMode = {TNetSSLVerifyMode::sslvrfPeer};
+    const auto [className, message] = ConnectError(*client);
+    EXPECT_EQ(className, "ENetOSSLUnderlyingCryptoError");
+    EXPECT_NE(message.find("certificate verify failed"), std::string::npos) << message;
+  }
+}
+
+TEST(NetSslTest, VerifyPeerHookDecides) {
+  ScriptedTlsPeer peer(PingPong);
+  auto client = MakeClient(peer.port());
+  client->tls->SSLOptions.VerifyMode = {TNetSSLVerifyMode::sslvrfPeer};
+  std::string subject;
+  client->tls->Events.OnVerifyPeer = [&](const std::string& s, bool, int, int) {
+    subject = s;
+    return true;
+  };
+  ExpectPingPong(*client);
+  EXPECT_EQ(subject, "/CN=localhost");
+}
+
+TEST(NetSslTest, ContextOptionErrors) {
+  test::ScopedTempDir dir;
+  std::string cert, key, otherCert, otherKey;
+  ScriptedTlsPeer::MakeCertificatePem(cert, key);
+  ScriptedTlsPeer::MakeCertificatePem(otherCert, otherKey);
+  test::WriteFile(dir.file("cert.pem"), cert);
+  test::WriteFile(dir.file("other-key.pem"), otherKey);
+  test::WriteFile(dir.file("junk.p12"), "not pkcs12");
+  const std::string missing = dir.file("missing.pem");
+  const struct {
+    std::function<void(TNetSSLOptions&)> set;
+    std::string className;
+    std::string message;  // its first line
+  } cases[] = {
+      {[&](TNetSSLOptions& o) { o.RootCertFile = missing; }, "ENetOSSLLoadingRootCertError",
+       "Could not load root certificate."},
+      {[&](TNetSSLOptions& o) { o.CertFile = missing; }, "ENetOSSLLoadingCertError", "Could not load certificate."},
+      {[&](TNetSSLOptions& o) { o.CertFile = dir.file("junk.p12"); }, "ENetOSSLLoadingCertError",
+       "Could not load certificate."},
+      {[&](TNetSSLOptions& o) {
+         o.CertFile = dir.file("cert.pem");
+         o.KeyFile = dir.file("other-key.pem");
+       },
+       "ENetOSSLLoadingKeyError", "Could not load key, check password."},
+      {[&](TNetSSLOptions& o) { o.DHParamsFile = missing; }, "ENetOSSLLoadingDHParamsError",
+       "Could not load DH Parameters."},
+      {[&](TNetSSLOptions& o) { o.CipherList = "NO-SUCH-CIPHER"; }, "ENetOSSLSettingCipherError", "SetCipher failed."},
+      {[&](TNetSSLOptions& o) { o.SetMethod(V::sslvSSLv2); }, "ENetOSSLGetMethodError", "Error getting SSL method."},
+  };
+  for (const auto& c : cases) {
+    auto client = MakeClient(1);  // the context fails before the connect
+
+    c.set(client->tls->SSLOptions);
+    const auto [className, message] = ConnectError(*client);
+    EXPECT_EQ(className, c.className);
+    EXPECT_EQ(message.substr(0, message.find('\r')), c.message);
+    EXPECT_FALSE(client->tcp.IsConnected());
+  }
+}
+
+TEST(NetSslTest, ClientCertificateIsPresented) {
+  test::ScopedTempDir dir;
+  std::string cert, key;
+  ScriptedTlsPeer::MakeCertificatePem(cert, key);
+  test::WriteFile(dir.file("cert.pem"), cert);
+  test::WriteFile(dir.file("key.pem"), key);
+  ScriptedTlsPeer peer(PingPong, {.requestClientCertificate = true});
+  auto client = MakeClient(peer.port());
+  client->tls->SSLOptions.CertFile = dir.file("cert.pem");
+  client->tls->SSLOptions.KeyFile = dir.file("key.pem");
+  ExpectPingPong(*client);
+  EXPECT_EQ(peer.Finish(), "");
+  EXPECT_EQ(peer.clientSubject(), "/CN=localhost");
+}
+
+TEST(NetSslTest, SwitchingModesOnAConnectedHandler) {
+  ScriptedTlsPeer peer(PingPong);
+  auto client = MakeClient(peer.port(), false);
+  client->tcp.OpenConnection();  // clear text: the peer waits for the handshake
+  client->tls->SetClearTextMode(false);
+  client->io().SendLine("ping");
+  EXPECT_EQ(client->io().ReadLine(), "pong");
+  client->tls->SetClearTextMode(true);  // both closing notices exchanged
+  EXPECT_EQ(client->tls->SSLSocket(), nullptr);
+  EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST(NetSslTest, MethodAndVersionsGoTogether) {
+  const TNetSSLVersions all{V::sslvSSLv2, V::sslvSSLv3, V::sslvTLSv1, V::sslvTLSv1_1, V::sslvTLSv1_2, V::sslvTLSv1_3};
+  TNetSSLOptions defaults;
+  EXPECT_EQ(defaults.Method(), V::sslvSSLv23);
+  EXPECT_EQ(defaults.SSLVersions(), (TNetSSLVersions{V::sslvTLSv1, V::sslvTLSv1_1, V::sslvTLSv1_2, V::sslvTLSv1_3}));
+  const struct {
+    std::function<void(TNetSSLOptions&)> set;
+    V method;
+    TNetSSLVersions versions;
+  } cases[] = {
+      {[](TNetSSLOptions& o) { o.SetMethod(V::sslvTLSv1_2); }, V::sslvTLSv1_2, {V::sslvTLSv1_2}},
+      {[](TNetSSLOptions& o) { o.SetMethod(V::sslvSSLv23); }, V::sslvSSLv23, all},
+      {[](TNetSSLOptions& o) { o.SetSSLVersions({V::sslvTLSv1_1}); }, V::sslvTLSv1_1, {V::sslvTLSv1_1}},
+      {[](TNetSSLOptions& o) { o.SetSSLVersions({V::sslvTLSv1, V::sslvTLSv1_2}); }, V::sslvSSLv23,
+       {V::sslvTLSv1, V::sslvTLSv1_2}},
+      {[](TNetSSLOptions& o) { o.SetSSLVersions({V::sslvSSLv23, V::sslvTLSv1}); }, V::sslvSSLv23, {V::sslvTLSv1}},
+      {[](TNetSSLOptions& o) { o.SetSSLVersions({V::sslvSSLv23}); }, V::sslvSSLv23, all},
+      {[](TNetSSLOptions& o) { o.SetSSLVersions({}); }, V::sslvSSLv23, all},
+  };
+  for (const auto& c : cases) {
+    TNetSSLOptions options;
+    c.set(options);
+    EXPECT_EQ(options.Method(), c.method);
+    EXPECT_EQ(options.SSLVersions(), c.versions);
+  }
+}
+
+TEST(NetSslTest, LoaderRecordsWhatIsMissing) {
+  using Names = std::vector<platform::OpenSSLLibraryNames>;
+  ossl::Loader missing(Names{{"libquobrina-no-crypto.so.9", "libssl.so.3"}, {"libcrypto.so.3", "libquobrina-no-ssl.so.9"}});
+  EXPECT_FALSE(missing.Load());
+  EXPECT_EQ(missing.LoadFailures(), (std::vector<std::string>{"Failed to load libquobrina-no-crypto.so.9.",
+                                                              "Failed to load libquobrina-no-ssl.so.9."}));
+  ossl::Loader incomplete(Names{{"libcrypto.so.3", "libcrypto.so.3"}});  // no SSL names in it
+  EXPECT_FALSE(incomplete.Load());
+  const auto& failures = incomplete.LoadFailures();
+  EXPECT_NE(std::find(failures.begin(), failures.end(), "SSL_connect"), failures.end());
+  EXPECT_EQ(std::find(failures.begin(), failures.end(), "ERR_clear_error"), failures.end());
+  EXPECT_EQ(incomplete.api().SSL_connect, nullptr);
+  ossl::Loader complete(platform::DefaultOpenSSLLibraryNames());
+  EXPECT_TRUE(complete.Load());
+  EXPECT_TRUE(complete.LoadFailures().empty());
+}
+
+// Without OpenSSL (simulated by names that do not exist, in a fresh process, since a
+// loaded OpenSSL stays loaded): TLS fails with "Could not load SSL library.", clear text
+// works with the same handler.
+void RunWithoutOpenSSL() {
+  ossl::SetOpenSSLLibraryNames({{"libquobrina-no-crypto.so.9", "libquobrina-no-ssl.so.9"}});
+  auto fail = [](const std::string& what) {
+    fprintf(stderr, "%s\n", what.c_str());
+    std::_Exit(1);
+  };
+  auto tls = MakeClient(1);  // fails before the connect
+  const auto [className, message] = ConnectError(*tls);
+  if (className != "ENetOSSLCouldNotLoadSSLLibrary" || message != "Could not load SSL library.") fail(message);
+  if (ossl::OpenSSLLoadFailures() != std::vector<std::string>{"Failed to load libquobrina-no-crypto.so.9."}) {
+    fail("load failures");
+  }
+  ScriptedPeer plainPeer([](PeerConnection& c) {
+    if (c.ReceiveUntil("\r\n") == "ping\r\n") c.Send("pong\r\n");
+  });
+  auto plain = MakeClient(plainPeer.port(), false);
+  plain->tcp.OpenConnection();
+  plain->io().SendLine("ping");
+  if (plain->io().ReadLine() != "pong") fail("clear text");
+  try {
+    plain->tls->SetClearTextMode(false);
+    fail("switched to TLS");
+  } catch (const ENetOSSLCouldNotLoadSSLLibrary&) {
+  }
+  std::_Exit(0);
+}
+
+TEST(NetSslDeathTest, WithoutOpenSSLClearTextStillWorks) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(RunWithoutOpenSSL(), testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
+}  // namespace qb

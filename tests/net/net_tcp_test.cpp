@@ -1,0 +1,410 @@
+// The TCP connection and its buffered I/O against scripted peers on loopback.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "net/net_tcp_client.h"
+#include "support/scripted_peer.h"
+
+namespace qb {
+namespace {
+
+using test::PeerConnection;
+using test::ScriptedPeer;
+
+std::unique_ptr<TNetTCPClient> Connect(const ScriptedPeer& peer, const std::string& host = "127.0.0.1",
+                                       TNetIPVersion version = TNetIPVersion::Net_IPv4) {
+  auto client = std::make_unique<TNetTCPClient>();
+  client->Host = host;
+  client->Port = peer.port();
+  client->IPVersion = version;
+  client->OpenConnection();
+  return client;
+}
+
+// The message of the error of class E that `action` raises; "no error" when none.
+template <typename E, typename F>
+std::string ErrorOf(F action) {
+  try {
+    action();
+  } catch (const E& e) {
+    return e.Message();
+  }
+  return "no error";
+}
+
+void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// A stream that claims a size without holding the bytes.
+class SizedStream : public TStream {
+ public:
+  explicit SizedStream(std::int64_t size) : size_(size) {}
+  std::size_t Read(void*, std::size_t) override { return 0; }
+  std::size_t Write(const void*, std::size_t count) override { return count; }
+  std::int64_t Seek(std::int64_t, SeekOrigin) override { return 0; }
+  std::int64_t GetSize() override { return size_; }
+
+ private:
+  std::int64_t size_;
+};
+
+TEST(NetTcpTest, ReadLineDecodesLinesAsTheyCome) {
+  const struct {
+    std::string wire;
+    std::string line;
+  } cases[] = {
+      {"HTTP/1.1 200 OK\r\n", "HTTP/1.1 200 OK"},
+      {"bare\n", "bare"},
+      {"lone\rcr\r\n", "lone\rcr"},
+      {"caf\xE9\n", "caf?"},
+      {"\r\n", ""},
+      {"\n", ""},
+      {"double\r\r\n", "double\r"},
+  };
+  std::string wire;
+  for (const auto& c : cases) wire += c.wire;
+  ScriptedPeer peer([&](PeerConnection& c) {
+    c.Send(wire);
+    c.WaitForClose();
+  });
+  auto client = Connect(peer);
+  for (const auto& c : cases) EXPECT_EQ(client->IOHandler()->ReadLine(), c.line) << c.wire;
+  client->CloseConnection();
+  EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST(NetTcpTest, TerminatorSplitAcrossReceivesIsFound) {
+  ScriptedPeer peer([](PeerConnection& c) {
+    c.Send("head\r\n\r");
+    Pause(50);
+    c.Send("\nbody");
+    c.WaitForClose();
+  });
+  auto client = Connect(peer);
+  EXPECT_EQ(client->IOHandler()->ReadLine("\r\n\r\n"), "head");
+  EXPECT_EQ(client->IOHandler()->ReceiveBuffer().View(), "body");
+}
+
+TEST(NetTcpTest, MaxLineLength) {
+  const std::string full(16384, 'x');
+  ScriptedPeer peer([&](PeerConnection& c) {
+    c.Send(full + "\n");
+    c.Send(full.substr(1) + "\r\n");
+    c.Send(full + "y\n");
+    c.WaitForClose();
+  });
+  auto client = Connect(peer);
+  TNetIOHandler& io = *client->IOHandler();
+  EXPECT_EQ(io.ReadLine(), full);
+  EXPECT_EQ(io.ReadLine(), full.substr(1));  // the CR counts among the 16384
+  EXPECT_EQ(ErrorOf<ENetReadLnMaxLineLengthExceeded>([&] { io.ReadLine(); }), "Max line length exceeded.");
+  io.MaxLineAction = TNetMaxLineAction::maSplit;
+  EXPECT_EQ(io.ReadLine(), full);
+  EXPECT_TRUE(io.LineSplit());
+  EXPECT_EQ(io.ReadLine(), "y");
+  EXPECT_FALSE(io.LineSplit());
+}
+
+TEST(NetTcpTest, HalfALineThenCloseKeepsThePartInTheBuffer) {
+  ScriptedPeer peer([](PeerConnection& c) { c.Send("HTTP/1.1 20"); });
+  auto client = Connect(peer);
+  TNetIOHandler& io = *client->IOHandler();
+  try {
+    io.ReadLine();
+    FAIL() << "no error";
+  } catch (const ENetConnClosedGracefully& e) {
+    EXPECT_STREQ(e.what(), "Connection Closed Gracefully.");
+    EXPECT_STREQ(e.ClassName(), "ENetConnClosedGracefully");
+  }
+  EXPECT_EQ(io.ReceiveBuffer().View(), "HTTP/1.1 20");
+  EXPECT_TRUE(client->IsConnected());  // unread bytes remain
+  io.ClearReceiveBuffer();
+  EXPECT_FALSE(client->IsConnected());
+}
+
+TEST(NetTcpTest, ReadToStreamForms) {
+  std::string body(100000, '\0');
+  for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 7);
+  {  // until close ends quietly
+    ScriptedPeer peer([&](PeerConnection& c) { c.Send(body); });
+    auto client = Connect(peer);
+    TMemoryStream out;
+    client->IOHandler()->ReadToStream(&out, -1, true);
+    EXPECT_EQ(out.DataString(), body);
+  }
+  {  // an exact count leaves what follows in the buffer
+    ScriptedPeer peer([&](PeerConnection& c) {
+      c.Send(body + "tail");
+      c.WaitForClose();
+    });
+    auto client = Connect(peer);
+    TMemoryStream out;
+    client->IOHandler()->ReadToStream(&out, static_cast<std::int64_t>(body.size()));
+    EXPECT_EQ(out.DataString(), body);
+    client->IOHandler()->ReadToStream(nullptr, 2);  // discarded
+    EXPECT_EQ(client->IOHandler()->ReadLine("l"), "i");
+  }
+  {  // the count read from the wire, 4 bytes in network order
+    ScriptedPeer peer([](PeerConnection& c) {
+      c.Send(std::string("\x00\x00\x00\x03", 4) + "abcdef");
+      c.WaitForClose();
+    });
+    auto client = Connect(peer);
+    TMemoryStream out;
+    client->IOHandler()->ReadToStream(&out);
+    EXPECT_EQ(out.DataString(), "abc");
+    EXPECT_EQ(client->IOHandler()->ReceiveBuffer().View(), "def");
+  }
+}
+
+TEST(NetTcpTest, ShortCountRaisesAfterStoringWhatArrived) {
+  ScriptedPeer peer([](PeerConnection& c) { c.Send("12345"); });
+  auto client = Connect(peer);
+  TMemoryStream out;
+  out.WriteText("pre:");
+  EXPECT_THROW(client->IOHandler()->ReadToStream(&out, 10), ENetConnClosedGracefully);
+  EXPECT_EQ(out.DataString(), "pre:12345");  // the room reserved for the rest is cut away
+}
+
+TEST(NetTcpTest, ReadUntilSequenceDeliversThroughTheSequence) {
+  ScriptedPeer peer([](PeerConnection& c) {
+    c.Send("part one--bound");
+    Pause(30);
+    c.Send("ary--rest");
+    c.WaitForClose();
+  });
+  auto client = Connect(peer);
+  TMemoryStream out;
+  client->IOHandler()->ReadToStreamUntil(&out, "--boundary--");
+  EXPECT_EQ(out.DataString(), "part one--boundary--");
+  EXPECT_EQ(client->IOHandler()->ReceiveBuffer().View(), "rest");
+
+  ScriptedPeer closing([](PeerConnection& c) { c.Send("no end in sight--bou"); });
+  auto second = Connect(closing);
+  TMemoryStream partial;
+  second->IOHandler()->ReadToStreamUntil(&partial, "--boundary--");
+  EXPECT_EQ(partial.DataString(), "no end in sight--bou");
+}
+
+TEST(NetTcpTest, ResetKeepsBufferedBytesReadable) {
+  ScriptedPeer peer([](PeerConnection& c) {
+    c.Send("line1\nline2\n");
+    Pause(100);
+    c.Reset();
+  });
+  auto client = Connect(peer);
+  TNetIOHandler& io = *client->IOHandler();
+  EXPECT_EQ(io.ReadLine(), "line1");
+  EXPECT_EQ(peer.Finish(), "");
+  Pause(50);
+  EXPECT_EQ(io.ReadLine(), "line2");
+  try {
+    io.ReadLine();
+    FAIL() << "no error";
+  } catch (const ENetSocketError& e) {
+    EXPECT_EQ(e.LastError(), 10054);
+    EXPECT_STREQ(e.what(), "Socket Error # 10054\r\nConnection reset by peer.");
+  }
+  EXPECT_FALSE(client->IsConnected());
+}
+
+TEST(NetTcpTest, ResetWhileSendingRaisesAtOnce) {
+  ScriptedPeer peer([](PeerConnection& c) {
+    c.Send("HTTP/1.1 413 Too Large\r\n");
+    c.Receive(10);
+    c.Reset();
+  });
+  auto client = Connect(peer);
+  TNetIOHandler& io = *client->IOHandler();
+  io.ReadLine();
+  io.SendBytes("0123456789");
+  std::string chunk(1 << 20, 'b');
+  TMemoryStream body(chunk);
+  try {
+    for (int i = 0; i < 64; ++i) io.SendStream(body);
+    FAIL() << "no error";
+  } catch (const ENetSocketError& e) {
+    EXPECT_EQ(e.LastError(), 10054);
+    EXPECT_STREQ(e.what(), "Socket Error # 10054\r\nConnection reset by peer.");
+  }
+}
+
+TEST(NetTcpTest, ConnectErrors) {
+  ScriptedPeer peer([](PeerConnection& c) { c.WaitForClose(); });
+  std::uint16_t closedPort;
+  {
+    ScriptedPeer unused(nullptr, {.ipv6 = false, .connections = 0});
+    closedPort = unused.port();
+  }
+  const struct {
+    std::string host;
+    std::uint16_t port;
+    std::string bound;
+    std::string className;
+    std::string message;
+  } cases[] = {
+      {"", 80, "", "ENetHostRequired", "A Host is required"},
+      {"127.0.0.1", 0, "", "ENetPortRequired", "A Port is required"},
+      {"no-such-host.invalid", 80, "", "ENetSocketError", "Socket Error # 11001\r\nHost not found."},
+      {"127.0.0.1", closedPort, "", "ENetSocketError", "Socket Error # 10061\r\nConnection refused."},
+      {"127.0.0.1", peer.port(), "192.0.2.1", "ENetCouldNotBindSocket", "Could not bind socket."},
+  };
+  for (const auto& c : cases) {
+    TNetTCPClient client;
+    client.Host = c.host;
+    client.Port = c.port;
+    client.BoundIP = c.bound;
+    try {
+      client.OpenConnection();
+      ADD_FAILURE() << c.host << " connected";
+    } catch (const ENetException& e) {
+      EXPECT_EQ(e.ClassName(), c.className) << c.host;
+      EXPECT_EQ(e.Message(), c.message) << c.host;
+    }
+    EXPECT_FALSE(client.IsConnected());
+  }
+  TNetTCPClient timed;  // the non-blocking connect with a wait reports the same errors
+  timed.Host = "127.0.0.1";
+  timed.Port = closedPort;
+  timed.ConnectTimeout = 2000;
+  try {
+    timed.OpenConnection();
+    ADD_FAILURE() << "connected";
+  } catch (const ENetSocketError& e) {
+    EXPECT_EQ(e.LastError(), 10061);
+  }
+  timed.Port = peer.port();
+  timed.OpenConnection();
+  EXPECT_TRUE(timed.IsConnected());
+  EXPECT_EQ(ErrorOf<ENetAlreadyConnected>([&] { timed.OpenConnection(); }), "Already connected.");
+}
+
+TEST(NetTcpTest, ConnectTimeoutEndsAConnectThatHangs) {
+  // A listener whose accept queue is full drops further connection requests, so a
+  // connect to it hangs until the time-out.
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(::listen(listener, 0), 0);
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  std::vector<std::unique_ptr<TNetTCPClient>> waiting;  // connected, never accepted
+  std::string message = "connected";
+  bool connected = true;
+  for (int attempt = 0; attempt < 8 && connected; ++attempt) {
+    auto client = std::make_unique<TNetTCPClient>();
+    client->Host = "127.0.0.1";
+    client->Port = ntohs(address.sin_port);
+    client->ConnectTimeout = 300;
+    try {
+      client->OpenConnection();
+      waiting.push_back(std::move(client));
+    } catch (const ENetConnectTimeout& e) {
+      message = e.Message();
+      connected = client->IsConnected();
+    }
+  }
+  ::close(listener);
+  if (message == "connected") GTEST_SKIP() << "this network stack does not drop connection requests";
+  EXPECT_EQ(message, "Connect timed out.");
+  EXPECT_FALSE(connected);
+}
+
+TEST(NetTcpTest, AddressesUsedWithoutTheResolver) {
+  ScriptedPeer v4([](PeerConnection& c) { c.WaitForClose(); });
+  auto client = Connect(v4, "LocalHost");
+  EXPECT_EQ(static_cast<TNetIOHandlerSocket*>(client->IOHandler())->Binding().PeerIP(), "127.0.0.1");
+  client->CloseConnection();
+
+  const struct {
+    std::string host;
+  } v6cases[] = {{"localhost"}, {"::1"}, {"0:0:0:0:0:0:0:1"}};
+  for (const auto& c : v6cases) {
+    ScriptedPeer v6([](PeerConnection& conn) { conn.WaitForClose(); }, {.ipv6 = true});
+    auto six = Connect(v6, c.host, TNetIPVersion::Net_IPv6);
+    EXPECT_EQ(static_cast<TNetIOHandlerSocket*>(six->IOHandler())->Binding().PeerIP(), "::1") << c.host;
+  }
+  EXPECT_TRUE(TNetStack::IsIPv4Literal("255.0.0.1"));
+  for (const char* text : {"256.0.0.1", "1.2.3", "1.2.3.4.5", "1..2.3", "a.b.c.d", ""}) {
+    EXPECT_FALSE(TNetStack::IsIPv4Literal(text)) << text;
+  }
+}
+
+TEST(NetTcpTest, IsConnectedFollowsThePeer) {
+  ScriptedPeer peer([](PeerConnection& c) { c.Send("x"); });
+  auto client = Connect(peer);
+  EXPECT_EQ(peer.Finish(), "");
+  EXPECT_TRUE(client->IsConnected());  // "x" unread
+  EXPECT_EQ(client->IOHandler()->ReadLine("x"), "");
+  EXPECT_FALSE(client->IsConnected());
+  client->CloseConnection();
+  EXPECT_FALSE(client->IsConnected());
+  EXPECT_THROW(client->CheckPeerClosed(), ENetConnClosedGracefully);
+}
+
+TEST(NetTcpTest, ReadTimeouts) {
+  ScriptedPeer peer([](PeerConnection& c) {
+    c.Send("partial");
+    c.WaitForClose();
+  });
+  auto client = std::make_unique<TNetTCPClient>();
+  client->Host = "127.0.0.1";
+  client->Port = peer.port();
+  client->ReadTimeout = 100;
+  client->OpenConnection();
+  TNetIOHandler& io = *client->IOHandler();
+  EXPECT_EQ(io.ReadLine(), "");
+  EXPECT_TRUE(io.LineTimedOut());
+  EXPECT_EQ(io.ReceiveBuffer().View(), "partial");
+  EXPECT_EQ(ErrorOf<ENetReadTimeout>([&] { io.ReadToStream(nullptr, 100); }), "Read timed out.");
+}
+
+TEST(NetTcpTest, SentBytesOnTheWire) {
+  std::string received;
+  ScriptedPeer peer([&](PeerConnection& c) { received = c.ReceiveAll(); });
+  auto client = Connect(peer);
+  TNetIOHandler& io = *client->IOHandler();
+  io.BeginSendBatch();
+  io.SendLine("POST /up HTTP/1.0");
+  io.SendLine("X-Name: caf\xC3\xA9");  // one character above 127: one "?"
+  io.SendLine("");
+  io.EndSendBatch();
+  EXPECT_FALSE(io.SendBatchActive());
+  TMemoryStream body("0123456789");
+  body.SetPosition(4);
+  io.SendStream(body);      // whole stream, from its start
+  body.SetPosition(7);
+  io.SendStream(body, -1);  // the rest: 789
+  body.SetPosition(1);
+  io.SendStream(body, 2);   // 12
+  io.SendLines({"a", "b"});
+  io.BeginSendBatch(4);     // flushes in pieces of 4 as it fills
+  io.SendText("abcdefghij");
+  io.CancelSendBatch();     // drops "ij"
+  client->CloseConnection();
+  EXPECT_EQ(peer.Finish(), "");
+  EXPECT_EQ(received, "POST /up HTTP/1.0\r\nX-Name: caf?\r\n\r\n" "0123456789" "789" "12" "a\r\nb\r\n" "abcdefgh");
+}
+
+TEST(NetTcpTest, StreamSizeRules) {
+  ScriptedPeer peer([](PeerConnection& c) { c.ReceiveAll(); });
+  auto client = Connect(peer);
+  TNetIOHandler& io = *client->IOHandler();
+  SizedStream huge(std::int64_t{1} << 31);
+  EXPECT_EQ(ErrorOf<ENetIOHandlerRequiresLargeStream>([&] { io.SendStream(huge); }),
+            "Set LargeStream to True to send streams greater than 2GB");
+  io.LargeStream = true;  // the stream claims bytes it cannot deliver
+  EXPECT_EQ(ErrorOf<ENetNoDataToRead>([&] { io.SendStream(huge); }), "No data to read.");
+  TMemoryStream shortStream("abc");
+  EXPECT_THROW(io.SendStream(shortStream, 10), ENetNoDataToRead);
+}
+
+}  // namespace
+}  // namespace qb

@@ -1,0 +1,138 @@
+// Scripted peers for transport and HTTP tests: a server on loopback (127.0.0.1 or ::1, a
+// port the system picks) that accepts connections on its own thread and runs a script
+// for each, plain or over TLS. Every wait is bounded (kPeerTimeoutMs), so a peer whose
+// client misbehaves ends by itself; a failed step is kept as text for the test to check.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace qb::test {
+
+inline constexpr int kPeerTimeoutMs = 10000;
+
+// One accepted connection as the script sees it.
+class PeerConnection {
+ public:
+  explicit PeerConnection(int fd) : fd_(fd) {}
+  virtual ~PeerConnection();
+  PeerConnection(const PeerConnection&) = delete;
+  PeerConnection& operator=(const PeerConnection&) = delete;
+
+  int fd() const { return fd_; }
+
+  // Sends all bytes; false when the client is gone.
+  bool Send(std::string_view bytes);
+  // Up to `count` bytes: fewer only when the client closes or the time-out passes.
+  std::string Receive(std::size_t count);
+  // Everything up to and including `sequence` (or up to the close).
+  std::string ReceiveUntil(std::string_view sequence);
+  // Everything until the client closes.
+  std::string ReceiveAll();
+  // Reads and drops up to `count` bytes (fewer when the client closes); returns how many.
+  std::size_t Discard(std::size_t count);
+  // Waits until the client has closed its side (or the time-out passes).
+  bool WaitForClose();
+
+  // Orderly close (over TLS: close notify first).
+  virtual void Close();
+  // Shuts the sending side down; the client sees the end of the stream.
+  void ShutdownWrite();
+  // Abortive close: the client sees a reset.
+  void Reset();
+
+ protected:
+  // One raw read or write: a count, 0 at the end, -1 on failure.
+  virtual long ReadSome(char* buffer, std::size_t size);
+  virtual long WriteSome(const char* data, std::size_t size);
+  // Whether a read can make progress within the time-out.
+  virtual bool WaitReadable(int timeoutMs);
+  void CloseFd();
+
+ private:
+  int fd_;
+  std::string pending_;  // read past a sequence
+};
+
+using PeerScript = std::function<void(PeerConnection&)>;
+
+struct PeerOptions {
+  bool ipv6 = false;
+  int connections = 1;  // how many connections to accept and script
+};
+
+class ScriptedPeer {
+ public:
+  ScriptedPeer(PeerScript script, PeerOptions options = {});
+  virtual ~ScriptedPeer();
+  ScriptedPeer(const ScriptedPeer&) = delete;
+  ScriptedPeer& operator=(const ScriptedPeer&) = delete;
+
+  std::uint16_t port() const { return port_; }
+  // Waits for the scripts to end; returns the first failure text, empty when none.
+  std::string Finish();
+
+ protected:
+  struct DeferStart {};
+  // For derived peers, which call Start() at the end of their own constructor.
+  ScriptedPeer(PeerScript script, PeerOptions options, DeferStart);
+  void Start();
+  // Wraps an accepted socket; TLS peers do their handshake here (null when it failed).
+  virtual std::unique_ptr<PeerConnection> Accept(int fd);
+  void Fail(const std::string& text);
+
+ private:
+  void Run();
+
+  PeerScript script_;
+  PeerOptions options_;
+  int listenFd_ = -1;
+  std::uint16_t port_ = 0;
+  std::thread thread_;
+  std::mutex lock_;
+  std::string failure_;
+};
+
+// TLS versions as the wire names them (0x0301 TLS 1.0 ... 0x0304 TLS 1.3); 0: no limit.
+struct TlsPeerOptions {
+  int minVersion = 0;
+  int maxVersion = 0;
+  bool expiredCertificate = false;
+  // Ask for a client certificate and record its subject.
+  bool requestClientCertificate = false;
+};
+
+// A peer that speaks TLS with a self-signed certificate made for it.
+class ScriptedTlsPeer : public ScriptedPeer {
+ public:
+  ScriptedTlsPeer(PeerScript script, TlsPeerOptions tls = {}, PeerOptions options = {});
+  ~ScriptedTlsPeer() override;
+
+  // What the last handshake carried: the server name (empty when none), the version
+  // (0x0303 ...), the client certificate's subject.
+  std::string serverName() const;
+  int version() const;
+  std::string clientSubject() const;
+
+  // A key and self-signed certificate in PEM, for tests that hand them to the client.
+  static void MakeCertificatePem(std::string& certificatePem, std::string& keyPem, bool expired = false);
+
+ protected:
+  std::unique_ptr<PeerConnection> Accept(int fd) override;
+
+ private:
+  struct Context;
+  std::unique_ptr<Context> context_;
+  mutable std::mutex lock_;
+  std::string serverName_;
+  int version_ = 0;
+  std::string clientSubject_;
+};
+
+}  // namespace qb::test

@@ -1,0 +1,159 @@
+// The TLS side of the scripted peers, linked against OpenSSL directly (only the tests do
+// that; the program loads OpenSSL at run time). Each peer makes its own EC key and
+// self-signed certificate, expired on request.
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <poll.h>
+
+#include <stdexcept>
+
+#include "support/scripted_peer.h"
+
+namespace qb::test {
+namespace {
+
+struct KeyAndCertificate {
+  EVP_PKEY* key = nullptr;
+  X509* certificate = nullptr;
+  ~KeyAndCertificate() {
+    X509_free(certificate);
+    EVP_PKEY_free(key);
+  }
+};
+
+void MakeKeyAndCertificate(KeyAndCertificate& out, bool expired) {
+  out.key = EVP_EC_gen("P-256");
+  out.certificate = X509_new();
+  if (!out.key || !out.certificate) throw std::runtime_error("peer: key generation failed");
+  X509* cert = out.certificate;
+  X509_set_version(cert, 2);
+  ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
+  const long day = 24L * 3600;
+  X509_gmtime_adj(X509_getm_notBefore(cert), expired ? -30 * day : -day);
+  X509_gmtime_adj(X509_getm_notAfter(cert), expired ? -day : 30 * day);
+  X509_NAME* name = X509_get_subject_name(cert);
+  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("localhost"), -1, -1, 0);
+  X509_set_issuer_name(cert, name);
+  X509_set_pubkey(cert, out.key);
+  if (X509_sign(cert, out.key, EVP_sha256()) <= 0) throw std::runtime_error("peer: signing failed");
+}
+
+std::string BioText(BIO* bio) {
+  char* data = nullptr;
+  const long size = BIO_get_mem_data(bio, &data);
+  return std::string(data, static_cast<std::size_t>(size));
+}
+
+class TlsPeerConnection final : public PeerConnection {
+ public:
+  TlsPeerConnection(int fd, SSL* ssl) : PeerConnection(fd), ssl_(ssl) {}
+  ~TlsPeerConnection() override { SSL_free(ssl_); }
+
+  void Close() override {
+    if (fd() >= 0) SSL_shutdown(ssl_);
+    CloseFd();
+  }
+
+ protected:
+  long ReadSome(char* buffer, std::size_t size) override {
+    const int n = SSL_read(ssl_, buffer, static_cast<int>(size));
+    return n > 0 ? n : (SSL_get_error(ssl_, n) == SSL_ERROR_ZERO_RETURN ? 0 : -1);
+  }
+  long WriteSome(const char* data, std::size_t size) override {
+    const int n = SSL_write(ssl_, data, static_cast<int>(size));
+    return n > 0 ? n : -1;
+  }
+  bool WaitReadable(int timeoutMs) override {
+    if (SSL_pending(ssl_) > 0) return true;
+    return PeerConnection::WaitReadable(timeoutMs);
+  }
+
+ private:
+  SSL* ssl_;
+};
+
+}  // namespace
+
+struct ScriptedTlsPeer::Context {
+  SSL_CTX* ctx = nullptr;
+  ~Context() { SSL_CTX_free(ctx); }
+};
+
+ScriptedTlsPeer::ScriptedTlsPeer(PeerScript script, TlsPeerOptions tls, PeerOptions options)
+    : ScriptedPeer(std::move(script), options, DeferStart{}), context_(std::make_unique<Context>()) {
+  KeyAndCertificate material;
+  MakeKeyAndCertificate(material, tls.expiredCertificate);
+  SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+  context_->ctx = ctx;
+  if (!ctx || SSL_CTX_use_certificate(ctx, material.certificate) != 1 || SSL_CTX_use_PrivateKey(ctx, material.key) != 1) {
+    throw std::runtime_error("peer: TLS context failed");
+  }
+  // Old protocol versions need the lowest security level to be offered at all.
+  if (tls.minVersion != 0 && tls.minVersion < TLS1_2_VERSION) SSL_CTX_set_cipher_list(ctx, "DEFAULT:@SECLEVEL=0");
+  if (tls.minVersion) SSL_CTX_set_min_proto_version(ctx, tls.minVersion);
+  if (tls.maxVersion) SSL_CTX_set_max_proto_version(ctx, tls.maxVersion);
+  if (tls.requestClientCertificate) {
+    SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, [](int, X509_STORE_CTX*) { return 1; });
+  }
+  Start();
+}
+
+ScriptedTlsPeer::~ScriptedTlsPeer() { Finish(); }
+
+std::unique_ptr<PeerConnection> ScriptedTlsPeer::Accept(int fd) {
+  SSL* ssl = SSL_new(context_->ctx);
+  SSL_set_fd(ssl, fd);
+  auto connection = std::make_unique<TlsPeerConnection>(fd, ssl);
+  pollfd entry{fd, POLLIN, 0};
+  int result;
+  // The socket is blocking; the poll bounds the wait for a client that never speaks.
+  if (::poll(&entry, 1, kPeerTimeoutMs) <= 0 || (result = SSL_accept(ssl)) != 1) {
+    ERR_clear_error();
+    return nullptr;
+  }
+  std::lock_guard guard(lock_);
+  const char* name = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name);
+  serverName_ = name ? name : "";
+  version_ = SSL_version(ssl);
+  clientSubject_.clear();
+  if (X509* peer = SSL_get1_peer_certificate(ssl)) {
+    char subject[256];
+    X509_NAME_oneline(X509_get_subject_name(peer), subject, sizeof subject);
+    clientSubject_ = subject;
+    X509_free(peer);
+  }
+  return connection;
+}
+
+std::string ScriptedTlsPeer::serverName() const {
+  std::lock_guard guard(lock_);
+  return serverName_;
+}
+
+int ScriptedTlsPeer::version() const {
+  std::lock_guard guard(lock_);
+  return version_;
+}
+
+std::string ScriptedTlsPeer::clientSubject() const {
+  std::lock_guard guard(lock_);
+  return clientSubject_;
+}
+
+void ScriptedTlsPeer::MakeCertificatePem(std::string& certificatePem, std::string& keyPem, bool expired) {
+  KeyAndCertificate material;
+  MakeKeyAndCertificate(material, expired);
+  BIO* certBio = BIO_new(BIO_s_mem());
+  BIO* keyBio = BIO_new(BIO_s_mem());
+  PEM_write_bio_X509(certBio, material.certificate);
+  PEM_write_bio_PrivateKey(keyBio, material.key, nullptr, nullptr, 0, nullptr, nullptr);
+  certificatePem = BioText(certBio);
+  keyPem = BioText(keyBio);
+  BIO_free(certBio);
+  BIO_free(keyBio);
+}
+
+}  // namespace qb::test
