@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -13,9 +12,9 @@
 
 #include "http/header_words.h"
 #include "platform/locale.h"
-#include "platform/process.h"
 #include "platform/mime_store.h"
 #include "support/child_process.h"
+#include "support/error_texts.h"
 #include "support/temp_dir.h"
 
 namespace qb {
@@ -226,19 +225,12 @@ TEST_F(MultipartTest, ContentTypeArgumentMovesTheCharset) {
 TEST_F(MultipartTest, UnopenableFileAddsNoPart) {
   TNetMultiPartFormDataStream body(kExampleTime, English());
   const std::string missing = dir_.file("gone.txt");
-#ifdef _WIN32
-  const int missingError = 2;    // ERROR_FILE_NOT_FOUND
-  const int directoryError = 5;  // ERROR_ACCESS_DENIED
-#else
-  const int missingError = ENOENT;
-  const int directoryError = EISDIR;
-#endif
   const struct {
     std::string path;
     std::string message;
   } cases[] = {
-      {missing, "Cannot open file \"" + missing + "\". " + platform::SystemErrorText(missingError)},
-      {dir_.path(), "Cannot open file \"" + dir_.path() + "\". " + platform::SystemErrorText(directoryError)},
+      {missing, "Cannot open file \"" + missing + "\". " + test::MissingFileText()},
+      {dir_.path(), "Cannot open file \"" + dir_.path() + "\". " + test::FolderAsFileText()},
   };
   for (const auto& c : cases) {
     try {

@@ -21,6 +21,9 @@ struct ProgramResult {
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                          double timeoutSeconds = 60);
 
+// The path of the quobrina binary of this build, as the program sees it (on Windows in
+// the system's form, "Z:\..." under Wine).
+std::string QuobrinaPath();
 // The quobrina binary of this build, run with the given switches.
 ProgramResult RunQuobrina(const std::vector<std::string>& switches, double timeoutSeconds = 60);
 

@@ -39,6 +39,13 @@ ScopedTempDir::~ScopedTempDir() {
 
 std::string ScopedTempDir::file(const std::string& name) const { return path_ + platform::PathDelimiter() + name; }
 
+std::string PlatformPath(std::string path) {
+  for (char& c : path) {
+    if (c == '/') c = platform::PathDelimiter();
+  }
+  return path;
+}
+
 void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

@@ -22,6 +22,9 @@ class ScopedTempDir {
   std::string path_;
 };
 
+// A path written with "/" in the platform's form ("\" on Windows).
+std::string PlatformPath(std::string path);
+
 // Whole-file helpers for test data.
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);

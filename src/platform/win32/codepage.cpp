@@ -52,6 +52,14 @@ std::string Utf16ToBytes(std::u16string_view text, bool bigEndian) {
 
 int AnsiCodePage() { return static_cast<int>(::GetACP()); }
 
+std::size_t CharLength(std::string_view text, std::size_t index) {
+  if (index >= text.size()) return 0;
+  const UINT codePage = ::GetACP();
+  if (codePage == CP_UTF8) return Utf8CharLength(text, index);
+  const bool lead = ::IsDBCSLeadByteEx(codePage, static_cast<BYTE>(text[index])) != FALSE;
+  return lead && index + 1 < text.size() ? 2 : 1;
+}
+
 bool IsCodePageSupported(int codePage) {
   codePage = Resolve(codePage);
   if (codePage == kCodePageUtf8 || codePage == kCodePageUtf16LE || codePage == kCodePageUtf16BE) return true;

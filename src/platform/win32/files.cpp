@@ -17,6 +17,9 @@ namespace {
 
 HANDLE Handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
+// The system ends a path at its first 0 byte: such a path would name another file.
+bool HoldsZeroByte(const std::string& path) { return path.find('\0') != std::string::npos; }
+
 std::string LastErrorText() { return SystemErrorText(static_cast<int>(::GetLastError())); }
 
 // FILETIME counts 100 ns from 1601; FileStatus counts nanoseconds from 1970.
@@ -82,7 +85,10 @@ std::string ExpandFileName(std::string_view path) {
   }
 }
 
+std::uint32_t NonFileAttributes() { return kAttrDirectory; }
+
 std::optional<FileStatus> GetFileStatus(const std::string& path) {
+  if (HoldsZeroByte(path)) return std::nullopt;
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
   FileStatus status;
@@ -104,28 +110,33 @@ bool DirectoryExists(const std::string& path) {
 }
 
 CreateDirectoryResult CreateDirectory(const std::string& path) {
+  if (HoldsZeroByte(path)) return CreateDirectoryResult::Failed;
   if (::CreateDirectoryA(path.c_str(), nullptr)) return CreateDirectoryResult::Created;
   return ::GetLastError() == ERROR_ALREADY_EXISTS ? CreateDirectoryResult::AlreadyExists
                                                    : CreateDirectoryResult::Failed;
 }
 
 bool MoveFileReplacing(const std::string& from, const std::string& to) {
+  if (HoldsZeroByte(from) || HoldsZeroByte(to)) return false;
   return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
 }
 
 bool MoveFileNoReplace(const std::string& from, const std::string& to) {
+  if (HoldsZeroByte(from) || HoldsZeroByte(to)) return false;
   return ::MoveFileA(from.c_str(), to.c_str()) != FALSE;
 }
 
 bool CopyFileOverwriting(const std::string& from, const std::string& to) {
+  if (HoldsZeroByte(from) || HoldsZeroByte(to)) return false;
   std::string target = to;
   if (DirectoryExists(to)) target = IncludeTrailingPathDelimiter(to) + ExtractFileName(from);
   return ::CopyFileA(from.c_str(), target.c_str(), FALSE) != FALSE;
 }
 
-bool DeleteFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != FALSE; }
+bool DeleteFile(const std::string& path) { return !HoldsZeroByte(path) && ::DeleteFileA(path.c_str()) != FALSE; }
 
 bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
+  if (HoldsZeroByte(folder)) return false;
   std::string pattern = folder;
   if (!pattern.empty() && LastPathSeparator(pattern) != pattern.size() - 1) pattern += '\\';
   pattern += '*';
@@ -141,6 +152,7 @@ bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entrie
 }
 
 std::unique_ptr<TFileStream> TFileStream::OpenReadExclusive(const std::string& path) {
+  if (HoldsZeroByte(path)) ThrowOpenError(path, SystemErrorText(ERROR_INVALID_NAME));
   win32::UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                          FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) ThrowOpenError(path, LastErrorText());
@@ -153,6 +165,7 @@ std::unique_ptr<TFileStream> TFileStream::OpenReadExclusive(const std::string& p
 }
 
 std::unique_ptr<TFileStream> TFileStream::Create(const std::string& path) {
+  if (HoldsZeroByte(path)) ThrowCreateError(path, SystemErrorText(ERROR_INVALID_NAME));
   win32::UniqueHandle file(
       ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) ThrowCreateError(path, LastErrorText());

@@ -55,6 +55,8 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
   return result;
 }
 
+std::string QuobrinaPath() { return QUOBRINA_BINARY; }
+
 SleeperProcess::SleeperProcess() {
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");

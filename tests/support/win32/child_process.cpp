@@ -94,6 +94,8 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
   return result;
 }
 
+std::string QuobrinaPath() { return NativePath(QUOBRINA_BINARY); }
+
 SleeperProcess::SleeperProcess() {
   const Process child = Start(QUOBRINA_TEST_SLEEPER, CommandLine({QUOBRINA_TEST_SLEEPER}), nullptr);
   pid_ = static_cast<std::int32_t>(child.pid);
