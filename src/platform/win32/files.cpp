@@ -58,11 +58,6 @@ std::size_t LastPathSeparator(std::string_view path) {
   return last;
 }
 
-std::string ExtractFileName(std::string_view path) {
-  const std::size_t at = LastPathSeparator(path);
-  return std::string(at == std::string_view::npos ? path : path.substr(at + 1));
-}
-
 std::string IncludeTrailingPathDelimiter(std::string_view path) {
   std::string result(path);
   const std::size_t at = LastPathSeparator(path);
@@ -97,16 +92,6 @@ std::optional<FileStatus> GetFileStatus(const std::string& path) {
   status.size = Size(data.nFileSizeHigh, data.nFileSizeLow);
   status.modifiedNs = UnixNanoseconds(data.ftLastWriteTime);
   return status;
-}
-
-bool FileExists(const std::string& path) {
-  const auto status = GetFileStatus(path);
-  return status && !status->isDirectory;
-}
-
-bool DirectoryExists(const std::string& path) {
-  const auto status = GetFileStatus(path);
-  return status && status->isDirectory;
 }
 
 CreateDirectoryResult CreateDirectory(const std::string& path) {
