@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Parse throughput and memory of our XML reader against pugixml, on the same generated
-# 50 MB documents (many small elements with attributes; long text runs), as ratios.
+# Our XML reader, writer and binary form against pugixml, on the same generated 50 MB
+# documents (many small elements with attributes; long text runs), as ratios: text parse
+# and memory; indented text save against pugixml's save; our binary form against our own
+# text form in both directions, and its load against pugixml's text parse.
 # Installs Debian's libpugixml-dev when it is missing. Usage: bench/xml_reader.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,14 +25,29 @@ data="$build/data"
 mkdir -p "$data"
 [ -f "$data/elements.xml" ] && [ -f "$data/text.xml" ] || "$build/xml_reader_bench" generate "$data"
 
+bench="$build/xml_reader_bench"
 field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p" <<<"$2"; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 for doc in elements text; do
-  ours=$("$build/xml_reader_bench" ours "$data/$doc.xml")
-  pugi=$("$build/xml_reader_bench" pugixml "$data/$doc.xml")
-  echo "$ours"
-  echo "$pugi"
+  ours=$("$bench" ours "$data/$doc.xml")
+  pugi=$("$bench" pugixml "$data/$doc.xml")
+  save_ours=$("$bench" save-ours "$data/$doc.xml" "$data/$doc.out.xml")
+  save_pugi=$("$bench" save-pugixml "$data/$doc.xml" "$data/$doc.pugi.xml")
+  save_bin=$("$bench" save-binary "$data/$doc.xml" "$data/$doc.bin")
+  load_bin=$("$bench" ours "$data/$doc.bin")
+  printf '%s\n' "$ours" "$pugi" "$save_ours" "$save_pugi" "$save_bin" "$load_bin"
   [ "$(field nodes "$ours")" = "$(field nodes "$pugi")" ] || echo "warning: node counts differ"
-  awk -v doc="$doc" -v o="$(field mb_per_s "$ours")" -v p="$(field mb_per_s "$pugi")" \
-      -v om="$(field bytes_per_node "$ours")" -v pm="$(field bytes_per_node "$pugi")" \
-      'BEGIN { printf "%s: throughput %.2f of pugixml (%.0f vs %.0f MB/s); memory per node %.1f x pugixml (%.0f vs %.0f bytes)\n", doc, o / p, o, p, om / pm, om, pm }'
+  [ "$(field nodes "$ours")" = "$(field nodes "$load_bin")" ] || echo "warning: binary node count differs"
+  echo "$doc: parse throughput $(ratio "$(field mb_per_s "$ours")" "$(field mb_per_s "$pugi")") of pugixml" \
+    "($(field mb_per_s "$ours") vs $(field mb_per_s "$pugi") MB/s);" \
+    "memory per node $(ratio "$(field bytes_per_node "$ours")" "$(field bytes_per_node "$pugi")") x pugixml"
+  echo "$doc: text save takes $(ratio "$(field seconds "$save_ours")" "$(field seconds "$save_pugi")") x pugixml's time" \
+    "($(field seconds "$save_ours") vs $(field seconds "$save_pugi") s; $(field out_mb "$save_ours") vs" \
+    "$(field out_mb "$save_pugi") MB written)"
+  echo "$doc: binary save takes $(ratio "$(field seconds "$save_bin")" "$(field seconds "$save_ours")") x our text save" \
+    "($(field seconds "$save_bin") s; $(field out_mb "$save_bin") MB, $(ratio "$(field out_mb "$save_bin")" \
+    "$(field out_mb "$save_ours")") of the text size)"
+  echo "$doc: binary load takes $(ratio "$(field seconds "$load_bin")" "$(field seconds "$ours")") x our text parse" \
+    "and $(ratio "$(field seconds "$load_bin")" "$(field seconds "$pugi")") x pugixml's parse" \
+    "($(field seconds "$load_bin") vs $(field seconds "$ours") vs $(field seconds "$pugi") s)"
 done

@@ -12,8 +12,11 @@
 namespace {
 
 void Walk(const qb::Ref<qb::TXmlNode>& node) {
-  node->GetText();
-  node->GetTypedValue();
+  try {
+    node->GetText();  // a binary date-time outside the calendar raises EConvertError
+    node->GetTypedValue();
+  } catch (const qb::Exception&) {
+  }
   node->GetFullPath();
   for (int i = 0; i < node->GetAttrCount(); ++i) node->GetAttrName(i);
   const int count = node->ChildCount();

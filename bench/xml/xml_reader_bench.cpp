@@ -1,8 +1,13 @@
-// Parse throughput of our XML reader against pugixml on the same files.
+// Throughput of our XML reader, writer and binary form against pugixml on the same files.
 //
 //   xml_reader_bench generate DIR        writes DIR/elements.xml and DIR/text.xml (50 MB each)
-//   xml_reader_bench ours|pugixml FILE   loads FILE three times; prints the best time,
-//                                         the node count and the peak memory it took
+//   xml_reader_bench ours|pugixml FILE   loads FILE three times (text, or for ours also the
+//                                         binary form); prints the best time, the node
+//                                         count and the peak memory it took
+//   xml_reader_bench save-ours|save-pugixml|save-binary FILE OUT
+//                                         loads FILE once, then writes it to OUT three times
+//                                         (indented text, or our binary form); prints the
+//                                         best time and the size written
 //
 // Each parser runs in its own process so that its peak memory is its own.
 #include <pugixml.hpp>
@@ -84,6 +89,11 @@ std::size_t CountPugi(const pugi::xml_node& node) {
   return n;
 }
 
+std::size_t FileSize(const std::string& file) {
+  std::ifstream in(file, std::ios::binary | std::ios::ate);
+  return static_cast<std::size_t>(in.tellg());
+}
+
 int Run(const std::string& parser, const std::string& file) {
   const long before = PeakKiB();
   double best = 1e30;
@@ -110,11 +120,36 @@ int Run(const std::string& parser, const std::string& file) {
     }
     peak = std::max(peak, PeakKiB());
   }
-  std::ifstream in(file, std::ios::binary | std::ios::ate);
-  const double megabytes = static_cast<double>(in.tellg()) / (1 << 20);
+  const double megabytes = static_cast<double>(FileSize(file)) / (1 << 20);
   std::printf("%s %s seconds=%.3f mb_per_s=%.1f nodes=%zu peak_kib=%ld bytes_per_node=%.1f\n", parser.c_str(),
               file.c_str(), best, megabytes / best, nodes, peak - before,
               static_cast<double>(peak - before) * 1024.0 / static_cast<double>(nodes));
+  return 0;
+}
+
+int Save(const std::string& writer, const std::string& file, const std::string& out) {
+  auto ours = qb::MakeRef<qb::TXmlDocument>();
+  pugi::xml_document pugi;
+  if (writer == "save-pugixml") {
+    if (!pugi.load_file(file.c_str(), pugi::parse_default | pugi::parse_declaration)) return 1;
+  } else {
+    ours->LoadFromFile(file);
+  }
+  double best = 1e30;
+  for (int round = 0; round < 3; ++round) {
+    const auto start = std::chrono::steady_clock::now();
+    if (writer == "save-ours") {
+      ours->SaveToFile(out);
+    } else if (writer == "save-binary") {
+      ours->SaveBinaryToFile(out, 0);
+    } else if (!pugi.save_file(out.c_str(), "\t", pugi::format_default)) {
+      return 1;
+    }
+    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
+  const double megabytes = static_cast<double>(FileSize(out)) / (1 << 20);
+  std::printf("%s %s seconds=%.3f out_mb=%.1f mb_per_s=%.1f\n", writer.c_str(), file.c_str(), best, megabytes,
+              megabytes / best);
   return 0;
 }
 
@@ -133,6 +168,15 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  std::fprintf(stderr, "usage: %s generate DIR | ours FILE | pugixml FILE\n", argv[0]);
+  if (argc == 4 && std::strncmp(argv[1], "save-", 5) == 0) {
+    try {
+      return Save(argv[1], argv[2], argv[3]);
+    } catch (const qb::Exception& e) {
+      std::fprintf(stderr, "%s: %s\n", e.ClassName(), e.Message().c_str());
+      return 1;
+    }
+  }
+  std::fprintf(stderr, "usage: %s generate DIR | ours FILE | pugixml FILE | save-ours|save-pugixml|save-binary FILE OUT\n",
+               argv[0]);
   return 2;
 }

@@ -103,7 +103,8 @@ void MarkListed(const PartitionedKeys::Partition& reference, const PartitionedKe
 bool ListFolderEntries(std::string_view path, std::uint32_t attributeFilter, TQbStringList& list, bool prefixFolder) {
   const FolderAndMasks split = SplitFolderAndMasks(path);
   std::vector<platform::FolderEntry> entries;
-  const bool complete = platform::EnumerateFolder(split.folder, entries);
+  // Only the bits that the filter leaves out can exclude an entry.
+  const bool complete = platform::EnumerateFolder(split.folder, entries, kAllEntryAttributes & ~attributeFilter);
   for (const platform::FolderEntry& entry : entries) {
     if (entry.name == "." || entry.name == "..") continue;
     if ((entry.attributes & attributeFilter) != (entry.attributes & kAllEntryAttributes)) continue;

@@ -4,10 +4,14 @@
 #include <cstdint>
 #include <string>
 
+#include "support/exception.h"
 #include "support/ref_counted.h"
 #include "xml/xml_document.h"
 
 namespace qb {
+
+// A file that was written to, replaced or removed while it was being uploaded.
+QB_DECLARE_EXCEPTION(EQbFileChangedError, Exception);
 
 class TQvorMain {
  public:

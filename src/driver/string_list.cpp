@@ -133,13 +133,13 @@ Ref<IQbStringList> TQbStringList::LoadFromFile(const std::string& path) {
   return Ref<IQbStringList>(this);
 }
 
-Ref<IQbStringList> TQbStringList::SaveToFile(const std::string& path) {
+Ref<IQbStringList> TQbStringList::SaveToFile(const std::string& path, bool flushToDisk) {
   CheckStorable();  // before the file is created, so an existing file is not truncated
   const auto file = platform::TFileStream::Create(path);
   SaveToStream(*file);
-  // The ledger is moved into place right after it is saved: its bytes must be on the
-  // disk by then, and a write error that shows only now must still be raised here.
-  file->FlushToDisk();
+  // A file moved into place right after it is saved must have its bytes on the disk by
+  // then, and a write error that shows only now must still be raised here.
+  if (flushToDisk) file->FlushToDisk();
   return Ref<IQbStringList>(this);
 }
 

@@ -36,7 +36,10 @@ class IQbStringList : public RefCounted {
   // Creates the file, or truncates an existing one, and writes the list to it.
   // EFCreateError when it cannot be created; EStringListError, before the file is
   // touched, when an entry holds a byte that the format cannot keep (CR, LF, 0).
-  virtual Ref<IQbStringList> SaveToFile(const std::string& path) = 0;
+  // With `flushToDisk` the bytes are on the disk when it returns (a file that is about
+  // to replace another one needs that); without, they may still sit in the system's cache.
+  virtual Ref<IQbStringList> SaveToFile(const std::string& path, bool flushToDisk) = 0;
+  Ref<IQbStringList> SaveToFile(const std::string& path) { return SaveToFile(path, true); }
   // The list object itself, for routines that take a plain list.
   virtual TQbStringList& List() = 0;
 };
@@ -51,7 +54,8 @@ class TQbStringList final : public IQbStringList {
   int IndexOf(std::string_view text) const override;
   void Delete(int index) override;
   Ref<IQbStringList> LoadFromFile(const std::string& path) override;
-  Ref<IQbStringList> SaveToFile(const std::string& path) override;
+  Ref<IQbStringList> SaveToFile(const std::string& path, bool flushToDisk) override;
+  using IQbStringList::SaveToFile;
   TQbStringList& List() override { return *this; }
 
   // Equality of entries: off (the default) compares ignoring letter case under the

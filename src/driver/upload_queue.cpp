@@ -48,8 +48,9 @@ std::int32_t TQvorMain::ProcessQueueStep() {
   if (platform::FileExists(ledgerPath)) ledger->LoadFromFile(ledgerPath);
   RemoveListedEntries(queue->List(), ledger->List());
 
-  // Makes the ledger exist after the first step; refused when it exists already.
-  ledger->SaveToFile(tempPath);
+  // Makes the ledger exist after the first step; refused when it exists already. Only
+  // an unchanged (or empty) ledger goes this way, so it need not wait for the disk.
+  ledger->SaveToFile(tempPath, false);
   platform::MoveFileNoReplace(tempPath, ledgerPath);
   // A directory in the ledger's place would take the ledger as a file inside it, and
   // every file would be sent again at every step.

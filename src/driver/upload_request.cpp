@@ -1,13 +1,46 @@
+// Implementation details: every upload builds its own client, TLS-capable handler and
+// body and frees them before returning, so nothing carries over from one file to the
+// next. The body is freed before the client; that closes the file. POSIX cannot keep
+// other writers out of the file while it is sent, so its size and modification time are
+// compared afterwards: a file that changed is not recorded and goes again whole next time.
 #include "driver/qvor_main.h"
+#include "http/header_info.h"
+#include "http/http_client.h"
+#include "http/multipart_form_data.h"
+#include "net/net_ssl_openssl.h"
+#include "platform/files.h"
 #include "services/logger.h"
-#include "support/exception.h"
+#include "support/format.h"
 
 namespace qb {
 
 void TQvorMain::UploadFile(const std::string& fileName, const std::string& url) {
   LogMessage(1, "Uploading file \"%s\"", fileName);
-  (void)url;
-  throw Exception("Uploading is not available in this build");
+  TNetHTTP client;
+  auto handler = std::make_unique<TNetSSLIOHandlerSocketOpenSSL>();
+  // Without it the transport refuses bodies of 2 GiB and more, and such a file would
+  // stay first in the queue for good, holding back every file after it.
+  handler->LargeStream = true;
+  client.SetIOHandler(std::move(handler));
+  client.Request.BasicAuthentication = !Username.empty() || !Password.empty();
+  client.Request.Username = Username;
+  client.Request.Password = Password;
+
+  TNetMultiPartFormDataStream body;
+  const TNetFormDataField& part = body.AppendFilePart("file", fileName, "");
+  const auto* file = dynamic_cast<const platform::TFileStream*>(part.PartStream());
+  const std::optional<platform::FileStatus> opened = file ? file->Status() : platform::GetFileStatus(fileName);
+
+  client.PostForm(url, body);
+  // Only a 2xx answer means the server took the file; PostForm also returns after a 101.
+  const int status = client.Response.StatusCode();
+  if (status < 200 || status > 299) RaiseHTTPProtocolError(client.Response, {});
+
+  const auto now = platform::GetFileStatus(fileName);
+  if (!now || !opened || now->size != opened->size || now->modifiedNs != opened->modifiedNs) {
+    throw EQbFileChangedError(
+        Format("File \"%s\" changed while it was being uploaded", platform::ExpandFileName(fileName)));
+  }
 }
 
 }  // namespace qb

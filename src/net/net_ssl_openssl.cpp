@@ -161,7 +161,9 @@ void TNetSSLContext::InitContext(TNetSSLMode mode) {
   api_.SSL_CTX_ctrl(context_.get(), ossl::kCtrlMode, ossl::kModeAutoRetry, nullptr);
   api_.SSL_CTX_set_default_passwd_cb(context_.get(), PasswordCallback);
   api_.SSL_CTX_set_default_passwd_cb_userdata(context_.get(), &owner_);
-  api_.SSL_CTX_set_default_verify_paths(context_.get());
+  // The system's trust store is read (tens of milliseconds for a full bundle) only when
+  // certificates are checked; without VerifyMode nothing ever consults it.
+  if (!options_.VerifyMode.Empty()) api_.SSL_CTX_set_default_verify_paths(context_.get());
   static const unsigned char kSessionIdContext = 1;
   api_.SSL_CTX_set_session_id_context(context_.get(), &kSessionIdContext, 1);
   LoadFiles();

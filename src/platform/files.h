@@ -80,7 +80,10 @@ struct FolderEntry {
 // Every entry of a folder, "." and ".." included where the platform reports them, in a
 // deterministic order (sorted by name on POSIX). Returns false when the folder cannot be
 // opened or reading it fails; entries read before the failure stay in `entries`.
-bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entries);
+// Attribute bits outside `attributesWanted` may be left clear where finding them would
+// cost a status query per entry.
+bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entries,
+                     std::uint32_t attributesWanted = 0xFFFFFFFF);
 
 // --- File stream ---------------------------------------------------------------------
 

@@ -13,6 +13,8 @@
 
 namespace qb {
 
+int XmlTextCodePage() { return kXmlTargetCodePage != 0 ? kXmlTargetCodePage : platform::AnsiCodePage(); }
+
 std::string XmlTextOfValue(const Variant& value) {
   if (value.Type() == VarType::WideString) return platform::WideToMultiByte(kXmlTargetCodePage, value.WideText());
   return VarToXmlText(value);
@@ -41,6 +43,24 @@ void TXmlNode::AppendAttr(XmlNameId name, Variant value) {
   const std::size_t count = attrs_.size();
   if (count == attrs_.capacity()) attrs_.reserve(count + (count < 9 ? 4 : count <= 64 ? 16 : count / 4));
   attrs_.push_back(TXmlAttr{name, std::move(value)});
+}
+
+void TXmlAttrLoader::Set(XmlNameId name, Variant value) {
+  constexpr int kScanLimit = 16;
+  const int count = node_.GetAttrCount();
+  if (count < kScanLimit) {
+    node_.SetVarAttrById(name, std::move(value));
+    return;
+  }
+  if (index_.empty()) {
+    for (int i = 0; i < count; ++i) index_.emplace(node_.attrs_[static_cast<std::size_t>(i)].NameId, i);
+  }
+  const auto [it, added] = index_.emplace(name, count);
+  if (added) {
+    node_.AppendAttr(name, std::move(value));
+  } else {
+    node_.SetAttrValue(it->second, std::move(value));
+  }
 }
 
 void TXmlNode::RemoveAttrById(XmlNameId name) {

@@ -135,13 +135,4 @@ void TXmlDocument::LoadFromResource(std::string_view type, std::string_view name
   if (bytes && !bytes->empty()) LoadXml(*bytes);
 }
 
-void TXmlDocument::LoadBinaryFromStream(TStream&) {
-  throw Exception("Binary XML is not supported by this build of QbXml");
-}
-
-void TXmlDocument::LoadBinaryXml(std::string_view) {
-  Clear();
-  throw Exception("Binary XML is not supported by this build of QbXml");
-}
-
 }  // namespace qb

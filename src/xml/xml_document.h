@@ -2,6 +2,7 @@
 // handlers that the reader calls as it builds elements; and the load operations.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -31,6 +32,8 @@ class TXmlDocument final : public TXmlNode {
   // --- IXmlDocument ------------------------------------------------------------------
   // The first child that is an element, or none.
   Ref<TXmlElement> GetDocumentElement() const;
+  // The binary form with options 0.
+  std::string GetBinaryXml() const;
   bool GetPreserveWhiteSpace() const noexcept { return preserveWhiteSpace_; }
   void SetPreserveWhiteSpace(bool value) noexcept { preserveWhiteSpace_ = value; }
   const TXmlElementEvent& GetOnElementEnd() const noexcept { return onElementEnd_; }
@@ -54,6 +57,8 @@ class TXmlDocument final : public TXmlNode {
   // parsed before the error.
   // XML text (or the binary form when the text starts with its signature).
   void LoadXml(std::string_view text);
+  // The binary form; its first 14 bytes (the signature) are skipped unchecked.
+  void LoadBinaryXml(std::string_view data);
   // Binary form or XML text; Exception "Unicode Encoding is not supported by QbXml" for
   // a UTF-16 or UTF-32 byte-order mark; a UTF-8 one is skipped.
   void LoadFromStream(TStream& stream);
@@ -62,10 +67,21 @@ class TXmlDocument final : public TXmlNode {
   // A resource of the program's own module; a missing one leaves the document unchanged.
   void LoadFromResource(std::string_view type, std::string_view name);
 
+  // XML text in the encoding that the declaration (the first child named "xml") names,
+  // UTF-8 without one; Exception "Encoding "%s" is not supported by QbXml" before
+  // anything is written (or, for a file, before the file is created).
+  void SaveToStream(TStream& stream) const;
+  // EFCreateError "Cannot create file "%s". %s".
+  void SaveToFile(const std::string& fileName) const;
+  // The binary form; options bit 0 stores names and character data as UTF-16.
+  void SaveBinaryToStream(TStream& stream, std::int32_t options) const;
+  void SaveBinaryToFile(const std::string& fileName, std::int32_t options) const;
+
  private:
-  // Where the binary form plugs into the loads.
+  // The rest of a stream whose signature has been read, in the binary form.
   void LoadBinaryFromStream(TStream& stream);
-  void LoadBinaryXml(std::string_view data);
+  // The output code page that SaveToStream uses.
+  int OutputCodePage() const;
   void Clear();
 
   bool preserveWhiteSpace_ = kXmlDefaultPreserveWhiteSpace;

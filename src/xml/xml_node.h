@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "support/ref_counted.h"
@@ -27,6 +28,7 @@ class TXmlCDATASection;
 class TXmlComment;
 class TXmlProcessingInstruction;
 class TXmlDocument;
+class TXmlSaver;
 
 // Node type codes (GetNodeType).
 enum : int {
@@ -46,6 +48,9 @@ inline constexpr char kXmlPathSeparator = '\\';
 inline constexpr std::string_view kXmlBinarySignature = "< binary-xml >";
 inline constexpr int kXmlTargetCodePage = 0;  // 0: the program code page
 
+// The code page of the library's text in memory (kXmlTargetCodePage resolved).
+int XmlTextCodePage();
+
 // The XML text of a value (support/variant.h), with a wide string converted to program
 // text first. This is also the generic text of a value that the attribute getters return.
 std::string XmlTextOfValue(const Variant& value);
@@ -56,6 +61,19 @@ Variant NarrowWideString(const Variant& value);
 struct TXmlAttr {
   XmlNameId NameId;
   Variant Value;
+};
+
+// Sets the attributes of a node being loaded, one after another: a repeated name replaces
+// the earlier value and keeps its position. Past a few attributes names are found through
+// an index, so that no input makes loading quadratic.
+class TXmlAttrLoader {
+ public:
+  explicit TXmlAttrLoader(TXmlNode& node) : node_(node) {}
+  void Set(XmlNameId name, Variant value);
+
+ private:
+  TXmlNode& node_;
+  std::unordered_map<XmlNameId, int> index_;
 };
 
 // IXmlNodeList: an ordered list of node references. A node's child list is owned by that
@@ -71,6 +89,8 @@ class TXmlNodeList final : public RefCounted {
   Ref<TXmlNode> GetItem(int index) const;
   // Swaps two entries; nothing when either index is outside the list.
   void Exchange(int a, int b);
+  // The concatenated GetXml of the entries.
+  std::string GetXml() const;
 
   TXmlNode* Owner() const noexcept { return owner_; }
   // Unchecked access and search, for the library's own loops.
@@ -115,7 +135,11 @@ class TXmlNode : public RefCounted {
   virtual VarType GetDataType() const { return VarType::String; }
   virtual Variant GetTypedValue() const { return Variant::FromString(GetText()); }
   virtual void SetTypedValue(const Variant& value) { SetText(XmlTextOfValue(value)); }
-  // The node writer and the binary form add GetXml and the save operations here.
+  // The node as XML text in program text (the string form of the writer).
+  std::string GetXml() const;
+  // Writes the node to a saver (the stream form: converted, indented unless white space
+  // is preserved).
+  void Save(TXmlSaver& saver) const;
   virtual Ref<TXmlNode> CloneNode(bool deep) const = 0;
   Ref<TXmlNode> GetParentNode() const { return Ref<TXmlNode>(parent_); }
   Ref<TXmlDocument> GetOwnerDocument() const;
@@ -242,6 +266,7 @@ class TXmlNode : public RefCounted {
 
  private:
   friend class TXmlNodeList;
+  friend class TXmlAttrLoader;
 
   int FindChildIndex(XmlNameId name) const noexcept;
 

@@ -4,8 +4,6 @@
 // the name table once per tag; the end tag is compared with the interned name.
 #include "xml/xml_reader.h"
 
-#include <unordered_map>
-
 #include "support/exception.h"
 #include "support/format.h"
 #include "support/strings.h"
@@ -138,10 +136,7 @@ void TXmlParser::ParseElement(Children& children) {
 }
 
 void TXmlParser::ReadAttributes(TXmlNode& node) {
-  // Repeated names replace the earlier value in place; many attributes are looked up
-  // through an index instead of a scan, so that no input makes this quadratic.
-  constexpr int kScanLimit = 16;
-  std::unordered_map<XmlNameId, int> index;
+  TXmlAttrLoader attributes(node);
   src_.SkipBlanks();
   while (!src_.AtEnd() && TXmlSource::IsNameStart(src_.Current())) {
     const XmlNameId name = ReadName();
@@ -152,22 +147,8 @@ void TXmlParser::ReadAttributes(TXmlNode& node) {
     if (src_.Current() != '\'' && src_.Current() != '"') src_.Error("Line constant expected");
     std::string& value = src_.PushToken();
     src_.ReadQuotedValue(value);
-    Variant variant = Variant::FromString(value);
+    attributes.Set(name, Variant::FromString(value));
     src_.PopToken();
-    const int count = node.GetAttrCount();
-    if (count < kScanLimit) {
-      node.SetVarAttrById(name, std::move(variant));
-    } else {
-      if (index.empty()) {
-        for (int i = 0; i < count; ++i) index.emplace(node.GetAttrNameId(i), i);
-      }
-      const auto [it, added] = index.emplace(name, count);
-      if (added) {
-        node.AppendAttr(name, std::move(variant));
-      } else {
-        node.SetAttrValue(it->second, std::move(variant));
-      }
-    }
     src_.SkipBlanks();
   }
 }

@@ -138,7 +138,13 @@ ScriptedPeer::ScriptedPeer(PeerScript script, PeerOptions options, DeferStart)
     auto* in4 = reinterpret_cast<sockaddr_in*>(&storage);
     in4->sin_family = AF_INET;
     in4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (options_.address) ::inet_pton(AF_INET, options_.address, &in4->sin_addr);
+    in4->sin_port = htons(options_.port);
     length = sizeof(sockaddr_in);
+  }
+  if (options_.port != 0) {
+    const int on = 1;
+    ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   }
   if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&storage), length) != 0 || ::listen(listenFd_, 8) != 0) {
     ::close(listenFd_);

@@ -65,6 +65,11 @@ using PeerScript = std::function<void(PeerConnection&)>;
 struct PeerOptions {
   bool ipv6 = false;
   int connections = 1;  // how many connections to accept and script
+  // An IPv4 loopback address other than 127.0.0.1 and a fixed port (0: the system
+  // picks), for tests that need a well-known port; the constructor throws when the
+  // address or port cannot be bound.
+  const char* address = nullptr;
+  std::uint16_t port = 0;
 };
 
 class ScriptedPeer {

@@ -10,16 +10,8 @@ namespace qb {
 namespace {
 
 using test::Child;
+using test::ErrorOf;
 using test::ParseXml;
-
-std::string ErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Exception& e) {
-    return std::string(e.ClassName()) + ": " + e.Message();
-  }
-  return "";
-}
 
 TEST(XmlDocumentTest, GetValueOfChildrenAndAttributes) {
   const struct {

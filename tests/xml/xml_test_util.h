@@ -1,6 +1,7 @@
 // Helpers shared by the XML library's tests.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,16 @@ inline std::string LoadError(std::string_view text) {
     ParseXml(text);
   } catch (const Exception& e) {
     return e.Message();
+  }
+  return "";
+}
+
+// "Class: message" of the Exception that the action raises, or "" when it raises none.
+inline std::string ErrorOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const Exception& e) {
+    return std::string(e.ClassName()) + ": " + e.Message();
   }
   return "";
 }

@@ -169,11 +169,13 @@ bool CopyFileOverwriting(const std::string& from, const std::string& to) {
 
 bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
-bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
+bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entries, std::uint32_t attributesWanted) {
   if (HoldsZeroByte(folder)) return false;
   DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
   if (!dir) return false;
   const int dirFd = ::dirfd(dir);
+  // Read-only needs the permission bits; the kind of entry mostly comes with the name.
+  const bool needStatus = (attributesWanted & kAttrReadOnly) != 0;
   std::vector<FolderEntry> found;
   bool ok = true;
   for (;;) {
@@ -185,21 +187,27 @@ bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entrie
     }
     FolderEntry item;
     item.name = entry->d_name;
-    struct stat st {};
-    std::uint32_t attributes = 0;
-    if (::fstatat(dirFd, entry->d_name, &st, 0) != 0 && ::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      continue;  // vanished while listing
-    }
-    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) attributes |= kAttrReadOnly;
-    if (item.name[0] == '.') attributes |= kAttrHidden;
-    if (S_ISDIR(st.st_mode)) {
-      attributes |= kAttrDirectory;
-    } else if (S_ISREG(st.st_mode)) {
-      attributes |= kAttrArchive;
+    mode_t mode = 0;
+    // Links are followed and some file systems report no kind: those need a status query.
+    if (needStatus || entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+      struct stat st {};
+      if (::fstatat(dirFd, entry->d_name, &st, 0) != 0 &&
+          ::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        continue;  // vanished while listing
+      }
+      mode = st.st_mode;
+      if ((mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) item.attributes |= kAttrReadOnly;
     } else {
-      attributes |= kAttrSystem;
+      mode = DTTOIF(entry->d_type);
     }
-    item.attributes = attributes;
+    if (item.name[0] == '.') item.attributes |= kAttrHidden;
+    if (S_ISDIR(mode)) {
+      item.attributes |= kAttrDirectory;
+    } else if (S_ISREG(mode)) {
+      item.attributes |= kAttrArchive;
+    } else {
+      item.attributes |= kAttrSystem;
+    }
     found.push_back(std::move(item));
   }
   ::closedir(dir);

@@ -1,0 +1,472 @@
+// Implementation details: one request is a loop of passes over the same client state.
+// Each pass rebuilds the target from TargetUrl against the URL of the previous pass (so
+// a relative Location resolves), decides whether the open connection can carry it, and
+// writes the request line and headers into the connection's send batch, which leaves in
+// one flush; the body follows outside the batch, streamed by the transport in pieces, so
+// a body of any size is never held in memory. The answer's status decides the next step;
+// every answer that refuses the request ends in ENetHTTPProtocolException, so a caller
+// that sees a return can rely on a 2xx (or on what it asked for with options and events).
+#include "http/http_client.h"
+
+#include <algorithm>
+#include <mutex>
+
+#include "http/charset.h"
+#include "http/cookie_manager.h"
+#include "http/multipart_form_data.h"
+#include "net/net_ssl_openssl_headers.h"
+#include "support/strings.h"
+
+namespace qb {
+namespace {
+
+// The TCP port of a URL's port text: 80 when the text is no number; a number outside
+// 1..65535 becomes 0, which the connect refuses ("A Port is required") instead of
+// connecting to the port that a cut-off number would name.
+std::uint16_t PortNumber(std::string_view text) {
+  const std::optional<std::int32_t> value = TryStrToInt(text);
+  if (!value) return 80;
+  return *value > 0 && *value <= 65535 ? static_cast<std::uint16_t>(*value) : 0;
+}
+
+bool ContainsLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
+
+// NTLM handlers need the crypto library; the client installs the check that loads it.
+void CheckCryptoLibrary() {
+  if (!ossl::LoadOpenSSL()) throw ENetOSSLCouldNotLoadSSLLibrary("Could not load SSL library.");
+}
+
+}  // namespace
+
+TNetCustomHTTP::TNetCustomHTTP() {
+  static std::once_flag installed;
+  std::call_once(installed, [] { SetCryptoLibraryCheck(&CheckCryptoLibrary); });
+}
+
+TNetCustomHTTP::~TNetCustomHTTP() = default;
+
+// --- PostForm and the request loop -----------------------------------------------------
+
+std::string TNetCustomHTTP::PostForm(const std::string& url, TNetMultiPartFormDataStream& body) {
+  Request.SetContentType(body.MultipartContentType());
+  TMemoryStream answer;
+  const TNetHTTPProtocolVersion saved = ProtocolVersion;
+  try {
+    if (!HTTPOptions.Contains(hoKeepOrigProtocol)) {
+      if (IsConnected()) Disconnect();
+      ProtocolVersion = pv1_0;
+    }
+    ExecuteRequest("POST", url, &body, &answer);
+  } catch (...) {
+    ForgetStreams();
+    ProtocolVersion = saved;
+    throw;
+  }
+  ForgetStreams();
+  ProtocolVersion = saved;
+  return DecodeCharsetText(std::string_view(answer.Data(), static_cast<std::size_t>(answer.GetSize())),
+                           Response.CharSet);
+}
+
+void TNetCustomHTTP::ExecuteRequest(std::string_view method, std::string_view url, TStream* source,
+                                    TStream* responseStream) {
+  RedirectsDone = 0;
+  AuthAttempts = 0;
+  ProxyAuthAttempts = 0;
+  const std::int64_t start = responseStream ? responseStream->GetPosition() : 0;
+  const std::string firstUrl(url);
+  Request.TargetUrl = firstUrl;
+  Request.RequestMethod = method;
+  Request.UploadStream = source;
+  Response.BodyStream = responseStream;
+  upgraded_ = false;
+  try {
+    for (;;) {
+      PrepareRequest();
+      if (TNetSSLIOHandlerSocketBase* tls = TlsHandler()) tls->TargetUri = FullUrl();
+      ConnectAndSend();
+      ReadResponseHead();
+      const Step step = DecideNextStep();
+      if (step == Step::Finish) break;
+      UpdateKeepConnection();
+      if (step == Step::RetryWithAuth) {
+        Request.TargetUrl = firstUrl;
+      } else {
+        if (responseStream) {
+          responseStream->SetPosition(start);
+          try {
+            responseStream->SetSize(start);
+          } catch (const EStreamError&) {
+          }
+        }
+        AuthAttempts = 0;
+        ProxyAuthAttempts = 0;
+      }
+    }
+  } catch (const ENetHTTPProtocolException&) {
+    // The answer was read whole, so the connection may serve again; the refusal is what
+    // the caller must see, whatever checking the connection raises.
+    try {
+      FinishConnection();
+    } catch (const Exception&) {
+      Response.KeepConnection = false;
+      Disconnect();
+    }
+    throw;
+  } catch (...) {
+    // A pass broken off in the middle leaves the connection in an unknown state.
+    Response.KeepConnection = false;
+    Disconnect();
+    throw;
+  }
+  FinishConnection();
+}
+
+// The answer stream of PostForm is its own, and the caller frees the body when it likes.
+void TNetCustomHTTP::ForgetStreams() {
+  Request.UploadStream = nullptr;
+  Response.BodyStream = nullptr;
+}
+
+void TNetCustomHTTP::FinishConnection() {
+  if (!upgraded_) UpdateKeepConnection();
+  if (!Response.KeepConnection) Disconnect();
+}
+
+void TNetCustomHTTP::UpdateKeepConnection() {
+  Response.KeepConnection = qb::EvaluateKeepConnection(IsConnected(), Request, Response, ProtocolVersion, false);
+}
+
+// --- Preparing the target --------------------------------------------------------------
+
+void TNetCustomHTTP::PrepareRequest() {
+  if (!ProxyParams.ProxyServer.empty()) throw ENetException("Proxy servers are not supported");
+  const TNetURI parsed(Request.TargetUrl);
+  if (!parsed.Username().empty()) {
+    Request.Username = parsed.Username();
+    Request.Password = parsed.Password();
+  }
+  url_.SetUsername(Request.Username);
+  url_.SetPassword(Request.Password);
+  url_.SetPath(TNetURI::MergePaths(url_.Path(), parsed.Path()));
+  url_.SetDocument(parsed.Document());
+  url_.SetParams(parsed.Params());
+  if (!parsed.Host().empty()) {
+    url_.SetHost(parsed.Host());
+    url_.SetIPVersion(parsed.IPVersion());  // a relative location keeps the host's version
+  }
+  if (!parsed.Protocol().empty()) {
+    url_.SetProtocol(parsed.Protocol());
+  } else {
+    url_.SetProtocol(SameTextAscii(url_.Protocol(), "https") ? "https" : "http");
+  }
+  if (!parsed.Port().empty()) {
+    url_.SetPort(parsed.Port());
+  } else if (SameTextAscii(parsed.Protocol(), "http")) {
+    url_.SetPort("80");
+  } else if (SameTextAscii(parsed.Protocol(), "https")) {
+    url_.SetPort("443");
+  } else if (url_.Port().empty()) {
+    throw ENetUnknownProtocol("Unknown Protocol");
+  }
+
+  if (SameTextAscii(Request.RequestMethod, "OPTIONS") && parsed.Document() == "*") {
+    Request.TargetUrl = "*";
+  } else {
+    Request.TargetUrl = url_.PathAndParams();
+  }
+  // A line break in the method or the target would end the request line early and let
+  // the rest of the URL pass for headers of its own.
+  if (ContainsLineBreak(Request.RequestMethod) || ContainsLineBreak(Request.TargetUrl)) {
+    throw ENetException("Request line contains a line break");
+  }
+
+  static constexpr std::string_view kNeedHttp11[] = {"TRACE", "PUT", "OPTIONS", "DELETE", "PATCH"};
+  for (const std::string_view name : kNeedHttp11) {
+    if (SameTextAscii(Request.RequestMethod, name) && ProtocolVersion != pv1_1) {
+      throw ENetException("Request method requires HTTP version 1.1");
+    }
+  }
+
+  if (Request.UploadStream) {
+    Request.ContentLength = Request.UploadStream->GetSize();
+  } else if (SameTextAscii(Request.RequestMethod, "POST") || SameTextAscii(Request.RequestMethod, "PUT")) {
+    Request.ContentLength = 0;
+  } else {
+    Request.ContentLength = -1;
+  }
+  Request.Host = FormatHostHeader(url_.Host(), url_.Port(), url_.Protocol(), url_.IPVersion() == Net_IPv6);
+}
+
+// --- Connecting and sending ------------------------------------------------------------
+
+void TNetCustomHTTP::ConnectAndSend() {
+  if (IOHandler()) IOHandler()->ClearReceiveBuffer();
+
+  const std::uint16_t port = PortNumber(url_.Port());
+  if (IsConnected() && (!SameTextAscii(url_.Host(), Host) || port != Port || IPVersion != url_.IPVersion())) {
+    Disconnect();
+  }
+  const TNetHTTPConnectionKind kind = SameTextAscii(url_.Protocol(), "https") ? ckDirectTLS : ckDirectPlain;
+  if (haveConnectionKind_ && kind != Request.ConnectionKind) Disconnect();
+  Request.ConnectionKind = kind;
+  haveConnectionKind_ = true;
+  Host = url_.Host();
+  Port = port;
+  Request.Destination = Host + ":" + std::to_string(port);
+
+  if (ProtocolVersion == pv1_0 && Request.Connection.empty()) Request.Connection = "keep-alive";
+  if (!Request.AcceptEncoding.empty() && LowerCaseAscii(Request.AcceptEncoding).find("identity") == std::string::npos) {
+    Request.AcceptEncoding += ", identity";
+  }
+
+  // Reuse the connection only when the last answer allowed it and the server has not
+  // closed it since.
+  bool reuse = false;
+  if (IsConnected() && Response.KeepConnection) {
+    IOHandler()->ClearReceiveBuffer();
+    IOHandler()->CheckPeerClosed(false);
+    reuse = IsConnected();
+  }
+  if (!reuse) {
+    Disconnect();
+    if (IOHandler()) IOHandler()->ClearReceiveBuffer();
+    IPVersion = url_.IPVersion();
+    if (kind == ckDirectTLS) {
+      if (!IOHandler()) SetIOHandler(std::make_unique<TNetSSLIOHandlerSocketOpenSSL>());
+      TNetSSLIOHandlerSocketBase* tls = TlsHandler();
+      if (!tls) throw ENetIOHandlerPropInvalid("IOHandler value is not valid");
+      tls->TargetUri = FullUrl();
+      tls->SetClearTextMode(false);
+    } else if (TNetSSLIOHandlerSocketBase* tls = TlsHandler()) {
+      tls->SetClearTextMode(true);
+      tls->TargetUri = FullUrl();
+    }
+    try {
+      OpenConnection();
+    } catch (const ENetSSLProtocolReplyError&) {
+      Disconnect();
+      throw;
+    }
+  }
+  SendRequestHead();
+  if (Request.UploadStream) SendBody(*Request.UploadStream);
+}
+
+void TNetCustomHTTP::SendBody(TStream& body) {
+  // The body goes out in pieces of at least kBodyPieceSize: an upload of gigabytes then
+  // needs a fraction of the system calls that the transport's default piece would cost.
+  TNetIOHandler& io = *IOHandler();
+  const int saved = io.SendBufferSize;
+  io.SendBufferSize = std::max(saved, kBodyPieceSize);
+  try {
+    io.SendStream(body);
+  } catch (...) {
+    io.SendBufferSize = saved;
+    throw;
+  }
+  io.SendBufferSize = saved;
+}
+
+void TNetCustomHTTP::SendRequestHead() {
+  Request.SetHeaders();
+  if (AllowCookies && cookieManager_) {
+    const std::string cookies = cookieManager_->CookieHeaderFor(url_, SameTextAscii(url_.Protocol(), "https"));
+    if (!cookies.empty()) Request.RawHeaders.AddValue("Cookie", cookies);
+  }
+  std::string head = Request.RequestMethod;
+  head += ' ';
+  head += Request.TargetUrl;
+  head += ProtocolVersion == pv1_0 ? " HTTP/1.0\r\n" : " HTTP/1.1\r\n";
+  head += Request.RawHeaders.WireText();
+  head += "\r\n";
+
+  TNetIOHandler& io = *IOHandler();
+  if (!io.SendBatchActive()) io.BeginSendBatch();
+  try {
+    io.SendText(head);
+  } catch (...) {
+    io.CancelSendBatch();
+    throw;
+  }
+  io.EndSendBatch();
+}
+
+// --- Reading the status line and headers -----------------------------------------------
+
+std::string TNetCustomHTTP::ReadHeadLine() {
+  TNetIOHandler& io = *IOHandler();
+  std::string line = io.ReadLine();
+  if (io.LineTimedOut()) throw ENetReadTimeout("Read timed out.");
+  return line;
+}
+
+void TNetCustomHTTP::ReadResponseHead() {
+  for (;;) {
+    ReadStatusAndHeaders();
+    const int code = Response.StatusCode();
+    if (code < 100 || code > 199 || code == 101) return;
+  }
+}
+
+void TNetCustomHTTP::ReadStatusAndHeaders() {
+  std::string status = ReadHeadLine();
+  Response.Clear();
+  Response.SetStatusLine(std::move(status));
+  for (int count = 0; HeaderLineLimit <= 0 || count < HeaderLineLimit; ++count) {
+    std::string line;
+    try {
+      line = ReadHeadLine();
+    } catch (const ENetConnClosedGracefully&) {
+      Disconnect();
+      break;
+    } catch (...) {
+      Disconnect();
+      throw;
+    }
+    if (line.empty()) break;
+    Response.RawHeaders.Add(std::move(line));
+  }
+  Response.ProcessHeaders();
+  StoreCookies();
+}
+
+void TNetCustomHTTP::StoreCookies() {
+  if (!AllowCookies) return;
+  if (!cookieManager_) cookieManager_ = std::make_shared<TNetCookieManager>();
+  std::vector<std::string> values = Response.RawHeaders.AllValues("Set-Cookie");
+  for (std::string& value : Response.MetaHTTPEquiv.AllValues("Set-Cookie")) values.push_back(std::move(value));
+  if (!values.empty()) cookieManager_->AddServerCookies(values, url_);
+}
+
+// --- Deciding the next step ------------------------------------------------------------
+
+TNetCustomHTTP::Step TNetCustomHTTP::DecideNextStep() {
+  if (OnHeadersAvailable) {
+    bool continueReading = true;
+    OnHeadersAvailable(*this, continueReading);
+    if (!continueReading) {
+      Response.KeepConnection = false;
+      Response.Connection = "close";
+      return Step::Finish;
+    }
+  }
+  const int code = Response.StatusCode();
+  if (code >= 300 && code <= 399 && code != 304) return DecideRedirect();
+  if (code == 101) {
+    Response.KeepConnection = true;
+    upgraded_ = true;
+    return Step::Finish;
+  }
+  const bool inProcessAuth = HTTPOptions.Contains(hoInProcessAuth);
+  bool authenticate = false;
+  if (code == 401) {
+    // A 401 that is not answered with a new request is a refusal: it raises like any
+    // other, so a refused upload never passes for a delivered one.
+    if (DecideUnauthorized(Request, Response, AuthAttempts, MaxAuthRetries, inProcessAuth, ServerAuthEvents) ==
+        TNetAuthDecision::ProtocolError) {
+      ProtocolError();
+      return Step::Finish;
+    }
+    authenticate = true;
+  } else if (code == 407) {
+    if (DecideAuthChallenge({ProxyParams.Authentication, ProxyParams.ProxyUsername, ProxyParams.ProxyPassword},
+                            Response.ProxyAuthenticate, ProxyAuthAttempts, MaxAuthRetries, inProcessAuth,
+                            ProxyAuthEvents) == TNetAuthDecision::ProtocolError) {
+      ProtocolError();
+      return Step::Finish;
+    }
+    authenticate = true;
+  } else if (code < 200 || code > 299) {
+    ProtocolError();
+    return Step::Finish;
+  }
+  if (authenticate) {
+    ReadBody(nullptr);
+    return Step::RetryWithAuth;
+  }
+  ReadBody(IsHeadRequest() || code == 204 ? nullptr : Response.BodyStream);
+  return Step::Finish;
+}
+
+TNetCustomHTTP::Step TNetCustomHTTP::DecideRedirect() {
+  if (Response.Location.empty()) {
+    ProtocolError();
+    return Step::Finish;
+  }
+  ++RedirectsDone;
+  std::string location = Response.Location;
+  std::string method = Request.RequestMethod;
+  bool follow = HandleRedirects;
+  if (OnRedirect) OnRedirect(*this, location, RedirectsDone, follow, method);
+  if (!follow) {
+    ProtocolError();
+    return Step::Finish;
+  }
+  Step step = Step::Finish;
+  if (HandleRedirects && RedirectsDone < RedirectMaximum) {
+    const int code = Response.StatusCode();
+    Request.TargetUrl = location;
+    if (code == 303 || (code == 302 && HTTPOptions.Contains(hoTreat302Like303))) {
+      // RFC 7231 section 6.4.4: the next request is a GET without the body, so the
+      // body's Content-Type goes too.
+      Request.UploadStream = nullptr;
+      Request.RequestMethod = "GET";
+      Request.ContentType.clear();
+      Request.CharSet.clear();
+    } else {
+      Request.RequestMethod = method;
+    }
+    Request.MethodOverride.clear();
+    step = Step::FollowLocation;
+  } else {
+    Response.Location = location;
+    if (HandleRedirects) {
+      // The redirects ran out before a server took the request: that is no success.
+      ProtocolError();
+      return Step::Finish;
+    }
+  }
+  if (IsConnected()) ReadBody(nullptr);
+  return step;
+}
+
+void TNetCustomHTTP::ProtocolError() {
+  bool raise = true;
+  bool discard = true;
+  if (HTTPOptions.Contains(hoNoProtocolErrorException)) {
+    raise = false;
+    discard = !HTTPOptions.Contains(hoWantProtocolErrorContent);
+  }
+  TMemoryStream errorBody;
+  TStream* target = raise ? &errorBody : discard ? nullptr : Response.BodyStream;
+  try {
+    ReadBody(target);
+  } catch (const ENetConnClosedGracefully&) {
+    Disconnect();
+  } catch (...) {
+    Disconnect();
+    throw;
+  }
+  if (raise) {
+    RaiseHTTPProtocolError(Response,
+                           std::string_view(errorBody.Data(), static_cast<std::size_t>(errorBody.GetSize())));
+  }
+}
+
+// --- Helpers ---------------------------------------------------------------------------
+
+bool TNetCustomHTTP::IsHeadRequest() const {
+  return SameTextAscii(Request.RequestMethod, "HEAD") || SameTextAscii(Request.MethodOverride, "HEAD");
+}
+
+TNetSSLIOHandlerSocketBase* TNetCustomHTTP::TlsHandler() const {
+  return dynamic_cast<TNetSSLIOHandlerSocketBase*>(IOHandler());
+}
+
+std::string TNetCustomHTTP::FullUrl() const {
+  if (url_.Protocol().empty() || url_.Host().empty()) return {};
+  return url_.Compose();
+}
+
+}  // namespace qb

@@ -1,0 +1,166 @@
+// TNetHTTP: the HTTP client. One request is a loop of passes (a pass prepares the
+// target, connects or reuses the connection, sends the head in one flush and the body
+// after it, reads the status line and headers and decides what comes next: finish,
+// follow a redirect, or send again with authentication). The body of an answer is read
+// by the rules of RFC 7230 section 3.3.3: chunked, counted, multipart up to its closing
+// delimiter, or until the server closes.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "http/authentication.h"
+#include "http/header_info.h"
+#include "http/uri.h"
+#include "net/net_ssl_openssl.h"
+#include "net/net_tcp_client.h"
+
+namespace qb {
+
+class TNetCookieManager;
+class TNetMultiPartFormDataStream;
+class TStream;
+
+QB_DECLARE_EXCEPTION(ENetUnknownProtocol, ENetException);
+QB_DECLARE_EXCEPTION(ENetIOHandlerPropInvalid, ENetException);
+
+// The bits of HTTPOptions, bit 0 first.
+enum TNetHTTPOption {
+  hoInProcessAuth,
+  hoKeepOrigProtocol,
+  hoForceEncodeParams,
+  hoNonSSLProxyUseConnectVerb,
+  hoNoParseMetaHTTPEquiv,
+  hoWaitForUnexpectedData,
+  hoTreat302Like303,
+  hoNoProtocolErrorException,
+  hoNoReadMultipartMIME,
+  hoNoParseXmlCharset,
+  hoWantProtocolErrorContent,
+  hoNoReadChunked
+};
+using TNetHTTPOptions = TNetSet<TNetHTTPOption>;
+
+// Proxy settings. This client connects only directly: a request with a ProxyServer set
+// raises ENetException instead of bypassing the proxy.
+struct TNetProxyConnectionInfo {
+  std::string ProxyServer;
+  std::uint16_t ProxyPort = 0;
+  std::string ProxyUsername;
+  std::string ProxyPassword;
+  bool BasicAuthentication = false;
+  std::unique_ptr<TNetAuthentication> Authentication;
+};
+
+class TNetCustomHTTP;
+
+// Asked before a 3xx answer is followed: may change the location, the redirect count,
+// whether to follow (`handled`, preset to HandleRedirects) and the method.
+using TNetRedirectEvent = std::function<void(TNetCustomHTTP& sender, std::string& location, int& redirects,
+                                             bool& handled, std::string& method)>;
+// Told when the headers of a final answer are in; clearing `continueReading` ends the
+// request there, without reading the body.
+using TNetHeadersAvailableEvent = std::function<void(TNetCustomHTTP& sender, bool& continueReading)>;
+// Sees each piece of chunked data before it is stored; may change or empty it. A chunk
+// larger than kChunkPieceSize arrives in several pieces.
+using TNetChunkReceivedEvent = std::function<void(TNetCustomHTTP& sender, std::string& chunk)>;
+
+class TNetCustomHTTP : public TNetTCPClientCustom {
+ public:
+  static constexpr std::size_t kChunkPieceSize = std::size_t{1} << 20;
+  static constexpr int kBodyPieceSize = 256 * 1024;
+
+  TNetCustomHTTP();
+  ~TNetCustomHTTP() override;
+
+  // Sends `body` as a POST to `url` and returns the answer decoded with its charset. The
+  // request goes out as HTTP/1.0 unless hoKeepOrigProtocol is set; ProtocolVersion is
+  // restored however the request ends.
+  std::string PostForm(const std::string& url, TNetMultiPartFormDataStream& body);
+
+  // Runs one request: `source` is the body (none: no body), `responseStream` receives
+  // the answer's body (none: it is discarded). Raises ENetHTTPProtocolException for an
+  // answer that refuses the request (see the step decision in the .cpp). Afterwards the
+  // connection stays open only when the last answer allows it (KeepConnection).
+  void ExecuteRequest(std::string_view method, std::string_view url, TStream* source, TStream* responseStream);
+
+  // Settings.
+  TNetHTTPProtocolVersion ProtocolVersion = pv1_1;
+  TNetHTTPOptions HTTPOptions{hoForceEncodeParams};
+  bool HandleRedirects = false;
+  int RedirectMaximum = 15;
+  int MaxAuthRetries = 3;
+  int HeaderLineLimit = 255;  // 0 or less: no limit
+  bool AllowCookies = true;
+  TNetProxyConnectionInfo ProxyParams;
+
+  // The cookie store: created at the first answer while cookies are allowed, or set by
+  // the caller (several clients may share one).
+  TNetCookieManager* CookieManager() const { return cookieManager_.get(); }
+  void SetCookieManager(std::shared_ptr<TNetCookieManager> manager) { cookieManager_ = std::move(manager); }
+
+  TNetHTTPRequest Request;
+  TNetHTTPResponse Response;
+
+  // Events (none are set by the upload).
+  TNetRedirectEvent OnRedirect;
+  TNetHeadersAvailableEvent OnHeadersAvailable;
+  TNetAuthEvents ServerAuthEvents;  // OnSelectAuthorization, OnAuthorization
+  TNetAuthEvents ProxyAuthEvents;   // OnSelectProxyAuthorization, OnProxyAuthorization
+  TNetChunkReceivedEvent OnChunkReceived;
+
+  // Per-request state, reset at the start of every request.
+  int RedirectsDone = 0;
+  int AuthAttempts = 0;
+  int ProxyAuthAttempts = 0;
+  // The target of the current request, kept across the passes of its loop.
+  const TNetURI& URL() const { return url_; }
+
+ private:
+  enum class Step { Finish, FollowLocation, RetryWithAuth };
+  enum class BodyKind { None, Chunked, Counted, Multipart, UntilClose };
+
+  void PrepareRequest();
+  void ConnectAndSend();
+  void SendRequestHead();
+  void SendBody(TStream& body);
+  // One line of the head (status, header, chunk size); a time-out raises ENetReadTimeout.
+  std::string ReadHeadLine();
+  void ReadResponseHead();
+  void ReadStatusAndHeaders();
+  void StoreCookies();
+  Step DecideNextStep();
+  Step DecideRedirect();
+  void ProtocolError();
+  void UpdateKeepConnection();
+  void FinishConnection();
+  void ForgetStreams();
+
+  // Body reading (http_client_body.cpp).
+  void ReadBody(TStream* stream);
+  BodyKind BodyKindOfResponse() const;
+  bool DataArrivesWithin(int milliseconds);
+  void ReadBodyBytes(TStream* stream, BodyKind kind);
+  void ReadChunked(TStream* stream);
+  void ReadChunkToEvent(TStream* stream, std::int64_t count);
+  void ApplyBodyCharset(std::string_view body);
+  bool WantsBodyCharset() const;
+
+  // Whether the request is a HEAD (by its method or by MethodOverride).
+  bool IsHeadRequest() const;
+  TNetSSLIOHandlerSocketBase* TlsHandler() const;
+  std::string FullUrl() const;
+  void Disconnect() { CloseConnection(); }
+
+  TNetURI url_;
+  std::shared_ptr<TNetCookieManager> cookieManager_;
+  bool haveConnectionKind_ = false;
+  bool upgraded_ = false;  // a 101 answer keeps the connection whatever it says
+};
+
+class TNetHTTP : public TNetCustomHTTP {};
+
+}  // namespace qb

@@ -1,0 +1,176 @@
+// Implementation details: the body of an answer is framed by the first rule that applies
+// (RFC 7230 section 3.3.3): chunked transfer coding, Content-Length, a multipart type's
+// closing delimiter, or the server's close. Counted reads go to the transport in pieces
+// of at most kChunkPieceSize, so a length the server merely announces never reserves
+// memory before the bytes arrive. Once the status line has been read, a server that
+// closes early only shortens the body: the status is what decides the request.
+#include <algorithm>
+
+#include "http/charset.h"
+#include "http/http_client.h"
+#include "support/stream.h"
+#include "support/strings.h"
+
+namespace qb {
+namespace {
+
+// A chunk size line: the text before the first ";" (chunk extensions), trimmed, in
+// hexadecimal; 0 when it is no number or does not fit in 60 bits.
+std::int64_t ChunkSize(std::string_view line) {
+  line = Trim(line.substr(0, line.find(';')));
+  if (line.empty() || line.size() > 15) return 0;
+  std::int64_t size = 0;
+  for (const char c : line) {
+    int digit;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (c >= 'a' && c <= 'f') {
+      digit = c - 'a' + 10;
+    } else if (c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    } else {
+      return 0;
+    }
+    size = size * 16 + digit;
+  }
+  return size;
+}
+
+// Exactly `count` bytes into `stream` (none: discarded), in bounded pieces.
+void ReadExactly(TNetIOHandler& io, TStream* stream, std::int64_t count) {
+  while (count > 0) {
+    const std::int64_t piece = std::min<std::int64_t>(count, TNetCustomHTTP::kChunkPieceSize);
+    io.ReadToStream(stream, piece);
+    count -= piece;
+  }
+}
+
+}  // namespace
+
+TNetCustomHTTP::BodyKind TNetCustomHTTP::BodyKindOfResponse() const {
+  if (LowerCaseAscii(Response.TransferEncoding).find("chunked") != std::string::npos) {
+    return HTTPOptions.Contains(hoNoReadChunked) ? BodyKind::None : BodyKind::Chunked;
+  }
+  if (Response.HasContentLength()) return Response.ContentLength > 0 ? BodyKind::Counted : BodyKind::None;
+  const std::string_view type = HeaderMainValue(Response.ContentType);
+  if (SameTextAscii(type.substr(0, type.find('/')), "multipart")) {
+    return HTTPOptions.Contains(hoNoReadMultipartMIME) ? BodyKind::None : BodyKind::Multipart;
+  }
+  return BodyKind::UntilClose;
+}
+
+bool TNetCustomHTTP::DataArrivesWithin(int milliseconds) {
+  TNetIOHandler* io = IOHandler();
+  if (!io) return false;
+  if (!io->ReceiveBuffer().Empty()) return true;
+  return io->ReadFromSource(false, milliseconds, false) > 0;
+}
+
+void TNetCustomHTTP::ReadBody(TStream* stream) {
+  const BodyKind kind = BodyKindOfResponse();
+  if (kind == BodyKind::None || !IOHandler()) return;
+  const int code = Response.StatusCode();
+  if (IsHeadRequest() || (code >= 100 && code <= 199) || code == 204 || code == 304) {
+    // No body is due: read one only when asked to look for one that arrives anyway.
+    if (!HTTPOptions.Contains(hoWaitForUnexpectedData) || !DataArrivesWithin(100)) return;
+  } else if (code >= 300 && code <= 399) {
+    if (!DataArrivesWithin(5000)) return;
+  }
+  if (!stream || !WantsBodyCharset()) {
+    ReadBodyBytes(stream, kind);
+    return;
+  }
+  if (auto* memory = dynamic_cast<TMemoryStream*>(stream)) {
+    const auto start = static_cast<std::size_t>(memory->GetPosition());
+    ReadBodyBytes(memory, kind);
+    const auto end = static_cast<std::size_t>(memory->GetPosition());
+    ApplyBodyCharset(std::string_view(memory->Data() + start, end - start));
+    return;
+  }
+  TMemoryStream body;
+  ReadBodyBytes(&body, kind);
+  ApplyBodyCharset(std::string_view(body.Data(), static_cast<std::size_t>(body.GetSize())));
+  stream->WriteBuffer(body.Data(), static_cast<std::size_t>(body.GetSize()));
+}
+
+void TNetCustomHTTP::ReadBodyBytes(TStream* stream, BodyKind kind) {
+  TNetIOHandler& io = *IOHandler();
+  switch (kind) {
+    case BodyKind::None:
+      return;
+    case BodyKind::Chunked:
+      ReadChunked(stream);
+      return;
+    case BodyKind::Counted:
+      try {
+        ReadExactly(io, stream, Response.ContentLength);
+      } catch (const ENetConnClosedGracefully&) {
+      }
+      return;
+    case BodyKind::Multipart:
+      io.ReadToStreamUntil(stream, "--" + HeaderParameter(Response.ContentType, "boundary") + "--");
+      return;
+    case BodyKind::UntilClose:
+      io.ReadToStream(stream, -1, true);
+      return;
+  }
+}
+
+void TNetCustomHTTP::ReadChunked(TStream* stream) {
+  TNetIOHandler& io = *IOHandler();
+  try {
+    for (std::int64_t size = ChunkSize(ReadHeadLine()); size > 0; size = ChunkSize(ReadHeadLine())) {
+      if (OnChunkReceived) {
+        ReadChunkToEvent(stream, size);
+      } else {
+        ReadExactly(io, stream, size);
+      }
+      ReadHeadLine();  // the line end after the data
+    }
+    // Trailer fields (RFC 7230 section 4.1.2) join the headers, as many as the header
+    // block may hold; the rest are read and dropped.
+    int stored = 0;
+    for (std::string line = ReadHeadLine(); !line.empty(); line = ReadHeadLine()) {
+      if (HeaderLineLimit > 0 && stored >= HeaderLineLimit) continue;
+      Response.RawHeaders.Add(std::move(line));
+      ++stored;
+    }
+  } catch (const ENetConnClosedGracefully&) {
+  }
+}
+
+void TNetCustomHTTP::ReadChunkToEvent(TStream* stream, std::int64_t count) {
+  TNetIOHandler& io = *IOHandler();
+  while (count > 0) {
+    const std::int64_t piece = std::min<std::int64_t>(count, kChunkPieceSize);
+    TMemoryStream data;
+    bool closed = false;
+    try {
+      io.ReadToStream(&data, piece);
+    } catch (const ENetConnClosedGracefully&) {
+      closed = true;  // what did arrive is still delivered
+    }
+    std::string chunk = data.DataString();
+    OnChunkReceived(*this, chunk);
+    if (stream && !chunk.empty()) stream->WriteBuffer(chunk.data(), chunk.size());
+    if (closed) throw ENetConnClosedGracefully("Connection Closed Gracefully.");
+    count -= piece;
+  }
+}
+
+bool TNetCustomHTTP::WantsBodyCharset() const {
+  const std::string_view type = HeaderMainValue(Response.ContentType);
+  return (IsHtmlMediaType(type) && !HTTPOptions.Contains(hoNoParseMetaHTTPEquiv)) ||
+         (IsXmlMediaType(type) && !HTTPOptions.Contains(hoNoParseXmlCharset));
+}
+
+void TNetCustomHTTP::ApplyBodyCharset(std::string_view body) {
+  const std::string_view type = HeaderMainValue(Response.ContentType);
+  if (IsHtmlMediaType(type) && !HTTPOptions.Contains(hoNoParseMetaHTTPEquiv)) {
+    Response.ApplyMetaHTTPEquiv(body);
+  } else if (IsXmlMediaType(type) && !HTTPOptions.Contains(hoNoParseXmlCharset)) {
+    Response.ApplyXmlCharset(body);
+  }
+}
+
+}  // namespace qb

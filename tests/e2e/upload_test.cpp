@@ -1,0 +1,346 @@
+// The real binary against the reference receiver on loopback: the whole road of a file
+// from the source folder to the receiver and into the ledger.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "support/child_process.h"
+#include "support/reference_receiver.h"
+#include "support/scripted_peer.h"
+#include "support/temp_dir.h"
+#include "xml/xml_document.h"
+
+namespace qb::test {
+namespace {
+
+class UploadTest : public ::testing::Test {
+ protected:
+  UploadTest() {
+    std::filesystem::create_directories(Source());
+    std::filesystem::create_directories(dir_.file("received"));
+  }
+
+  std::string Source() const { return dir_.file("src"); }
+  std::string State() const { return dir_.file("state"); }
+  std::string Ledger() const { return State() + "/00000000.LST"; }
+  std::string Temp() const { return State() + "/00000000.TMP"; }
+  std::string Received() const { return dir_.file("received"); }
+  std::string Config() const { return dir_.file("upload.xml"); }
+
+  void WriteConfig(const std::string& url, const std::string& credentials = "") {
+    WriteFile(Config(), "<?xml version=\"1.0\"?>\r\n<settings><configData><SourceFolder>" + Source() +
+                            "</SourceFolder><ConfigFolder>" + State() + "</ConfigFolder><UploadServer><UploadAT>" +
+                            url + "</UploadAT>" + credentials + "</UploadServer></configData></settings>");
+  }
+
+  ProgramResult Run(std::vector<std::string> switches = {}) {
+    switches.push_back("-configFile=" + Config());
+    return RunQuobrina(switches, 120);
+  }
+
+  // The log without stamps and without its first line (the command line).
+  static std::string Log(const ProgramResult& result) {
+    const std::string log = StripStamps(result.output);
+    return log.substr(log.find("\r\n") + 2);
+  }
+
+  std::string Path(const std::string& name) const { return Source() + "/" + name; }
+
+  ScopedTempDir dir_;
+};
+
+TEST_F(UploadTest, FirstRunWithAnEmptyFolderLeavesAnEmptyLedger) {
+  WriteConfig("http://127.0.0.1:9/");
+  const ProgramResult result = Run();
+  EXPECT_EQ(0, result.exitCode);
+  EXPECT_EQ("[--:--:--] [LOGX] There are '0' files in queue\r\n[--:--:--] [LOGX] No files left: quiting\r\n",
+            Log(result));
+  EXPECT_EQ("", ReadFile(Ledger()));
+  EXPECT_FALSE(std::filesystem::exists(Temp()));
+}
+
+TEST_F(UploadTest, TwoFilesAreSentInListingOrderAndRecorded) {
+  ReferenceReceiver receiver(Received());
+  WriteConfig(receiver.Url("/upload/receive.php?queue=7"));
+  std::string binary;
+  for (int i = 0; i < 256; ++i) binary += static_cast<char>(i);
+  binary += "\r\n--------120826052132123--\r\n";
+  WriteFile(Path("b.bin"), binary);
+  WriteFile(Path("a.txt"), "hello");
+
+  const ProgramResult result = Run();
+  EXPECT_EQ(0, result.exitCode) << result.output;
+  const std::string a = Path("a.txt");
+  const std::string b = Path("b.bin");
+  EXPECT_EQ("[--:--:--] [LOGX] There are '2' files in queue\r\n"
+            "[--:--:--] [LOGX] Uploading file '" + a + "' to server '" + receiver.Url("/upload/receive.php?queue=7") + "'\r\n"
+            "[--:--:--] [LOGX] Uploading file \"" + a + "\"\r\n"
+            "[--:--:--] [LOGX] There are '1' files in queue\r\n"
+            "[--:--:--] [LOGX] Uploading file '" + b + "' to server '" + receiver.Url("/upload/receive.php?queue=7") + "'\r\n"
+            "[--:--:--] [LOGX] Uploading file \"" + b + "\"\r\n"
+            "[--:--:--] [LOGX] There are '0' files in queue\r\n"
+            "[--:--:--] [LOGX] No files left: quiting\r\n",
+            Log(result));
+  EXPECT_EQ(a + "\r\n" + b + "\r\n", ReadFile(Ledger()));
+  EXPECT_EQ(ReadFile(Ledger()), ReadFile(Temp()));  // the copy the last step left behind
+  EXPECT_EQ("hello", ReadFile(receiver.StoredFile("a.txt")));
+  EXPECT_EQ(binary, ReadFile(receiver.StoredFile("b.bin")));
+  const auto requests = receiver.Requests();
+  ASSERT_EQ(2u, requests.size());
+  EXPECT_NE(std::string::npos, requests[0].find("\"content_type\": \"text/plain\""));
+  EXPECT_NE(std::string::npos, requests[0].find("\"field\": \"file\""));
+  EXPECT_NE(std::string::npos, requests[0].find("\"authorization\": null"));
+
+  // Nothing is sent twice.
+  const ProgramResult again = Run();
+  EXPECT_EQ(0, again.exitCode);
+  EXPECT_EQ("[--:--:--] [LOGX] There are '0' files in queue\r\n[--:--:--] [LOGX] No files left: quiting\r\n",
+            Log(again));
+  EXPECT_EQ(2u, receiver.Requests().size());
+}
+
+TEST_F(UploadTest, ABinaryConfigurationDrivesTheUploadLikeText) {
+  ReferenceReceiver receiver(Received());
+  WriteConfig(receiver.Url("/binary"), "<Username>branch12</Username>");
+  auto document = MakeRef<TXmlDocument>();
+  document->LoadFromFile(Config());
+  document->SaveBinaryToFile(Config(), 0);
+  ASSERT_EQ("< binary-xml >", ReadFile(Config()).substr(0, 14));
+  WriteFile(Path("a.txt"), "a");
+  const ProgramResult result = Run();
+  EXPECT_EQ(0, result.exitCode) << result.output;
+  EXPECT_EQ(Path("a.txt") + "\r\n", ReadFile(Ledger()));
+  ASSERT_EQ(1u, receiver.Requests().size());
+  EXPECT_NE(std::string::npos, receiver.Requests()[0].find("\"authorization\": \"Basic YnJhbmNoMTI6\""));
+}
+
+TEST_F(UploadTest, OnlyFilesAreQueued) {
+  ReferenceReceiver receiver(Received());
+  WriteConfig(receiver.Url());
+  std::filesystem::create_directories(Path("sub"));
+  ASSERT_EQ(0, ::mkfifo(Path("fifo").c_str(), 0600));
+  WriteFile(Path("z.txt"), "z");
+  WriteFile(Path(".hidden"), "h");
+  const ProgramResult result = Run();
+  EXPECT_EQ(0, result.exitCode) << result.output;
+  EXPECT_EQ(Path(".hidden") + "\r\n" + Path("z.txt") + "\r\n", ReadFile(Ledger()));
+}
+
+TEST_F(UploadTest, ALedgerLineDecidesExactlyWhichFileIsSkipped) {
+  ReferenceReceiver receiver(Received());
+  WriteConfig(receiver.Url());
+  WriteFile(Path("a.txt"), "a");
+  WriteFile(Path("A.TXT"), "A");
+  std::filesystem::create_directories(State());
+  // Another file's line, and a line differing only in case: file names are case-sensitive here.
+  WriteFile(Ledger(), Path("gone.txt") + "\r\n" + Path("a.txt") + "\r\n");
+  const ProgramResult result = Run();
+  EXPECT_EQ(0, result.exitCode) << result.output;
+  EXPECT_EQ(Path("gone.txt") + "\r\n" + Path("a.txt") + "\r\n" + Path("A.TXT") + "\r\n", ReadFile(Ledger()));
+  EXPECT_EQ("A", ReadFile(receiver.StoredFile("A.TXT")));
+}
+
+TEST_F(UploadTest, RefusalsEndTheRunWithTheStatusLineAndRecordNothing) {
+  ReferenceReceiver receiver(Received());
+  WriteFile(Path("a.txt"), "a");
+  const std::pair<std::string, std::string> cases[] = {
+      {"/status/302", "HTTP/1.0 302 Found"},
+      {"/status/404", "HTTP/1.0 404 Not Found"},
+      {"/status/500", "HTTP/1.0 500 Internal Server Error"},
+  };
+  for (const auto& [path, statusLine] : cases) {
+    WriteConfig(receiver.Url(path));
+    const ProgramResult result = Run();
+    EXPECT_EQ(1, result.exitCode);
+    const std::string log = Log(result);
+    EXPECT_EQ("[--:--:--] [ERRX] ENetHTTPProtocolException: " + statusLine + "\r\n",
+              log.substr(log.rfind("[--:--:--]"))) << log;
+    EXPECT_EQ("", ReadFile(Ledger()));
+  }
+  // The next start sends the failed file first.
+  WriteFile(Path("b.txt"), "b");
+  WriteConfig(receiver.Url());
+  const ProgramResult result = Run();
+  EXPECT_EQ(0, result.exitCode);
+  EXPECT_EQ(Path("a.txt") + "\r\n" + Path("b.txt") + "\r\n", ReadFile(Ledger()));
+}
+
+TEST_F(UploadTest, OnlyASuccessAnswerRecordsTheFile) {
+  ReferenceReceiver receiver(Received());
+  WriteFile(Path("a.txt"), "a");
+  WriteConfig(receiver.Url("/status/101"));  // "switching protocols" is no acceptance of the file
+  const ProgramResult result = Run();
+  EXPECT_EQ(1, result.exitCode);
+  const std::string log = Log(result);
+  EXPECT_EQ("[--:--:--] [ERRX] ENetHTTPProtocolException: HTTP/1.0 101 Switching Protocols\r\n",
+            log.substr(log.rfind("[--:--:--]")));
+  EXPECT_EQ("", ReadFile(Ledger()));
+}
+
+TEST_F(UploadTest, FilesOfTwoGibibytesAndMoreAreSent) {
+  const std::uint64_t size = (std::uint64_t{1} << 31) + 10;
+  std::uint64_t received = 0;
+  ScriptedPeer sink([&](PeerConnection& c) {
+    const std::string head = c.ReceiveUntil("\r\n\r\n");
+    const std::size_t at = head.find("Content-Length: ");
+    if (at == std::string::npos) return;
+    const std::uint64_t length = std::stoull(head.substr(at + 16));
+    received = c.Discard(length);
+    if (received == length) c.Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    c.Close();
+  });
+  {
+    std::ofstream big(Path("big.bin"), std::ios::binary);  // sparse: no disk space needed
+  }
+  std::filesystem::resize_file(Path("big.bin"), size);
+  WriteConfig("http://127.0.0.1:" + std::to_string(sink.port()) + "/");
+  const ProgramResult result = Run();
+  EXPECT_EQ("", sink.Finish());
+  EXPECT_EQ(0, result.exitCode) << result.output;
+  EXPECT_GT(received, size);  // the file and its framing
+  EXPECT_EQ(Path("big.bin") + "\r\n", ReadFile(Ledger()));
+}
+
+TEST_F(UploadTest, BasicCredentialsAsTheReceiverSeesThem) {
+  struct Case {
+    const char* user;
+    const char* password;
+    std::string credentials;
+    std::string authorization;
+  };
+  const Case cases[] = {
+      {"branch12", "secret", "<Username>branch12</Username><Password>secret</Password>", "Basic YnJhbmNoMTI6c2VjcmV0"},
+      {"branch12", nullptr, "<Username>branch12</Username>", "Basic YnJhbmNoMTI6"},
+      {nullptr, "secret", "<Password>secret</Password>", "Basic OnNlY3JldA=="},
+  };
+  for (const Case& c : cases) {
+    ScopedTempDir received;
+    ReferenceReceiver receiver(received.path(), {false, c.user, c.password});
+    std::filesystem::remove_all(State());
+    WriteFile(Path("a.txt"), "a");
+    WriteConfig(receiver.Url(), c.credentials);
+    const ProgramResult result = Run();
+    EXPECT_EQ(0, result.exitCode) << result.output;
+    ASSERT_EQ(1u, receiver.Requests().size());
+    EXPECT_NE(std::string::npos, receiver.Requests()[0].find("\"authorization\": \"" + c.authorization + "\""))
+        << receiver.Requests()[0];
+  }
+}
+
+TEST_F(UploadTest, RefusedCredentialsEndTheRunAndRecordNothing) {
+  ReferenceReceiver receiver(Received(), {false, "branch12", "secret"});
+  WriteFile(Path("a.txt"), "a");
+  for (const std::string credentials : {"", "<Username>branch12</Username><Password>wrong</Password>"}) {
+    WriteConfig(receiver.Url(), credentials);
+    const ProgramResult result = Run();
+    EXPECT_EQ(1, result.exitCode);
+    const std::string log = Log(result);
+    EXPECT_EQ("[--:--:--] [ERRX] ENetHTTPProtocolException: HTTP/1.0 401 Unauthorized\r\n",
+              log.substr(log.rfind("[--:--:--]")));
+    EXPECT_EQ("", ReadFile(Ledger()));
+  }
+}
+
+TEST_F(UploadTest, HttpsWithASelfSignedCertificate) {
+  ReferenceReceiver receiver(Received(), {true});
+  WriteConfig(receiver.Url("/secure"));
+  WriteFile(Path("report.txt"), "hello over TLS");
+  const ProgramResult result = Run();
+  EXPECT_EQ(0, result.exitCode) << result.output;
+  EXPECT_EQ("hello over TLS", ReadFile(receiver.StoredFile("report.txt")));
+}
+
+TEST_F(UploadTest, UnreachablePortEndsTheRunWithTheSocketError) {
+  WriteFile(Path("a.txt"), "a");
+  WriteConfig("http://127.0.0.1:9/");  // the discard port: nobody listens on loopback
+  const ProgramResult result = Run();
+  EXPECT_EQ(1, result.exitCode);
+  const std::string log = Log(result);
+  EXPECT_EQ("[--:--:--] [ERRX] ENetSocketError: Socket Error # 10061\r\nConnection refused.\r\n",
+            log.substr(log.rfind("[--:--:--]")));
+  EXPECT_EQ("", ReadFile(Ledger()));
+}
+
+TEST_F(UploadTest, AnUnusableLedgerEndsTheRunInsteadOfSendingAgain) {
+  ReferenceReceiver receiver(Received());
+  WriteConfig(receiver.Url());
+  WriteFile(Path("a.txt"), "a");
+  std::filesystem::create_directories(Ledger());  // the ledger's name is taken by a directory
+  const ProgramResult result = Run();
+  EXPECT_EQ(1, result.exitCode);
+  const std::string log = Log(result);
+  EXPECT_EQ("[--:--:--] [ERRX] EFCreateError: Cannot create file \"" + Ledger() + "\". A directory has that name\r\n",
+            log.substr(log.rfind("[--:--:--]")));
+  EXPECT_TRUE(receiver.Requests().empty());
+}
+
+TEST_F(UploadTest, AFileAddedDuringTheRunIsSentInTheSameRun) {
+  ReferenceReceiver receiver(Received());
+  WriteConfig(receiver.Url("/slow/1"));
+  WriteFile(Path("a.txt"), "a");
+  std::thread adder([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    WriteFile(Path("b.txt"), "b");
+  });
+  const ProgramResult result = Run();
+  adder.join();
+  EXPECT_EQ(0, result.exitCode) << result.output;
+  EXPECT_EQ(Path("a.txt") + "\r\n" + Path("b.txt") + "\r\n", ReadFile(Ledger()));
+}
+
+TEST_F(UploadTest, AFileWrittenDuringItsUploadIsNotRecorded) {
+  ReferenceReceiver receiver(Received());
+  WriteConfig(receiver.Url("/slow/1"));
+  WriteFile(Path("a.txt"), "first version");
+  std::thread writer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    WriteFile(Path("a.txt"), "second, longer version");
+  });
+  const ProgramResult result = Run();
+  writer.join();
+  EXPECT_EQ(1, result.exitCode);
+  const std::string log = Log(result);
+  EXPECT_EQ("[--:--:--] [ERRX] EQbFileChangedError: File \"" + Path("a.txt") +
+                "\" changed while it was being uploaded\r\n",
+            log.substr(log.rfind("[--:--:--]")));
+  EXPECT_EQ("", ReadFile(Ledger()));
+}
+
+TEST_F(UploadTest, TheParentEndingDuringAnUploadEndsTheRunAndTheFileIsSentAgain) {
+  ReferenceReceiver receiver(Received());
+  WriteConfig(receiver.Url("/slow/5"));
+  WriteFile(Path("a.txt"), "a");
+  const pid_t parent = ::fork();
+  if (parent == 0) {
+    ::pause();
+    ::_exit(0);
+  }
+  std::thread killer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    ::kill(parent, SIGKILL);
+    ::waitpid(parent, nullptr, 0);
+  });
+  const auto start = std::chrono::steady_clock::now();
+  const ProgramResult result = Run({"-parentProcID=" + std::to_string(parent)});
+  killer.join();
+  EXPECT_EQ(1, result.exitCode);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  const std::string log = Log(result);
+  EXPECT_EQ(std::string::npos, log.find("[ERRX]"));  // the watchdog writes nothing
+  EXPECT_EQ("", ReadFile(Ledger()));
+
+  WriteConfig(receiver.Url());
+  const ProgramResult again = Run();
+  EXPECT_EQ(0, again.exitCode);
+  EXPECT_EQ(Path("a.txt") + "\r\n", ReadFile(Ledger()));
+}
+
+}  // namespace
+}  // namespace qb::test

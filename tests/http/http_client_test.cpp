@@ -1,0 +1,580 @@
+// The HTTP client against scripted loopback servers (plain and TLS) that record every
+// request byte for byte and answer from a script.
+#include "http/http_client.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "http/multipart_form_data.h"
+#include "platform/locale.h"
+#include "platform/mime_store.h"
+#include "support/base64.h"
+#include "support/format.h"
+#include "support/scripted_peer.h"
+#include "support/temp_dir.h"
+
+namespace qb {
+namespace {
+
+using test::PeerConnection;
+using test::PeerOptions;
+using test::ScriptedPeer;
+using test::ScriptedTlsPeer;
+
+const platform::LocalDateTime kExampleTime{2026, 12, 8, 5, 21, 32, 123};
+const std::string kAccept = "Accept: text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8\r\n";
+const std::string kUserAgent = "User-Agent: Mozilla/3.0 (compatible; Quobrina)\r\n";
+
+// One request as the server receives it: the head and as many body bytes as its
+// Content-Length announces; empty when the client closed instead.
+std::string ReceiveRequest(PeerConnection& c) {
+  std::string request = c.ReceiveUntil("\r\n\r\n");
+  if (request.size() < 4 || request.compare(request.size() - 4, 4, "\r\n\r\n") != 0) return request;
+  const std::size_t at = request.find("\r\nContent-Length: ");
+  if (at != std::string::npos) request += c.Receive(std::stoul(request.substr(at + 18)));
+  return request;
+}
+
+// A server script: answers the requests of one connection from `answers` in order and
+// records them; then closes at once (`closeAfter`) or reads on until the client closes,
+// recording any further request too.
+test::PeerScript Serve(std::vector<std::string> answers, std::vector<std::string>& requests, bool closeAfter) {
+  return [answers = std::move(answers), &requests, closeAfter](PeerConnection& c) {
+    for (const std::string& answer : answers) {
+      std::string request = ReceiveRequest(c);
+      if (request.empty()) return;
+      requests.push_back(std::move(request));
+      c.Send(answer);
+    }
+    if (closeAfter) {
+      c.Close();
+      return;
+    }
+    for (std::string extra = ReceiveRequest(c); !extra.empty(); extra = ReceiveRequest(c)) requests.push_back(extra);
+  };
+}
+
+struct Outcome {
+  std::string text;
+  std::string error;  // class name, empty after a return
+  std::string message;
+  int replyCode = 0;
+  std::string replyBody;
+};
+
+template <typename Action>
+Outcome Capture(Action action) {
+  Outcome outcome;
+  try {
+    outcome.text = action();
+  } catch (const ENetHTTPProtocolException& e) {
+    outcome.error = e.ClassName();
+    outcome.message = e.Message();
+    outcome.replyCode = e.ReplyCode();
+    outcome.replyBody = e.ReplyBody();
+  } catch (const Exception& e) {
+    outcome.error = e.ClassName();
+    outcome.message = e.Message();
+  }
+  return outcome;
+}
+
+class HttpClientTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    savedStore_ = platform::MimeStorePath();
+    platform::SetMimeStorePath(dir_.file("no-such-store.types"));
+    test::WriteFile(dir_.file("report.txt"), "hello");
+  }
+  void TearDown() override { platform::SetMimeStorePath(savedStore_); }
+
+  // The body of the worked example: report.txt holding "hello", a fixed clock.
+  std::unique_ptr<TNetMultiPartFormDataStream> Body() {
+    auto body = std::make_unique<TNetMultiPartFormDataStream>(kExampleTime,
+                                                              platform::LanguageIdOfLocaleName("en_US.UTF-8"));
+    body->AppendFilePart("file", dir_.file("report.txt"), "");
+    return body;
+  }
+
+  // The 194 bytes of the worked example's body (pinned byte for byte by the multipart
+  // tests).
+  std::string ExampleBody() {
+    auto body = Body();
+    TMemoryStream bytes;
+    bytes.CopyFrom(*body, 0);
+    return bytes.DataString();
+  }
+
+  // The upload request of the worked example, as it must arrive.
+  std::string ExampleRequest(const std::string& host, const std::string& authorization) {
+    std::string request =
+        "POST /upload/receive.php?queue=7 HTTP/1.0\r\n"
+        "Connection: keep-alive\r\n"
+        "Content-Type: multipart/form-data; boundary=--------120826052132123\r\n"
+        "Content-Length: 194\r\n"
+        "Host: " + host + "\r\n" + kAccept + kUserAgent;
+    if (!authorization.empty()) request += "Authorization: " + authorization + "\r\n";
+    return request + "\r\n" + ExampleBody();
+  }
+
+  // A client set up as the upload sets it up, with a bounded read time-out.
+  static std::unique_ptr<TNetHTTP> Client(const std::string& user = "", const std::string& password = "") {
+    auto http = std::make_unique<TNetHTTP>();
+    http->SetIOHandler(std::make_unique<TNetSSLIOHandlerSocketOpenSSL>());
+    http->ReadTimeout = 5000;
+    http->Request.BasicAuthentication = !user.empty() || !password.empty();
+    http->Request.Username = user;
+    http->Request.Password = password;
+    return http;
+  }
+
+  Outcome Post(TNetHTTP& http, const std::string& url) {
+    auto body = Body();
+    return Capture([&] { return http.PostForm(url, *body); });
+  }
+
+  test::ScopedTempDir dir_;
+  std::string savedStore_;
+};
+
+const char* const kOk = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+
+TEST_F(HttpClientTest, WorkedExampleByteForByte) {
+  ASSERT_EQ(ExampleBody().size(), 194u);
+  const struct {
+    const char* name;
+    bool tls;
+    bool ipv6;
+    const char* user;
+    const char* password;
+  } cases[] = {
+      {"https with credentials", true, false, "uploader", "s3cret:x"},
+      {"https without credentials", true, false, "", ""},
+      {"http with only a password", false, false, "", "s3cret"},
+      {"http over IPv6", false, true, "uploader", "s3cret"},
+      {"https over IPv6", true, true, "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> requests;
+    const PeerOptions options{.ipv6 = c.ipv6};
+    std::unique_ptr<ScriptedPeer> peer =
+        c.tls ? std::make_unique<ScriptedTlsPeer>(Serve({kOk}, requests, true), test::TlsPeerOptions{}, options)
+              : std::make_unique<ScriptedPeer>(Serve({kOk}, requests, true), options);
+    const std::string host = Format(c.ipv6 ? "[::1]:%d" : "127.0.0.1:%d", static_cast<int>(peer->port()));
+    {
+      auto http = Client(c.user, c.password);
+      const Outcome outcome =
+          Post(*http, Format("%s://%s/upload/receive.php?queue=7", c.tls ? "https" : "http", host.c_str()));
+      EXPECT_EQ(outcome.error + outcome.message, "");
+      EXPECT_EQ(outcome.text, "ok");
+      EXPECT_EQ(http->ProtocolVersion, pv1_1);
+    }
+    EXPECT_EQ(peer->Finish(), "");
+    const std::string credentials = std::string(c.user) + ":" + c.password;
+    const std::string authorization = *c.user || *c.password ? "Basic " + Base64Encode(credentials) : "";
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0], ExampleRequest(host, authorization));
+    if (c.tls) {
+      EXPECT_EQ(static_cast<ScriptedTlsPeer&>(*peer).serverName(), c.ipv6 ? "::1" : "127.0.0.1");
+    }
+  }
+}
+
+// The Host line leaves out the port only when its text is the protocol's default: these
+// servers listen on the well-known ports of a loopback address of their own.
+TEST_F(HttpClientTest, HostLineOmitsOnlyTheDefaultPortText) {
+  const char* const address = "127.83.19.7";
+  const struct {
+    const char* url;
+    bool tls;
+    std::uint16_t port;
+    const char* host;
+  } cases[] = {
+      {"http://127.83.19.7/upload/receive.php?queue=7", false, 80, "127.83.19.7"},
+      {"http://127.83.19.7:80/upload/receive.php?queue=7", false, 80, "127.83.19.7"},
+      {"http://127.83.19.7:0080/upload/receive.php?queue=7", false, 80, "127.83.19.7:0080"},
+      {"https://127.83.19.7/upload/receive.php?queue=7", true, 443, "127.83.19.7"},
+      {"https://127.83.19.7:0443/upload/receive.php?queue=7", true, 443, "127.83.19.7:0443"},
+      {"http://127.83.19.7:443/upload/receive.php?queue=7", false, 443, "127.83.19.7:443"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.url);
+    std::vector<std::string> requests;
+    const PeerOptions options{.address = address, .port = c.port};
+    std::unique_ptr<ScriptedPeer> peer;
+    try {
+      peer = c.tls ? std::make_unique<ScriptedTlsPeer>(Serve({kOk}, requests, true), test::TlsPeerOptions{}, options)
+                   : std::make_unique<ScriptedPeer>(Serve({kOk}, requests, true), options);
+    } catch (const std::runtime_error&) {
+      GTEST_SKIP() << "cannot listen on " << address << ":" << c.port;
+    }
+    {
+      auto http = Client("uploader", "s3cret");
+      const Outcome outcome = Post(*http, c.url);
+      EXPECT_EQ(outcome.error + outcome.message, "");
+    }
+    EXPECT_EQ(peer->Finish(), "");
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0], ExampleRequest(c.host, "Basic " + Base64Encode("uploader:s3cret")));
+  }
+}
+
+TEST_F(HttpClientTest, AnswersToAnUpload) {
+  const std::string unauthorized =
+      "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"uploads\"\r\nContent-Length: 6\r\n\r\ndenied";
+  const struct {
+    const char* name;
+    std::string answer;
+    bool closeAfter;  // the server closes right after its answer
+    const char* user;
+    const char* password;
+    int headerLineLimit;
+    int readTimeout;
+    std::string text;   // returned by PostForm
+    const char* error;  // or the class raised
+    std::string message;
+    int replyCode;
+    std::string replyBody;
+  } cases[] = {
+      {"200 with a length", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", false, "", "", 255, 5000, "ok", "", "",
+       0, ""},
+      {"interim 100 first", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", false, "",
+       "", 255, 5000, "ok", "", "", 0, ""},
+      {"chunked with an extension",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\na;ext=1\r\n0123456789\r\n0\r\n\r\n", false,
+       "", "", 255, 5000, "hello0123456789", "", "", 0, ""},
+      {"no length: until the close", "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nread to the end", true, "",
+       "", 255, 5000, "read to the end", "", "", 0, ""},
+      {"multipart without length ends at its delimiter",
+       "HTTP/1.1 200 OK\r\nContent-Type: multipart/mixed; boundary=XY\r\n\r\n--XY\r\n\r\npart\r\n--XY--", false, "",
+       "", 255, 5000, "--XY\r\n\r\npart\r\n--XY--", "", "", 0, ""},
+      {"204 reads no body", "HTTP/1.1 204 No Content\r\n\r\n", false, "", "", 255, 5000, "", "", "", 0, ""},
+      {"302 is not followed", "HTTP/1.1 302 Found\r\nLocation: /elsewhere\r\nContent-Length: 0\r\n\r\n", false, "",
+       "", 255, 5000, "", "ENetHTTPProtocolException", "HTTP/1.1 302 Found", 302, ""},
+      {"500 carries its body", "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 4\r\n\r\nboom", false, "", "",
+       255, 5000, "", "ENetHTTPProtocolException", "HTTP/1.1 500 Internal Server Error", 500, "boom"},
+      {"folded Content-Type names the body's charset",
+       "HTTP/1.1 500 Internal Server Error\r\nContent-Type: text/plain;\r\n charset=koi8-r\r\nContent-Length: 1\r\n\r\n"
+       "\xc1",
+       false, "", "", 255, 5000, "", "ENetHTTPProtocolException", "HTTP/1.1 500 Internal Server Error", 500,
+       "\xd0\xb0"},
+      {"meta charset of an HTML error page",
+       "HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\nContent-Length: 44\r\n\r\n"
+       "<html><meta charset=\"koi8-r\"><p>\xc1</p></html>",
+       false, "", "", 255, 5000, "", "ENetHTTPProtocolException", "HTTP/1.1 404 Not Found", 404,
+       "<html><meta charset=\"koi8-r\"><p>\xd0\xb0</p></html>"},
+      {"401 without credentials", unauthorized, false, "", "", 255, 5000, "", "ENetHTTPProtocolException",
+       "HTTP/1.1 401 Unauthorized", 401, "denied"},
+      {"401 with a user name is a refusal too", unauthorized, false, "uploader", "s3cret", 255, 5000, "",
+       "ENetHTTPProtocolException", "HTTP/1.1 401 Unauthorized", 401, "denied"},
+      {"401 with only a password", unauthorized, false, "", "s3cret", 255, 5000, "", "ENetHTTPProtocolException",
+       "HTTP/1.1 401 Unauthorized", 401, "denied"},
+      {"status that is no number", "HTTP/1.1 abc\r\nContent-Length: 0\r\n\r\n", false, "", "", 255, 5000, "",
+       "ENetHTTPProtocolException", "HTTP/1.1 abc", -1, ""},
+      {"closed before the status line", "", true, "", "", 255, 5000, "", "ENetConnClosedGracefully",
+       "Connection Closed Gracefully.", 0, ""},
+      {"no status line in time", "", false, "", "", 255, 300, "", "ENetReadTimeout", "Read timed out.", 0, ""},
+      {"announced length longer than what comes", "HTTP/1.1 200 OK\r\nContent-Length: 999999999999\r\n\r\nshort",
+       true, "", "", 255, 5000, "short", "", "", 0, ""},
+      {"chunk longer than what comes", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFF\r\nabc", true,
+       "", "", 255, 5000, "abc", "", "", 0, ""},
+      {"XML declaration names the charset",
+       "HTTP/1.1 200 OK\r\nContent-Type: application/xml\r\nContent-Length: 47\r\n\r\n"
+       "<?xml version=\"1.0\" encoding=\"koi8-r\"?><a>\xc1</a>",
+       false, "", "", 255, 5000, "<?xml version=\"1.0\" encoding=\"koi8-r\"?><a>\xd0\xb0</a>", "", "", 0, ""},
+      {"header lines past the limit are body", "HTTP/1.1 200 OK\r\nA: 1\r\nB: 2\r\nContent-Length: 2\r\n\r\nok", true,
+       "", "", 2, 5000, "Content-Length: 2\r\n\r\nok", "", "", 0, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> requests;
+    std::vector<std::string> answers;
+    if (!c.answer.empty() || c.closeAfter) answers.push_back(c.answer);
+    ScriptedPeer peer(Serve(answers, requests, c.closeAfter));
+    Outcome outcome;
+    {
+      auto http = Client(c.user, c.password);
+      http->HeaderLineLimit = c.headerLineLimit;
+      http->ReadTimeout = c.readTimeout;
+      outcome = Post(*http, Format("http://127.0.0.1:%d/upload", static_cast<int>(peer.port())));
+      EXPECT_EQ(http->ProtocolVersion, pv1_1);
+    }
+    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(outcome.error, c.error);
+    EXPECT_EQ(outcome.message, c.message);
+    EXPECT_EQ(outcome.text, c.text);
+    EXPECT_EQ(outcome.replyCode, c.replyCode);
+    EXPECT_EQ(outcome.replyBody, c.replyBody);
+    // Exactly one request: nothing is sent again, whatever the answer.
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].substr(0, 26), "POST /upload HTTP/1.0\r\nCon");
+  }
+}
+
+TEST_F(HttpClientTest, FollowsRedirectsOnTheKeptConnection) {
+  const struct {
+    const char* status;
+    bool treat302Like303;
+    const char* method;
+    bool bodyAgain;
+  } cases[] = {
+      {"303 See Other", false, "GET", false},
+      {"302 Found", true, "GET", false},
+      {"302 Found", false, "POST", true},
+      {"307 Temporary Redirect", false, "POST", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.status);
+    std::vector<std::string> requests;
+    const std::string redirect = std::string("HTTP/1.1 ") + c.status +
+                                 "\r\nLocation: next.php?x=1\r\nSet-Cookie: session=abc\r\n"
+                                 "Connection: keep-alive\r\nContent-Length: 5\r\n\r\nmoved";
+    ScriptedPeer peer(Serve({redirect, "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\ndone"}, requests, true));
+    const std::string host = Format("127.0.0.1:%d", static_cast<int>(peer.port()));
+    Outcome outcome;
+    {
+      auto http = Client();
+      http->HandleRedirects = true;
+      if (c.treat302Like303) http->HTTPOptions.Include(hoTreat302Like303);
+      outcome = Post(*http, "http://" + host + "/upload/receive.php");
+      EXPECT_EQ(http->RedirectsDone, 1);
+    }
+    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(outcome.error + outcome.message, "");
+    EXPECT_EQ(outcome.text, "done");
+    ASSERT_EQ(requests.size(), 2u);
+    std::string expected = std::string(c.method) + " /upload/next.php?x=1 HTTP/1.0\r\nConnection: keep-alive\r\n";
+    if (c.bodyAgain) {
+      expected += "Content-Type: multipart/form-data; boundary=--------120826052132123\r\nContent-Length: 194\r\n";
+    }
+    expected += "Host: " + host + "\r\n" + kAccept + kUserAgent + "Cookie: session=abc\r\n\r\n";
+    if (c.bodyAgain) expected += ExampleBody();
+    EXPECT_EQ(requests[1], expected);
+  }
+}
+
+// A redirect to another server (here: the other address family) leaves the kept
+// connection for a new one; 307 sends the body again.
+TEST_F(HttpClientTest, RedirectToAnotherServer) {
+  std::vector<std::string> second;
+  ScriptedPeer target(Serve({"HTTP/1.1 201 Created\r\nContent-Length: 7\r\n\r\ncreated"}, second, true),
+                      PeerOptions{.ipv6 = true});
+  const std::string location = Format("http://[::1]:%d/other/", static_cast<int>(target.port()));
+  std::vector<std::string> first;
+  ScriptedPeer origin(Serve({"HTTP/1.1 307 Temporary Redirect\r\nLocation: " + location +
+                                 "\r\nConnection: keep-alive\r\nContent-Length: 0\r\n\r\n"},
+                            first, false));
+  {
+    auto http = Client();
+    http->HandleRedirects = true;
+    const Outcome outcome = Post(*http, Format("http://127.0.0.1:%d/upload", static_cast<int>(origin.port())));
+    EXPECT_EQ(outcome.error + outcome.message, "");
+    EXPECT_EQ(outcome.text, "created");
+  }
+  EXPECT_EQ(target.Finish(), "");
+  EXPECT_EQ(origin.Finish(), "");
+  EXPECT_EQ(first.size(), 1u);
+  ASSERT_EQ(second.size(), 1u);
+  EXPECT_EQ(second[0].substr(0, 29), "POST /other/ HTTP/1.0\r\nConnec");
+  EXPECT_NE(second[0].find(Format("\r\nHost: [::1]:%d\r\n", static_cast<int>(target.port()))), std::string::npos);
+  EXPECT_EQ(second[0].substr(second[0].size() - 194), ExampleBody());
+}
+
+// With hoKeepOrigProtocol the upload goes out as HTTP/1.1, which needs no Connection
+// header to keep the connection.
+TEST_F(HttpClientTest, KeepOrigProtocolPostsHttp11) {
+  std::vector<std::string> requests;
+  ScriptedPeer peer(Serve({kOk}, requests, false));
+  {
+    auto http = Client();
+    http->HTTPOptions.Include(hoKeepOrigProtocol);
+    EXPECT_EQ(Post(*http, Format("http://127.0.0.1:%d/upload", static_cast<int>(peer.port()))).text, "ok");
+    EXPECT_TRUE(http->Response.KeepConnection);
+    EXPECT_TRUE(http->IsConnected());
+  }
+  EXPECT_EQ(peer.Finish(), "");
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].substr(0, 36), "POST /upload HTTP/1.1\r\nContent-Type:");
+}
+
+TEST_F(HttpClientTest, ChunkedBodyWithTrailerAndChunkEvent) {
+  std::vector<std::string> requests;
+  ScriptedPeer peer(Serve({"HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\n\r\n"
+                           "3\r\nabc\r\n4 ; name=value\r\ndefg\r\n0\r\nX-Checksum: 42\r\n\r\n"},
+                          requests, false));
+  auto http = Client();
+  std::vector<std::string> chunks;
+  http->OnChunkReceived = [&](TNetCustomHTTP&, std::string& chunk) {
+    chunks.push_back(chunk);
+    chunk = "<" + chunk + ">";
+  };
+  TMemoryStream answer;
+  http->ExecuteRequest("GET", Format("http://127.0.0.1:%d/", static_cast<int>(peer.port())), nullptr, &answer);
+  EXPECT_EQ(answer.DataString(), "<abc><defg>");
+  EXPECT_EQ(chunks, (std::vector<std::string>{"abc", "defg"}));
+  EXPECT_EQ(http->Response.RawHeaders.Value("X-Checksum"), "42");
+  http.reset();
+  EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(HttpClientTest, ProtocolErrorOptions) {
+  const struct {
+    bool noException;
+    bool wantContent;
+    const char* error;
+    const char* stored;
+  } cases[] = {
+      {false, false, "ENetHTTPProtocolException", ""},
+      {true, false, "", ""},
+      {true, true, "", "missing"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.noException << c.wantContent);
+    std::vector<std::string> requests;
+    ScriptedPeer peer(Serve({"HTTP/1.1 404 Not Found\r\nContent-Length: 7\r\n\r\nmissing"}, requests, false));
+    TMemoryStream answer;
+    {
+      auto http = Client();
+      if (c.noException) http->HTTPOptions.Include(hoNoProtocolErrorException);
+      if (c.wantContent) http->HTTPOptions.Include(hoWantProtocolErrorContent);
+      const Outcome outcome = Capture([&] {
+        http->ExecuteRequest("GET", Format("http://127.0.0.1:%d/", static_cast<int>(peer.port())), nullptr, &answer);
+        return std::string();
+      });
+      EXPECT_EQ(outcome.error, c.error);
+      EXPECT_EQ(http->Response.StatusCode(), 404);
+    }
+    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(answer.DataString(), c.stored);
+  }
+}
+
+// Redirects that never end: the request fails once the maximum is reached instead of
+// returning as if the server had taken it.
+TEST_F(HttpClientTest, RedirectMaximumEndsInAnError) {
+  std::vector<std::string> requests;
+  const std::vector<std::string> answers(10, "HTTP/1.1 302 Found\r\nLocation: /loop\r\nContent-Length: 0\r\n\r\n");
+  ScriptedPeer peer(Serve(answers, requests, false));
+  {
+    auto http = Client();
+    http->HandleRedirects = true;
+    http->RedirectMaximum = 3;
+    TMemoryStream answer;
+    const Outcome outcome = Capture([&] {
+      http->ExecuteRequest("GET", Format("http://127.0.0.1:%d/start", static_cast<int>(peer.port())), nullptr,
+                           &answer);
+      return std::string();
+    });
+    EXPECT_EQ(outcome.error, "ENetHTTPProtocolException");
+    EXPECT_EQ(outcome.message, "HTTP/1.1 302 Found");
+    EXPECT_EQ(http->RedirectsDone, 3);
+    EXPECT_EQ(http->Response.Location, "/loop");
+  }
+  EXPECT_EQ(peer.Finish(), "");
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[0].substr(0, 22), "GET /start HTTP/1.1\r\nH");
+  EXPECT_EQ(requests[2].substr(0, 21), "GET /loop HTTP/1.1\r\nH");
+}
+
+// RFC 2617 section 3.5 with the client nonce fixed: the whole exchange, the second
+// request on the connection the first answer kept open.
+TEST_F(HttpClientTest, DigestExchangeWithInProcessAuthentication) {
+  static const TNetAuthenticationClass fixedCnonceDigest("TNetDigestAuthentication", [] {
+    auto digest = std::make_unique<TNetDigestAuthentication>();
+    digest->CnonceSource = [] { return std::string("0a4f113b"); };
+    return std::unique_ptr<TNetAuthentication>(std::move(digest));
+  });
+  RegisterAuthScheme("Digest", &fixedCnonceDigest);
+  struct Restore {
+    ~Restore() { RegisterAuthScheme("Digest", &kDigestAuthenticationClass); }
+  } restore;
+
+  std::vector<std::string> requests;
+  ScriptedPeer peer(Serve({"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"testrealm@host.com\", "
+                           "qop=\"auth\", nonce=\"dcd98b7102dd2f0e8b11d0f600bfb0c093\", "
+                           "opaque=\"5ccc069c403ebaf9f0171e9517f40e41\"\r\nContent-Length: 0\r\n\r\n",
+                           "HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nsecret"},
+                          requests, true));
+  const std::string host = Format("127.0.0.1:%d", static_cast<int>(peer.port()));
+  TMemoryStream answer;
+  {
+    auto http = Client();
+    http->Request.Username = "Mufasa";
+    http->Request.Password = "Circle Of Life";
+    http->HTTPOptions.Include(hoInProcessAuth);
+    const Outcome outcome = Capture([&] {
+      http->ExecuteRequest("GET", "http://" + host + "/dir/index.html", nullptr, &answer);
+      return answer.DataString();
+    });
+    EXPECT_EQ(outcome.error + outcome.message, "");
+    EXPECT_EQ(outcome.text, "secret");
+  }
+  EXPECT_EQ(peer.Finish(), "");
+  ASSERT_EQ(requests.size(), 2u);
+  const std::string head = "GET /dir/index.html HTTP/1.1\r\nHost: " + host + "\r\n" + kAccept + kUserAgent;
+  EXPECT_EQ(requests[0], head + "\r\n");
+  EXPECT_EQ(requests[1], head +
+                             "Authorization: Digest username=\"Mufasa\", realm=\"testrealm@host.com\", "
+                             "nonce=\"dcd98b7102dd2f0e8b11d0f600bfb0c093\", algorithm=\"MD5\", "
+                             "uri=\"/dir/index.html\", qop=\"auth\", nc=00000001, cnonce=\"0a4f113b\", "
+                             "response=\"6629fae49393a05397450978507c4ef1\", "
+                             "opaque=\"5ccc069c403ebaf9f0171e9517f40e41\"\r\n\r\n");
+}
+
+TEST_F(HttpClientTest, ChallengeRealmWithAnEscapedQuote) {
+  std::vector<std::string> requests;
+  ScriptedPeer peer(Serve({"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"say \\\"hi\\\"\"\r\n"
+                           "Content-Length: 0\r\n\r\n"},
+                          requests, true));
+  auto http = Client("uploader", "s3cret");
+  const Outcome outcome = Post(*http, Format("http://127.0.0.1:%d/upload", static_cast<int>(peer.port())));
+  EXPECT_EQ(peer.Finish(), "");
+  EXPECT_EQ(outcome.message, "HTTP/1.1 401 Unauthorized");
+  const auto* basic = dynamic_cast<const TNetBasicAuthentication*>(http->Request.AuthHandler.get());
+  ASSERT_NE(basic, nullptr);
+  EXPECT_EQ(basic->Realm, "say \"hi\"");
+  EXPECT_EQ(basic->AuthStep, 0);
+}
+
+// Requests refused before anything is sent.
+TEST_F(HttpClientTest, RequestsRefusedBeforeSending) {
+  const struct {
+    const char* name;
+    const char* method;
+    const char* url;
+    bool plainHandler;
+    bool proxy;
+    const char* error;
+    const char* message;
+  } cases[] = {
+      {"unknown protocol", "POST", "ftp://127.0.0.1/upload", false, false, "ENetUnknownProtocol", "Unknown Protocol"},
+      {"PUT needs HTTP/1.1", "PUT", "http://127.0.0.1:1/upload", false, false, "ENetException",
+       "Request method requires HTTP version 1.1"},
+      {"TLS without a TLS handler", "POST", "https://127.0.0.1:1/upload", true, false, "ENetIOHandlerPropInvalid",
+       "IOHandler value is not valid"},
+      {"line break in the target", "POST", "http://127.0.0.1:1/a\r\nInjected: pwned", false, false, "ENetException",
+       "Request line contains a line break"},
+      {"proxy", "POST", "http://127.0.0.1:1/upload", false, true, "ENetException", "Proxy servers are not supported"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto http = Client();
+    if (c.plainHandler) http->SetIOHandler(std::make_unique<TNetIOHandlerStack>());
+    if (c.proxy) http->ProxyParams.ProxyServer = "127.0.0.1";
+    http->ProtocolVersion = pv1_0;
+    TMemoryStream body("x");
+    const Outcome outcome = Capture([&] {
+      http->ExecuteRequest(c.method, c.url, &body, nullptr);
+      return std::string();
+    });
+    EXPECT_EQ(outcome.error, c.error);
+    EXPECT_EQ(outcome.message, c.message);
+    EXPECT_FALSE(http->IsConnected());
+  }
+}
+
+}  // namespace
+}  // namespace qb
