@@ -120,7 +120,7 @@ bool CopyFileOverwriting(const std::string& from, const std::string& to) {
 
 bool DeleteFile(const std::string& path) { return !HoldsZeroByte(path) && ::DeleteFileA(path.c_str()) != FALSE; }
 
-bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
+bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entries, std::uint32_t /*attributesWanted*/) {
   if (HoldsZeroByte(folder)) return false;
   std::string pattern = folder;
   if (!pattern.empty() && LastPathSeparator(pattern) != pattern.size() - 1) pattern += '\\';
