@@ -10,6 +10,7 @@
 
 #include "http/charset.h"
 #include "http/header_info.h"
+#include "http/header_list.h"
 #include "platform/clock.h"
 #include "platform/security_interface.h"
 #include "support/base64.h"
@@ -22,17 +23,8 @@ namespace {
 
 std::atomic<TNetCryptoLibraryCheck> cryptoLibraryCheck{nullptr};
 
-// A value as an HTTP quoted-string: double quotes and backslashes escaped (RFC 7230
-// section 3.2.6), so that a realm or nonce that held a quote is sent as it was received.
-std::string Quoted(std::string_view value) {
-  std::string out = "\"";
-  for (const char c : value) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  out += '"';
-  return out;
-}
+// A realm or nonce that held a quote is sent back as it was received.
+std::string Quoted(std::string_view value) { return QuotedString(value); }
 
 std::vector<std::string> SplitWords(std::string_view text, char separator) {
   std::vector<std::string> words;

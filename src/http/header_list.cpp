@@ -145,4 +145,14 @@ std::string RemoveHeaderParameter(std::string_view value, std::string_view name)
   return out;
 }
 
+std::string QuotedString(std::string_view value) {
+  std::string out = "\"";
+  for (const char c : value) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  out += '"';
+  return out;
+}
+
 }  // namespace qb

@@ -59,5 +59,8 @@ std::string_view HeaderMainValue(std::string_view value);
 std::string HeaderParameter(std::string_view value, std::string_view name);
 // `value` without any parameter `name`, the other parameters kept as written.
 std::string RemoveHeaderParameter(std::string_view value, std::string_view name);
+// `value` as a quoted-string: in double quotes, with quotes and backslashes escaped
+// (RFC 7230 section 3.2.6).
+std::string QuotedString(std::string_view value);
 
 }  // namespace qb

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <utility>
 
+#include "http/header_list.h"
 #include "http/header_words.h"
 #include "http/mime_table.h"
 #include "platform/files.h"
@@ -50,14 +51,7 @@ bool NeedsQuoting(std::string_view value) {
 }
 
 std::string QuotedIfNeeded(std::string_view value) {
-  if (!NeedsQuoting(value)) return std::string(value);
-  std::string out = "\"";
-  for (const char c : value) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  out += '"';
-  return out;
+  return NeedsQuoting(value) ? QuotedString(value) : std::string(value);
 }
 
 // Splits at ";" outside double quotes.
