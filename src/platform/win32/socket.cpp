@@ -201,7 +201,10 @@ void ClearSystemSocketError() {
   if (const Winsock* w = Ready()) w->setLastError(0);
 }
 
-int TakeSystemSocketError() { return Fail(0), lastError; }
+int TakeSystemSocketError() {
+  Fail(0);
+  return lastError;
+}
 
 SocketHandle OpenStreamSocket(SocketFamily family) {
   const Winsock* w = Ready();
