@@ -1,10 +1,33 @@
 // Implementation details: UTF-8 and UTF-16 are converted here in portable code, since they
 // are the hot path (the program's own text is UTF-8 on POSIX); every other code page goes
-// through the platform's converter in platform/<os>/codepage.cpp.
+// through the platform's converter in platform/<os>/codepage.cpp. The charset names are
+// shared too: each platform only says which code pages it can convert.
 #include "platform/codepage.h"
+
+#include <cstring>
+
+#include "support/strings.h"
 
 namespace qb::platform {
 namespace {
+
+struct CharsetName {
+  const char* name;  // as callers write it, compared ignoring case
+  int codePage;
+};
+
+constexpr CharsetName kCharsets[] = {
+    {"UTF-8", 65001},        {"UTF8", 65001},          {"UTF-16", 1200},         {"UTF-16LE", 1200},
+    {"UTF-16BE", 1201},      {"US-ASCII", 20127},      {"ASCII", 20127},         {"WINDOWS-1250", 1250},
+    {"WINDOWS-1251", 1251},  {"WINDOWS-1252", 1252},   {"WINDOWS-1253", 1253},   {"WINDOWS-1254", 1254},
+    {"WINDOWS-1255", 1255},  {"WINDOWS-1256", 1256},   {"WINDOWS-1257", 1257},   {"WINDOWS-1258", 1258},
+    {"ISO-8859-1", 28591},   {"ISO-8859-2", 28592},    {"ISO-8859-3", 28593},    {"ISO-8859-4", 28594},
+    {"ISO-8859-5", 28595},   {"ISO-8859-6", 28596},    {"ISO-8859-7", 28597},    {"ISO-8859-8", 28598},
+    {"ISO-8859-9", 28599},   {"ISO-8859-13", 28603},   {"ISO-8859-15", 28605},   {"LATIN1", 28591},
+    {"KOI8-R", 20866},       {"KOI8-U", 21866},        {"GB2312", 936},          {"GBK", 936},
+    {"BIG5", 950},           {"ISO-2022-JP", 50220},   {"CSEUCKR", 51949},       {"EUC-KR", 51949},
+    {"EUC-JP", 51932},       {"SHIFT_JIS", 932},       {"CP866", 866},           {"IBM866", 866},
+};
 
 constexpr char16_t kReplacement = 0xFFFD;
 
@@ -27,6 +50,32 @@ void AppendUtf8(std::string& out, char32_t cp) {
 }
 
 }  // namespace
+
+std::optional<int> CodePageOfCharset(std::string_view charset) {
+  const std::string name = UpperCaseAscii(Trim(charset));
+  for (const auto& entry : kCharsets) {
+    if (name == entry.name) {
+      return IsCodePageSupported(entry.codePage) ? std::optional<int>(entry.codePage) : std::nullopt;
+    }
+  }
+  // "windows-NNNN" and "cpNNNN" spellings of the code pages the platform converts.
+  for (const char* prefix : {"WINDOWS-", "CP"}) {
+    if (name.rfind(prefix, 0) == 0) {
+      if (const auto number = TryStrToInt(name.substr(std::strlen(prefix)));
+          number && *number > 0 && IsCodePageSupported(*number)) {
+        return *number;
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+std::string ConvertCodePage(int fromCodePage, int toCodePage, std::string_view bytes) {
+  if (fromCodePage == 0) fromCodePage = AnsiCodePage();
+  if (toCodePage == 0) toCodePage = AnsiCodePage();
+  if (fromCodePage == toCodePage && fromCodePage != kCodePageUtf8) return std::string(bytes);
+  return WideToMultiByte(toCodePage, MultiByteToWide(fromCodePage, bytes));
+}
 
 std::u16string Utf8ToUtf16(std::string_view bytes) {
   std::u16string out;

@@ -9,6 +9,7 @@
 namespace qb {
 namespace {
 
+using test::PlatformPath;
 using test::ScopedTempDir;
 using test::WriteFile;
 
@@ -29,15 +30,25 @@ TEST(ConfigurationTest, ReadsTheFiveValuesWithFolderDelimiters) {
   const std::string state = dir.file("State");
   const TQvorMain main =
       Load(dir, Config("<SourceFolder>\r\n  " + dir.file("Outbox") + "  \r\n</SourceFolder>"
-                       "<ConfigFolder>" + state + "/</ConfigFolder>"
+                       "<ConfigFolder>" + state + PlatformPath("/") + "</ConfigFolder>"
                        "<UploadServer><UploadAT> https://192.0.2.10/upload/receive.php?queue=7 </UploadAT>"
                        "<Username>branch12</Username><Password/></UploadServer>"));
-  EXPECT_EQ(dir.file("Outbox") + "/", main.SourceFolder);
-  EXPECT_EQ(state + "/", main.ConfigFolder);
+  EXPECT_EQ(dir.file("Outbox") + PlatformPath("/"), main.SourceFolder);
+  EXPECT_EQ(state + PlatformPath("/"), main.ConfigFolder);
   EXPECT_TRUE(platform::DirectoryExists(state));
   EXPECT_EQ("https://192.0.2.10/upload/receive.php?queue=7", main.UploadAT);
   EXPECT_EQ("branch12", main.Username);
   EXPECT_EQ("", main.Password);
+}
+
+// XML whose path texts are written with "/": those become the platform's delimiter, the
+// "/" of the markup ("</x>", "<x/>") stays.
+std::string WithPlatformPaths(std::string xml) {
+  for (std::size_t i = 0; i < xml.size(); ++i) {
+    const bool markup = (i > 0 && xml[i - 1] == '<') || (i + 1 < xml.size() && xml[i + 1] == '>');
+    if (xml[i] == '/' && !markup) xml[i] = platform::PathDelimiter();
+  }
+  return xml;
 }
 
 TEST(ConfigurationTest, FolderValueRules) {
@@ -45,10 +56,10 @@ TEST(ConfigurationTest, FolderValueRules) {
     std::string sourceElement;
     std::string expected;
   };
+  // Written with "/", which stands for the platform's delimiter.
   const Case cases[] = {
       {"<SourceFolder>/srv/out</SourceFolder>", "/srv/out/"},
       {"<SourceFolder>/srv/out/</SourceFolder>", "/srv/out/"},
-      {"<SourceFolder>C:\\Out\\</SourceFolder>", "C:\\Out\\/"},  // only the platform delimiter counts
       {"<SourceFolder></SourceFolder>", "/"},
       {"<SourceFolder>   </SourceFolder>", "/"},
       {"", "/"},
@@ -60,24 +71,30 @@ TEST(ConfigurationTest, FolderValueRules) {
   };
   for (const Case& c : cases) {
     ScopedTempDir dir;
-    const TQvorMain main = Load(dir, Config(c.sourceElement + "<ConfigFolder>" + dir.file("s") +
+    const TQvorMain main = Load(dir, Config(WithPlatformPaths(c.sourceElement) + "<ConfigFolder>" + dir.file("s") +
                                             "</ConfigFolder><UploadServer/>"));
-    EXPECT_EQ(c.expected, main.SourceFolder) << c.sourceElement;
+    EXPECT_EQ(PlatformPath(c.expected), main.SourceFolder) << c.sourceElement;
   }
+  // Only the platform's delimiter counts as the end of a folder.
+  const std::string other = platform::PathDelimiter() == '/' ? "C:\\Out\\" : "C:/Out/";
+  ScopedTempDir dir;
+  const TQvorMain main = Load(dir, Config("<SourceFolder>" + other + "</SourceFolder><ConfigFolder>" + dir.file("s") +
+                                          "</ConfigFolder><UploadServer/>"));
+  EXPECT_EQ(other + platform::PathDelimiter(), main.SourceFolder);
 }
 
 TEST(ConfigurationTest, MissingCredentialsAndFoldersGiveEmptyValues) {
   ScopedTempDir dir;
   const TQvorMain main = Load(dir, Config("<UploadServer><UploadAT>http://h/</UploadAT></UploadServer>"));
-  EXPECT_EQ("/", main.SourceFolder);
-  EXPECT_EQ("/", main.ConfigFolder);
+  EXPECT_EQ(PlatformPath("/"), main.SourceFolder);
+  EXPECT_EQ(PlatformPath("/"), main.ConfigFolder);
   EXPECT_EQ("", main.Username);
   EXPECT_EQ("", main.Password);
 }
 
 TEST(ConfigurationTest, CreatesADeepLedgerFolderBeforeLookingForUploadServer) {
   ScopedTempDir dir;
-  const std::string deep = dir.file("a/b/c/d");
+  const std::string deep = dir.file(PlatformPath("a/b/c/d"));
   WriteFile(dir.file("upload.xml"), Config("<ConfigFolder>" + deep + "</ConfigFolder>"));
   TQvorMain main;
   try {
@@ -88,7 +105,7 @@ TEST(ConfigurationTest, CreatesADeepLedgerFolderBeforeLookingForUploadServer) {
     EXPECT_EQ("Error: Child node \"UploadServer\" not found", error.Message());
   }
   EXPECT_TRUE(platform::DirectoryExists(deep));
-  EXPECT_EQ(deep + "/", main.ConfigFolder);
+  EXPECT_EQ(deep + PlatformPath("/"), main.ConfigFolder);
 }
 
 TEST(ConfigurationTest, ErrorsOfTheLoad) {
@@ -121,12 +138,12 @@ TEST(ConfigurationTest, ErrorsOfTheLoad) {
 TEST(FileUtilsTest, EnsureDirectoriesRules) {
   ScopedTempDir dir;
   EXPECT_THROW(EnsureDirectories(""), EQbFileUtilsError);
-  EXPECT_TRUE(EnsureDirectories("/"));
-  EXPECT_TRUE(EnsureDirectories(dir.file("x/y/")));
-  EXPECT_TRUE(platform::DirectoryExists(dir.file("x/y")));
+  EXPECT_TRUE(EnsureDirectories(PlatformPath("/")));
+  EXPECT_TRUE(EnsureDirectories(dir.file(PlatformPath("x/y/"))));
+  EXPECT_TRUE(platform::DirectoryExists(dir.file(PlatformPath("x/y"))));
   test::WriteFile(dir.file("plain"), "");
   EXPECT_TRUE(EnsureDirectories(dir.file("plain")));  // an existing name counts as created
-  EXPECT_FALSE(EnsureDirectories(dir.file("plain/below")));
+  EXPECT_FALSE(EnsureDirectories(dir.file(PlatformPath("plain/below"))));
 }
 
 TEST(FileUtilsTest, MoveReplacingReplacesTheTarget) {

@@ -1,7 +1,6 @@
 #include "driver/list_utils.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <random>
 #include <string>
@@ -87,68 +86,6 @@ TEST(RemoveListedEntriesTest, AgreesWithTheSearchOnRandomLists) {
   const auto same = ListOf({"a", "b"});
   RemoveListedEntries(*same, *same);  // every entry finds itself
   EXPECT_EQ(0, same->Count());
-}
-
-class ListFolderEntriesTest : public testing::Test {
- protected:
-  void SetUp() override {
-    for (const char* name : {"a.txt", ".h.dat", "README", "ro.log"}) test::WriteFile(dir_.file(name), name);
-    ::chmod(dir_.file("ro.log").c_str(), 0444);
-    ASSERT_EQ(0, ::mkdir(dir_.file("sub").c_str(), 0777));
-    test::WriteFile(dir_.file("sub/inner.txt"), "not listed: no recursion");
-    ASSERT_EQ(0, ::mkfifo(dir_.file("pipe").c_str(), 0666));
-  }
-
-  // Lists `masks` in the folder; names without the folder's text.
-  Entries List(const std::string& masks, std::uint32_t filter) {
-    const auto list = MakeRef<TQbStringList>();
-    EXPECT_TRUE(ListFolderEntries(dir_.path() + "/" + masks, filter, *list, false)) << masks;
-    return list->Items();
-  }
-
-  test::ScopedTempDir dir_;
-};
-
-TEST_F(ListFolderEntriesTest, FiltersByMaskAndAttributesInNameOrder) {
-  struct Case {
-    const char* masks;
-    std::uint32_t filter;
-    Entries expected;
-  };
-  // Attributes here: a.txt and README 32 (archive), .h.dat 34 (hidden), ro.log 33
-  // (read-only), sub 16 (directory), pipe 4 (neither file nor folder: system).
-  const Case cases[] = {
-      {"*.*", 63, {".h.dat", "README", "a.txt", "pipe", "ro.log", "sub"}},
-      {"*", 63, {".h.dat", "README", "a.txt", "pipe", "ro.log", "sub"}},
-      {"*.txt;*.log", 63, {"a.txt", "ro.log"}},
-      {"*.txt;*.*;a*", 63, {".h.dat", "README", "a.txt", "pipe", "ro.log", "sub"}},
-      {"*.", 63, {"README", "pipe", "sub"}},
-      {"A.TXT", 63, {"a.txt"}},
-      {"*.txt;", 63, {"a.txt"}},
-      {"", 63, {}},
-      {"*.*", 16, {"sub"}},
-      {"*.*", 32, {"README", "a.txt"}},
-      {"*.*", 33, {"README", "a.txt", "ro.log"}},
-      {"*.*", 34, {".h.dat", "README", "a.txt"}},
-      {"*.*", 4, {"pipe"}},
-      {"*.*", 0, {}},
-  };
-  for (const Case& c : cases) EXPECT_EQ(c.expected, List(c.masks, c.filter)) << c.masks << " " << c.filter;
-}
-
-TEST_F(ListFolderEntriesTest, PrefixesWithTheFolderAsGiven) {
-  const auto list = MakeRef<TQbStringList>();
-  EXPECT_TRUE(ListFolderEntries(dir_.path() + "/*.txt;*.dat", kAllEntryAttributes, *list, true));
-  EXPECT_TRUE(ListFolderEntries(dir_.path() + "//sub/*.*", kAllEntryAttributes, *list, true));
-  EXPECT_EQ((Entries{dir_.path() + "/.h.dat", dir_.path() + "/a.txt", dir_.path() + "//sub/inner.txt"}), list->Items());
-}
-
-TEST_F(ListFolderEntriesTest, MissingFolderGivesFalseAndKeepsTheList) {
-  const auto list = MakeRef<TQbStringList>();
-  list->Add("earlier");
-  EXPECT_FALSE(ListFolderEntries(dir_.path() + "/none/*.*", kAllEntryAttributes, *list, true));
-  EXPECT_FALSE(ListFolderEntries(dir_.path() + "/a.txt/*.*", kAllEntryAttributes, *list, true));
-  EXPECT_EQ((Entries{"earlier"}), list->Items());
 }
 
 }  // namespace

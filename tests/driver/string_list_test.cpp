@@ -2,12 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <string>
 #include <vector>
 
 #include "platform/files.h"
-#include "platform/process.h"
+#include "support/error_texts.h"
 #include "support/temp_dir.h"
 
 namespace qb {
@@ -126,7 +125,7 @@ TEST(StringListTest, FileRoundTripTruncatesAndReplaces) {
 
 TEST(StringListTest, FileErrorsNameTheFullPathAndKeepTheList) {
   test::ScopedTempDir dir;
-  const std::string missing = dir.file("none/00000000.LST");
+  const std::string missing = dir.file(std::string("none") + platform::PathDelimiter() + "00000000.LST");
   const auto list = MakeRef<TQbStringList>();
   list->Add("before");
 
@@ -134,19 +133,19 @@ TEST(StringListTest, FileErrorsNameTheFullPathAndKeepTheList) {
     list->LoadFromFile(missing);
     ADD_FAILURE() << "loaded a missing file";
   } catch (const EFOpenError& error) {
-    EXPECT_EQ("Cannot open file \"" + missing + "\". " + platform::SystemErrorText(ENOENT), error.Message());
+    EXPECT_EQ("Cannot open file \"" + missing + "\". " + test::MissingFolderText(), error.Message());
   }
   try {
     list->LoadFromFile(dir.path());
     ADD_FAILURE() << "loaded a folder";
   } catch (const EFOpenError& error) {
-    EXPECT_EQ("Cannot open file \"" + dir.path() + "\". " + platform::SystemErrorText(EISDIR), error.Message());
+    EXPECT_EQ("Cannot open file \"" + dir.path() + "\". " + test::FolderAsFileText(), error.Message());
   }
   try {
     list->SaveToFile(missing);
     ADD_FAILURE() << "saved into a missing folder";
   } catch (const EFCreateError& error) {
-    EXPECT_EQ("Cannot create file \"" + missing + "\". " + platform::SystemErrorText(ENOENT), error.Message());
+    EXPECT_EQ("Cannot create file \"" + missing + "\". " + test::MissingFolderText(), error.Message());
   }
   EXPECT_EQ((Entries{"before"}), list->Items());
 }

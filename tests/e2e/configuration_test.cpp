@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "support/child_process.h"
+#include "support/error_texts.h"
 #include "support/temp_dir.h"
 
 namespace qb::test {
@@ -16,7 +17,7 @@ TEST(ConfigurationErrorsTest, EachFailureIsOneErrorLineAndExitCodeOne) {
     std::string errorLine;
   };
   const Case cases[] = {
-      {"", "[--:--:--] [ERRX] EFOpenError: Cannot open file \"" + file + "\". No such file or directory\r\n"},
+      {"", "[--:--:--] [ERRX] EFOpenError: Cannot open file \"" + file + "\". " + MissingFileText() + "\r\n"},
       {"<settings><configData></settings>",
        "[--:--:--] [ERRX] Exception: Text \"configData\" expected at [1:25]\r\n"},
       {"<settings><other/></settings>",
@@ -32,7 +33,7 @@ TEST(ConfigurationErrorsTest, EachFailureIsOneErrorLineAndExitCodeOne) {
     }
     const ProgramResult result = RunQuobrina({"-configFile=" + file});
     EXPECT_EQ(1, result.exitCode);
-    EXPECT_EQ("[--:--:--] [LOGX] commandLine = '" QUOBRINA_BINARY " -configFile=" + file + "'\r\n" + c.errorLine,
+    EXPECT_EQ("[--:--:--] [LOGX] commandLine = '" + QuobrinaPath() + " -configFile=" + file + "'\r\n" + c.errorLine,
               StripStamps(result.output));
   }
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "http/header_info.h"
+#include "platform/security_interface.h"
 
 namespace qb {
 namespace {
@@ -220,10 +221,12 @@ TEST(AuthenticationTest, SchemeRegistry) {
   EXPECT_EQ(&kBasicAuthenticationClass, withSecurity.Find("DIGEST"));
   EXPECT_EQ(4u, withSecurity.Schemes().size());
 
-  // The process-wide registry of this platform: no security interface on POSIX.
+  // The process-wide registry of this platform: the security interface (never on POSIX)
+  // serves NTLM and Negotiate where it loads.
+  const bool security = platform::SecurityInterfaceLoads();
   EXPECT_EQ(&kBasicAuthenticationClass, FindAuthScheme("basic"));
-  EXPECT_EQ(&kNTLMAuthenticationClass, FindAuthScheme("NTLM"));
-  EXPECT_EQ(nullptr, FindAuthScheme("Negotiate"));
+  EXPECT_EQ(security ? &kSSPINTLMAuthenticationClass : &kNTLMAuthenticationClass, FindAuthScheme("NTLM"));
+  EXPECT_EQ(security ? &kSSPINTLMAuthenticationClass : nullptr, FindAuthScheme("Negotiate"));
   EXPECT_EQ(nullptr, FindAuthScheme(""));
 }
 
@@ -275,11 +278,17 @@ TEST(AuthenticationTest, UnauthorizedAnswerIsRetriedOnlyInProcess) {
       {"uploader", "s3cret", {"Negotiate", "Digest realm=\"r\", nonce=\"n\""}, true, "TNetBasicAuthentication"},
       {"", "s3cret", {"Basic realm=\"r\""}, false, "TNetBasicAuthentication"},
       {"", "", {"Basic realm=\"quoted \\\"realm\\\"\""}, false, "TNetBasicAuthentication"},
-      {"", "", {"Negotiate"}, false, nullptr},
       {"", "", {}, false, nullptr},
-      {"", "", {"Bearer x", "NTLM"}, false, "TNetNTLMAuthentication"},
   };
-  for (const Case& c : cases) {
+  // The security interface's handler needs no user name: it takes the logged-on user's.
+  const bool security = platform::SecurityInterfaceLoads();
+  const std::vector<Case> platformCases = {
+      {"", "", {"Negotiate"}, security, security ? "TNetSSPINTLMAuthentication" : nullptr},
+      {"", "", {"Bearer x", "NTLM"}, security, security ? "TNetSSPINTLMAuthentication" : "TNetNTLMAuthentication"},
+  };
+  std::vector<Case> allCases(std::begin(cases), std::end(cases));
+  allCases.insert(allCases.end(), platformCases.begin(), platformCases.end());
+  for (const Case& c : allCases) {
     for (const bool inProcessAuth : {false, true}) {
       Exchange exchange(c.user, c.password, c.challenges);
       const TNetAuthDecision decision =
@@ -356,8 +365,10 @@ TEST(AuthenticationTest, AuthorizationEvents) {
   Exchange selected("u", "", {"Negotiate"});
   selected.request.AuthHandler.reset();
   TNetAuthEvents select;
-  select.OnSelectAuthorization = [](const TNetAuthenticationClass*& authClass, const std::vector<std::string>&) {
-    EXPECT_EQ(nullptr, authClass);
+  const TNetAuthenticationClass* negotiate = platform::SecurityInterfaceLoads() ? &kSSPINTLMAuthenticationClass : nullptr;
+  select.OnSelectAuthorization = [negotiate](const TNetAuthenticationClass*& authClass,
+                                             const std::vector<std::string>&) {
+    EXPECT_EQ(negotiate, authClass);
     authClass = &kBasicAuthenticationClass;
   };
   EXPECT_TRUE(ServerAuthHook(selected.request, selected.response, selected.attempts, select));

@@ -14,6 +14,7 @@
 #include "platform/locale.h"
 #include "platform/mime_store.h"
 #include "support/child_process.h"
+#include "support/error_texts.h"
 #include "support/temp_dir.h"
 
 namespace qb {
@@ -179,6 +180,9 @@ TEST_F(MultipartTest, CyrillicFileNameFollowsTheLocale) {
 }
 
 TEST_F(MultipartTest, NamesCannotBreakThePartHeader) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows file names cannot hold quotes or line breaks";
+#endif
   const struct {
     const char* name;
     const char* onTheWire;
@@ -225,8 +229,8 @@ TEST_F(MultipartTest, UnopenableFileAddsNoPart) {
     std::string path;
     std::string message;
   } cases[] = {
-      {missing, "Cannot open file \"" + missing + "\". No such file or directory"},
-      {dir_.path(), "Cannot open file \"" + dir_.path() + "\". Is a directory"},
+      {missing, "Cannot open file \"" + missing + "\". " + test::MissingFileText()},
+      {dir_.path(), "Cannot open file \"" + dir_.path() + "\". " + test::FolderAsFileText()},
   };
   for (const auto& c : cases) {
     try {
@@ -276,6 +280,13 @@ TEST_F(MultipartTest, BodyNeverDiffersFromTheSizeItReported) {
     EXPECT_EQ(body.GetSize(), headerSize + 10000 + 2 + 29);
     char buffer[4096];
     ASSERT_EQ(body.Read(buffer, sizeof buffer), sizeof buffer);
+#ifdef _WIN32
+    // Windows keeps every writer out while the file is read: it cannot shrink.
+    std::error_code refused;
+    std::filesystem::resize_file(path, 5000, refused);
+    EXPECT_TRUE(refused);
+    return;
+#endif
     std::filesystem::resize_file(path, 5000);
     try {
       ReadAll(body, 4096);
@@ -320,6 +331,9 @@ std::string Hex(const std::string& bytes) {
 }
 
 TEST_F(MultipartTest, IndependentParserReadsTheBodyBack) {
+#ifdef _WIN32
+  GTEST_SKIP() << "python3 runs beside the POSIX build only";
+#endif
   const std::string python = Python();
   ASSERT_FALSE(python.empty()) << "python3 is needed to parse the body";
   const std::string content = AwkwardContent(3000);

@@ -45,7 +45,7 @@ TEST(MimeStoreTest, MissingOrUnreadableStoreIsEmpty) {
 
 TEST(MimeStoreTest, LocationCanBeSet) {
   const std::string saved = MimeStorePath();
-  EXPECT_EQ(saved, "/etc/mime.types");
+  EXPECT_EQ(saved, DefaultMimeStorePath());
   SetMimeStorePath("/tmp/other.types");
   EXPECT_EQ(MimeStorePath(), "/tmp/other.types");
   SetMimeStorePath(saved);

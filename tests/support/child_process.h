@@ -1,7 +1,9 @@
 // Running the real binary (or any program) from a test: its standard output is captured,
-// and a time limit ends a run that hangs.
+// and a time limit ends a run that hangs. A sleeper process stands in for the parent
+// program that the watchdog watches.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -14,14 +16,36 @@ struct ProgramResult {
 };
 
 // Runs `program` with `arguments` (element 0 is the program name it sees) and waits at
-// most `timeoutSeconds`.
+// most `timeoutSeconds`. On Windows the arguments are joined into one command line, each
+// in double quotes when it holds blanks.
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                          double timeoutSeconds = 60);
 
+// The path of the quobrina binary of this build, as the program sees it (on Windows in
+// the system's form, "Z:\..." under Wine).
+std::string QuobrinaPath();
 // The quobrina binary of this build, run with the given switches.
 ProgramResult RunQuobrina(const std::vector<std::string>& switches, double timeoutSeconds = 60);
 
 // Removes the "[HH:NN:SS]" stamp from every line, so output can be compared exactly.
 std::string StripStamps(const std::string& output);
+
+// A child process that only waits until it is ended.
+class SleeperProcess {
+ public:
+  SleeperProcess();
+  ~SleeperProcess();  // ends it when it still runs
+  SleeperProcess(const SleeperProcess&) = delete;
+  SleeperProcess& operator=(const SleeperProcess&) = delete;
+
+  std::int32_t pid() const { return pid_; }
+  // Ends the process and waits until it is gone; afterwards its id names no process.
+  void End();
+
+ private:
+  std::int32_t pid_ = 0;
+  bool running_ = false;
+  std::intptr_t handle_ = 0;  // the platform's process handle, where there is one
+};
 
 }  // namespace qb::test

@@ -1,17 +1,29 @@
 #include "support/temp_dir.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
+
+#include "platform/files.h"
 
 namespace qb::test {
 
 ScopedTempDir::ScopedTempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "quobrina-test-XXXXXX").string();
-  if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
+  // A random name, taken only when create_directory made it: no other test shares it.
+  const std::filesystem::path base = std::filesystem::temp_directory_path();
+  std::random_device seed;
+  std::mt19937_64 random(seed());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::filesystem::path candidate = base / ("quobrina-test-" + std::to_string(random() % 100000000));
+    std::error_code error;
+    if (std::filesystem::create_directory(candidate, error)) {
+      path_ = candidate.string();  // the platform's own form: "C:\users\...\Temp\..." on Windows
+      return;
+    }
+  }
+  throw std::runtime_error("cannot create a temporary folder");
 }
 
 ScopedTempDir::~ScopedTempDir() {
@@ -23,6 +35,15 @@ ScopedTempDir::~ScopedTempDir() {
                                  ignored);
   }
   std::filesystem::remove_all(path_, ignored);
+}
+
+std::string ScopedTempDir::file(const std::string& name) const { return path_ + platform::PathDelimiter() + name; }
+
+std::string PlatformPath(std::string path) {
+  for (char& c : path) {
+    if (c == '/') c = platform::PathDelimiter();
+  }
+  return path;
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {

@@ -15,12 +15,15 @@ class ScopedTempDir {
 
   // The folder's path, without a trailing delimiter.
   const std::string& path() const { return path_; }
-  // `name` inside the folder.
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
+  // `name` inside the folder, joined with the platform's delimiter.
+  std::string file(const std::string& name) const;
 
  private:
   std::string path_;
 };
+
+// A path written with "/" in the platform's form ("\" on Windows).
+std::string PlatformPath(std::string path);
 
 // Whole-file helpers for test data.
 void WriteFile(const std::string& path, const std::string& bytes);

@@ -339,7 +339,7 @@ TEST(XmlBinaryTest, ConfigurationInTheBinaryFormReadsLikeText) {
   EXPECT_EQ("", VarToXmlText(server->GetValue("Password")));
   EXPECT_EQ("Exception: Error: Child node \"configData\" not found",
             ErrorOf([&] { config->RequireChild("configData"); }));
-  const std::string missing = dir.file("no/such/dir/config.bin");
+  const std::string missing = dir.file(test::PlatformPath("no/such/dir/config.bin"));
   EXPECT_EQ(0u, ErrorOf([&] { text->SaveBinaryToFile(missing, 0); })
                     .find("EFCreateError: Cannot create file \"" + missing + "\". "));
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "support/error_texts.h"
 #include "support/temp_dir.h"
 #include "xml/xml_document.h"
 #include "xml_test_util.h"
@@ -316,7 +317,7 @@ TEST(XmlReaderTest, LoadFromFile) {
     doc->LoadFromFile(dir.file("missing.xml"));
     ADD_FAILURE() << "loaded";
   } catch (const EFOpenError& e) {
-    EXPECT_EQ("Cannot open file \"" + dir.file("missing.xml") + "\". No such file or directory", e.Message());
+    EXPECT_EQ("Cannot open file \"" + dir.file("missing.xml") + "\". " + test::MissingFileText(), e.Message());
   }
 }
 

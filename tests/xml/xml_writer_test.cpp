@@ -185,7 +185,7 @@ TEST(XmlWriterTest, SaveToFile) {
   test::WriteFile(path, std::string(10000, 'x'));  // truncated, not overwritten in place
   doc->SaveToFile(path);
   EXPECT_EQ(Saved(*doc), test::ReadFile(path));
-  const std::string missing = dir.path() + "/no/such/dir/out.xml";
+  const std::string missing = dir.file(test::PlatformPath("no/such/dir/out.xml"));
   const std::string error = ErrorOf([&] { doc->SaveToFile(missing); });
   EXPECT_EQ(0u, error.find("EFCreateError: Cannot create file \"" + missing + "\". ")) << error;
 }

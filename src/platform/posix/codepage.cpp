@@ -8,32 +8,14 @@
 #include <iconv.h>
 
 #include <cstring>
+
 #include <string>
 
 #include "support/exception.h"
 #include "support/format.h"
-#include "support/strings.h"
 
 namespace qb::platform {
 namespace {
-
-struct CharsetName {
-  const char* name;  // as callers write it, compared ignoring case
-  int codePage;
-};
-
-constexpr CharsetName kCharsets[] = {
-    {"UTF-8", 65001},        {"UTF8", 65001},          {"UTF-16", 1200},         {"UTF-16LE", 1200},
-    {"UTF-16BE", 1201},      {"US-ASCII", 20127},      {"ASCII", 20127},         {"WINDOWS-1250", 1250},
-    {"WINDOWS-1251", 1251},  {"WINDOWS-1252", 1252},   {"WINDOWS-1253", 1253},   {"WINDOWS-1254", 1254},
-    {"WINDOWS-1255", 1255},  {"WINDOWS-1256", 1256},   {"WINDOWS-1257", 1257},   {"WINDOWS-1258", 1258},
-    {"ISO-8859-1", 28591},   {"ISO-8859-2", 28592},    {"ISO-8859-3", 28593},    {"ISO-8859-4", 28594},
-    {"ISO-8859-5", 28595},   {"ISO-8859-6", 28596},    {"ISO-8859-7", 28597},    {"ISO-8859-8", 28598},
-    {"ISO-8859-9", 28599},   {"ISO-8859-13", 28603},   {"ISO-8859-15", 28605},   {"LATIN1", 28591},
-    {"KOI8-R", 20866},       {"KOI8-U", 21866},        {"GB2312", 936},          {"GBK", 936},
-    {"BIG5", 950},           {"ISO-2022-JP", 50220},   {"CSEUCKR", 51949},       {"EUC-KR", 51949},
-    {"EUC-JP", 51932},       {"SHIFT_JIS", 932},       {"CP866", 866},           {"IBM866", 866},
-};
 
 // The iconv name of a code page.
 const char* IconvName(int codePage) {
@@ -148,25 +130,6 @@ int AnsiCodePage() { return kCodePageUtf8; }
 
 std::size_t CharLength(std::string_view text, std::size_t index) { return Utf8CharLength(text, index); }
 
-std::optional<int> CodePageOfCharset(std::string_view charset) {
-  const std::string name = UpperCaseAscii(Trim(charset));
-  for (const auto& entry : kCharsets) {
-    if (name == entry.name) {
-      return IsCodePageSupported(entry.codePage) ? std::optional<int>(entry.codePage) : std::nullopt;
-    }
-  }
-  // "windows-NNNN" and "cpNNNN" spellings of the code pages above.
-  for (const char* prefix : {"WINDOWS-", "CP"}) {
-    if (name.rfind(prefix, 0) == 0) {
-      if (const auto number = TryStrToInt(name.substr(std::strlen(prefix)));
-          number && *number > 0 && IconvName(*number) && IsCodePageSupported(*number)) {
-        return *number;
-      }
-    }
-  }
-  return std::nullopt;
-}
-
 bool IsCodePageSupported(int codePage) {
   codePage = Resolve(codePage);
   if (codePage == kCodePageUtf8 || codePage == kCodePageUtf16LE) return true;
@@ -205,13 +168,6 @@ std::string WideToMultiByte(int codePage, std::u16string_view text) {
     utf16[2 * i + 1] = static_cast<char>(text[i] >> 8);
   }
   return cd.Run(utf16, "?", 2);
-}
-
-std::string ConvertCodePage(int fromCodePage, int toCodePage, std::string_view bytes) {
-  fromCodePage = Resolve(fromCodePage);
-  toCodePage = Resolve(toCodePage);
-  if (fromCodePage == toCodePage && fromCodePage != kCodePageUtf8) return std::string(bytes);
-  return WideToMultiByte(toCodePage, MultiByteToWide(fromCodePage, bytes));
 }
 
 }  // namespace qb::platform

@@ -60,11 +60,6 @@ bool FileNamesIgnoreCase() { return false; }
 
 std::size_t LastPathSeparator(std::string_view path) { return path.rfind('/'); }
 
-std::string ExtractFileName(std::string_view path) {
-  const std::size_t at = LastPathSeparator(path);
-  return std::string(at == std::string_view::npos ? path : path.substr(at + 1));
-}
-
 std::string IncludeTrailingPathDelimiter(std::string_view path) {
   std::string result(path);
   if (result.empty() || result.back() != '/') result += '/';
@@ -109,16 +104,6 @@ std::optional<FileStatus> GetFileStatus(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return std::nullopt;
   return StatusOf(st);
-}
-
-bool FileExists(const std::string& path) {
-  const auto status = GetFileStatus(path);
-  return status && !status->isDirectory;
-}
-
-bool DirectoryExists(const std::string& path) {
-  const auto status = GetFileStatus(path);
-  return status && status->isDirectory;
 }
 
 CreateDirectoryResult CreateDirectory(const std::string& path) {

@@ -1,0 +1,222 @@
+// Implementation details: the program's text is the ANSI code page, so the "A" functions
+// take paths as they are. "Other writers excluded" is the share mode: a file is read with
+// FILE_SHARE_READ, which fails while another process has it open for writing and keeps
+// writers out while we read; the ledger is written with no sharing at all. Paths are split
+// at "\" and at the drive ":", stepping over double-byte characters whose second byte
+// happens to be the code of "\".
+#include "platform/files.h"
+
+#include "platform/process.h"
+#include "platform/win32/handle.h"
+#include "platform/win32/win32.h"
+#include "support/exception.h"
+#include "support/format.h"
+
+namespace qb::platform {
+namespace {
+
+HANDLE Handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+// The system ends a path at its first 0 byte: such a path would name another file.
+bool HoldsZeroByte(const std::string& path) { return path.find('\0') != std::string::npos; }
+
+std::string LastErrorText() { return SystemErrorText(static_cast<int>(::GetLastError())); }
+
+// FILETIME counts 100 ns from 1601; FileStatus counts nanoseconds from 1970.
+std::int64_t UnixNanoseconds(const FILETIME& time) {
+  constexpr std::int64_t kEpochDifference = 116444736000000000;  // 1601 to 1970 in 100 ns
+  const std::int64_t ticks = (static_cast<std::int64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+  return (ticks - kEpochDifference) * 100;
+}
+
+std::int64_t Size(DWORD high, DWORD low) { return (static_cast<std::int64_t>(high) << 32) | low; }
+
+[[noreturn]] void ThrowOpenError(const std::string& path, const std::string& reason) {
+  throw EFOpenError(Format("Cannot open file \"%s\". %s", ExpandFileName(path), reason));
+}
+
+[[noreturn]] void ThrowCreateError(const std::string& path, const std::string& reason) {
+  throw EFCreateError(Format("Cannot create file \"%s\". %s", ExpandFileName(path), reason));
+}
+
+}  // namespace
+
+char PathDelimiter() { return '\\'; }
+bool IsPathSeparator(char c) { return c == '\\' || c == ':'; }
+bool FileNamesIgnoreCase() { return true; }
+
+std::size_t LastPathSeparator(std::string_view path) {
+  const UINT codePage = ::GetACP();
+  std::size_t last = std::string_view::npos;
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    if (IsPathSeparator(path[i])) {
+      last = i;
+    } else if (::IsDBCSLeadByteEx(codePage, static_cast<BYTE>(path[i]))) {
+      ++i;  // the trail byte is part of the character, never a separator
+    }
+  }
+  return last;
+}
+
+std::string IncludeTrailingPathDelimiter(std::string_view path) {
+  std::string result(path);
+  const std::size_t at = LastPathSeparator(path);
+  if (result.empty() || at != result.size() - 1 || result.back() != '\\') result += '\\';
+  return result;
+}
+
+std::string ExpandFileName(std::string_view path) {
+  const std::string text(path);
+  if (text.empty()) return text;
+  std::string buffer(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD length = ::GetFullPathNameA(text.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+    if (length == 0) return text;
+    if (length < buffer.size()) {
+      buffer.resize(length);
+      return buffer;
+    }
+    buffer.resize(length + 1);
+  }
+}
+
+std::uint32_t NonFileAttributes() { return kAttrDirectory; }
+
+std::optional<FileStatus> GetFileStatus(const std::string& path) {
+  if (HoldsZeroByte(path)) return std::nullopt;
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+  FileStatus status;
+  status.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  status.isRegular = !status.isDirectory && (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) == 0;
+  status.size = Size(data.nFileSizeHigh, data.nFileSizeLow);
+  status.modifiedNs = UnixNanoseconds(data.ftLastWriteTime);
+  return status;
+}
+
+CreateDirectoryResult CreateDirectory(const std::string& path) {
+  if (HoldsZeroByte(path)) return CreateDirectoryResult::Failed;
+  if (::CreateDirectoryA(path.c_str(), nullptr)) return CreateDirectoryResult::Created;
+  return ::GetLastError() == ERROR_ALREADY_EXISTS ? CreateDirectoryResult::AlreadyExists
+                                                   : CreateDirectoryResult::Failed;
+}
+
+bool MoveFileReplacing(const std::string& from, const std::string& to) {
+  if (HoldsZeroByte(from) || HoldsZeroByte(to)) return false;
+  return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+bool MoveFileNoReplace(const std::string& from, const std::string& to) {
+  if (HoldsZeroByte(from) || HoldsZeroByte(to)) return false;
+  return ::MoveFileA(from.c_str(), to.c_str()) != FALSE;
+}
+
+bool CopyFileOverwriting(const std::string& from, const std::string& to) {
+  if (HoldsZeroByte(from) || HoldsZeroByte(to)) return false;
+  std::string target = to;
+  if (DirectoryExists(to)) target = IncludeTrailingPathDelimiter(to) + ExtractFileName(from);
+  return ::CopyFileA(from.c_str(), target.c_str(), FALSE) != FALSE;
+}
+
+bool DeleteFile(const std::string& path) { return !HoldsZeroByte(path) && ::DeleteFileA(path.c_str()) != FALSE; }
+
+bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entries, std::uint32_t /*attributesWanted*/) {
+  if (HoldsZeroByte(folder)) return false;
+  std::string pattern = folder;
+  if (!pattern.empty() && LastPathSeparator(pattern) != pattern.size() - 1) pattern += '\\';
+  pattern += '*';
+  WIN32_FIND_DATAA data{};
+  const HANDLE find = ::FindFirstFileA(pattern.c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return false;
+  do {
+    entries.push_back(FolderEntry{data.cFileName, static_cast<std::uint32_t>(data.dwFileAttributes)});
+  } while (::FindNextFileA(find, &data));
+  const bool ok = ::GetLastError() == ERROR_NO_MORE_FILES;
+  ::FindClose(find);
+  return ok;
+}
+
+std::unique_ptr<TFileStream> TFileStream::OpenReadExclusive(const std::string& path) {
+  if (HoldsZeroByte(path)) ThrowOpenError(path, SystemErrorText(ERROR_INVALID_NAME));
+  win32::UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) ThrowOpenError(path, LastErrorText());
+  // A device or pipe is no file to upload: a read could wait forever.
+  if (::GetFileType(file.get()) != FILE_TYPE_DISK) ThrowOpenError(path, "Not a regular file");
+  const auto handle = reinterpret_cast<std::intptr_t>(file.get());
+  auto stream = std::unique_ptr<TFileStream>(new TFileStream(handle, path));
+  (void)file.release();
+  return stream;
+}
+
+std::unique_ptr<TFileStream> TFileStream::Create(const std::string& path) {
+  if (HoldsZeroByte(path)) ThrowCreateError(path, SystemErrorText(ERROR_INVALID_NAME));
+  win32::UniqueHandle file(
+      ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) ThrowCreateError(path, LastErrorText());
+  const auto handle = reinterpret_cast<std::intptr_t>(file.get());
+  auto stream = std::unique_ptr<TFileStream>(new TFileStream(handle, path));
+  (void)file.release();
+  return stream;
+}
+
+TFileStream::~TFileStream() { ::CloseHandle(Handle(handle_)); }
+
+std::size_t TFileStream::Read(void* buffer, std::size_t count) {
+  const DWORD chunk = count > 0x40000000 ? 0x40000000 : static_cast<DWORD>(count);
+  DWORD read = 0;
+  if (!::ReadFile(Handle(handle_), buffer, chunk, &read, nullptr)) {
+    throw EReadError(Format("Stream read error. %s", LastErrorText()));
+  }
+  return read;
+}
+
+std::size_t TFileStream::Write(const void* buffer, std::size_t count) {
+  const DWORD chunk = count > 0x40000000 ? 0x40000000 : static_cast<DWORD>(count);
+  DWORD written = 0;
+  if (!::WriteFile(Handle(handle_), buffer, chunk, &written, nullptr)) {
+    throw EWriteError(Format("Stream write error. %s", LastErrorText()));
+  }
+  return written;
+}
+
+std::int64_t TFileStream::Seek(std::int64_t offset, SeekOrigin origin) {
+  const DWORD method = origin == SeekOrigin::Beginning ? FILE_BEGIN : origin == SeekOrigin::Current ? FILE_CURRENT
+                                                                                                     : FILE_END;
+  LARGE_INTEGER distance{};
+  distance.QuadPart = offset;
+  LARGE_INTEGER position{};
+  if (!::SetFilePointerEx(Handle(handle_), distance, &position, method)) {
+    throw EStreamError(Format("Stream seek error. %s", LastErrorText()));
+  }
+  return position.QuadPart;
+}
+
+void TFileStream::SetSize(std::int64_t size) {
+  // SetEndOfFile cuts at the file pointer; the position is kept as it was.
+  const std::int64_t position = Seek(0, SeekOrigin::Current);
+  Seek(size, SeekOrigin::Beginning);
+  const bool ok = ::SetEndOfFile(Handle(handle_)) != FALSE;
+  const std::string reason = ok ? std::string() : LastErrorText();
+  Seek(position, SeekOrigin::Beginning);
+  if (!ok) throw EStreamError(Format("Stream size error. %s", reason));
+}
+
+FileStatus TFileStream::Status() const {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!::GetFileInformationByHandle(Handle(handle_), &info)) {
+    throw EStreamError(Format("Stream status error. %s", LastErrorText()));
+  }
+  FileStatus status;
+  status.isDirectory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  status.isRegular = !status.isDirectory;
+  status.size = Size(info.nFileSizeHigh, info.nFileSizeLow);
+  status.modifiedNs = UnixNanoseconds(info.ftLastWriteTime);
+  return status;
+}
+
+void TFileStream::FlushToDisk() {
+  if (!::FlushFileBuffers(Handle(handle_))) throw EWriteError(Format("Stream flush error. %s", LastErrorText()));
+}
+
+}  // namespace qb::platform

@@ -1,0 +1,147 @@
+// The Windows program against the reference receiver, which scripts/test-windows runs on
+// loopback (outside Wine) and names in QUOBRINA_WINDOWS_RECEIVER (its URL) and
+// QUOBRINA_WINDOWS_RECEIVER_OUTPUT (the folder it stores into, as a Windows path).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "platform/files.h"
+#include "platform/win32/win32.h"
+#include "support/child_process.h"
+#include "support/temp_dir.h"
+
+namespace qb::test {
+namespace {
+
+std::string Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+// A file type of the test's own, registered in HKEY_CLASSES_ROOT for the test's length.
+class RegisteredType {
+ public:
+  RegisteredType(const std::string& extension, const std::string& type) : key_(extension) {
+    HKEY handle = nullptr;
+    if (::RegCreateKeyExA(HKEY_CLASSES_ROOT, key_.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle, nullptr) ==
+        ERROR_SUCCESS) {
+      ::RegSetValueExA(handle, "Content Type", 0, REG_SZ, reinterpret_cast<const BYTE*>(type.c_str()),
+                       static_cast<DWORD>(type.size() + 1));
+      ::RegCloseKey(handle);
+    }
+  }
+  ~RegisteredType() { ::RegDeleteKeyA(HKEY_CLASSES_ROOT, key_.c_str()); }
+  RegisteredType(const RegisteredType&) = delete;
+  RegisteredType& operator=(const RegisteredType&) = delete;
+
+ private:
+  std::string key_;
+};
+
+class Win32UploadTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    url_ = Environment("QUOBRINA_WINDOWS_RECEIVER");
+    received_ = Environment("QUOBRINA_WINDOWS_RECEIVER_OUTPUT");
+    if (url_.empty() || received_.empty()) GTEST_SKIP() << "scripts/test-windows runs the reference receiver";
+    token_ = std::to_string(std::random_device()() % 1000000000);
+    ASSERT_EQ(platform::CreateDirectory(Source()), platform::CreateDirectoryResult::Created);
+  }
+
+  std::string Source() const { return dir_.file("Outbox"); }
+  std::string State() const { return dir_.file("State"); }
+  std::string Name(const std::string& stem, const std::string& extension) const {
+    return stem + "-" + token_ + extension;
+  }
+
+  void WriteConfig(const std::string& url) const {
+    WriteFile(dir_.file("upload.xml"), "<?xml version=\"1.0\"?>\r\n<settings><configData><SourceFolder>" + Source() +
+                                           "</SourceFolder><ConfigFolder>" + State() +
+                                           "</ConfigFolder><UploadServer><UploadAT>" + url +
+                                           "</UploadAT></UploadServer></configData></settings>");
+  }
+
+  std::string Received(const std::string& name) const { return received_ + "\\files\\" + name; }
+
+  ScopedTempDir dir_;
+  std::string url_;
+  std::string received_;
+  std::string token_;
+};
+
+TEST_F(Win32UploadTest, UploadsTheFolderSkipsWhatTheLedgerNamesInOtherCase) {
+  const std::string a = Name("a", ".txt");
+  const std::string hidden = Name("h", ".dat");
+  const std::string typed = Name("r", ".qbt");
+  const std::string listed = Name("B", ".txt");
+  for (const auto& name : {a, hidden, typed, listed}) WriteFile(Source() + "\\" + name, "content of " + name);
+  ASSERT_TRUE(::SetFileAttributesA((Source() + "\\" + hidden).c_str(), FILE_ATTRIBUTE_HIDDEN));
+  ASSERT_EQ(platform::CreateDirectory(Source() + "\\sub"), platform::CreateDirectoryResult::Created);
+  // The ledger names B-....txt with every letter of its path in upper case.
+  std::string ledgerLine = Source() + "\\" + listed;
+  for (char& c : ledgerLine) c = static_cast<char>(::toupper(static_cast<unsigned char>(c)));
+  ASSERT_EQ(platform::CreateDirectory(State()), platform::CreateDirectoryResult::Created);
+  WriteFile(State() + "\\00000000.LST", ledgerLine + "\r\n");
+  const RegisteredType registered(".qbt", "Text/X-Quobrina");
+  WriteConfig(url_);
+
+  const ProgramResult result = RunQuobrina({"-configFile=" + dir_.file("upload.xml")}, 120);
+  ASSERT_EQ(0, result.exitCode) << result.output;
+  const std::string log = StripStamps(result.output);
+  for (const char* line : {"There are '3' files in queue", "There are '2' files in queue",
+                           "There are '1' files in queue", "There are '0' files in queue", "No files left: quiting"}) {
+    EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+  }
+  for (const auto& name : {a, hidden, typed}) {
+    EXPECT_EQ(ReadFile(Received(name)), "content of " + name) << name;
+  }
+  EXPECT_FALSE(platform::FileExists(Received(listed)));
+  // The registry's type, lower-cased, went with the file that has it.
+  const std::string requests = ReadFile(received_ + "\\requests.jsonl");
+  EXPECT_NE(requests.find("\"content_type\": \"text/x-quobrina\", \"field\": \"file\", \"filename\": \"" + typed + "\""),
+            std::string::npos)
+      << requests;
+  // The ledger keeps its line and gains the three paths in upload order.
+  const std::string ledger = ReadFile(State() + "\\00000000.LST");
+  EXPECT_EQ(ledger.find(ledgerLine + "\r\n"), 0u) << ledger;
+  for (const auto& name : {a, hidden, typed}) {
+    EXPECT_NE(ledger.find(Source() + "\\" + name + "\r\n"), std::string::npos) << ledger;
+  }
+}
+
+TEST_F(Win32UploadTest, HttpsWithoutOpenSSLEndsWithTheLibraryError) {
+  WriteFile(Source() + "\\" + Name("a", ".txt"), "x");
+  WriteConfig("https://127.0.0.1:9/");
+  const ProgramResult result = RunQuobrina({"-configFile=" + dir_.file("upload.xml")}, 60);
+  EXPECT_EQ(1, result.exitCode);
+  EXPECT_NE(StripStamps(result.output)
+                .find("\r\n[--:--:--] [ERRX] ENetOSSLCouldNotLoadSSLLibrary: Could not load SSL library.\r\n"),
+            std::string::npos)
+      << result.output;
+}
+
+TEST_F(Win32UploadTest, WatchdogEndsTheProgramWhenItsParentEnds) {
+  WriteFile(Source() + "\\" + Name("slow", ".txt"), "x");
+  WriteConfig(url_ + "slow/8");  // the receiver answers after eight seconds
+  SleeperProcess parent;
+  ProgramResult result;
+  const auto start = std::chrono::steady_clock::now();
+  std::thread run([&] {
+    result = RunQuobrina({"-parentProcID=" + std::to_string(parent.pid()), "-configFile=" + dir_.file("upload.xml")}, 60);
+  });
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  parent.End();
+  run.join();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(1, result.exitCode);
+  EXPECT_LT(seconds, 6.0);  // ended by the watchdog, not by the answer
+  EXPECT_EQ(result.output.find("[ERRX]"), std::string::npos) << result.output;
+  EXPECT_EQ(result.output.find("No files left"), std::string::npos) << result.output;
+}
+
+}  // namespace
+}  // namespace qb::test
