@@ -61,8 +61,8 @@ constexpr ErrorText kErrorTexts[] = {
 }  // namespace
 
 TNetStack& TNetStack::Instance() {
-  static const int startError = platform::InitializeSockets();
-  if (startError != 0) throw ENetStackInitializationFailed(SocketErrorMessage(startError));
+  static const std::string startFailure = platform::InitializeSockets();
+  if (!startFailure.empty()) throw ENetStackInitializationFailed(startFailure);
   static TNetStack stack;
   return stack;
 }

@@ -31,8 +31,9 @@ inline constexpr int kSocketErrorHostNotFound = 11001;
 
 // Prepares the socket interface once per process (Winsock start-up; on POSIX, SIGPIPE is
 // ignored so that a write to a closed connection inside a library reports EPIPE instead
-// of ending the process). Returns 0 or the error number.
-int InitializeSockets();
+// of ending the process). Returns nothing, or why the sockets cannot be used, as the
+// message of the error that reports it ("Error on loading Winsock2 library (WS2_32.DLL): ...").
+std::string InitializeSockets();
 
 // The error of the calling thread's last failed socket call, as a Winsock number.
 int LastSocketError();

@@ -173,13 +173,13 @@ bool IsReservedInvalidName(std::string_view name) {
 
 }  // namespace
 
-int InitializeSockets() {
+std::string InitializeSockets() {
   static std::once_flag once;
   std::call_once(once, [] {
     struct sigaction current {};
     if (::sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) ::signal(SIGPIPE, SIG_IGN);
   });
-  return 0;
+  return {};
 }
 
 int LastSocketError() { return lastError; }

@@ -11,7 +11,9 @@
 #include <bit>
 #include <cstring>
 #include <mutex>
+#include <string>
 
+#include "platform/process.h"
 #include "platform/win32/win32.h"
 
 namespace qb::platform {
@@ -41,42 +43,55 @@ struct Winsock {
   decltype(&::inet_pton) inetPton = nullptr;
   decltype(&::inet_ntop) inetNtop = nullptr;
   bool complete = false;
+  std::string failure;  // why the table is not complete, as the start-up error reports it
 };
 
+constexpr const char* kLibraryName = "WS2_32.DLL";
+
+std::string LoadFailure(DWORD error) {
+  return std::string("Error on loading Winsock2 library (") + kLibraryName + "): " + SystemErrorText(static_cast<int>(error));
+}
+
 template <typename Function>
-void Bind(HMODULE module, const char* name, Function& target, bool& complete) {
+void Bind(HMODULE module, const char* name, Function& target, bool& complete, std::string& failure) {
   target = std::bit_cast<Function>(::GetProcAddress(module, name));
-  if (!target) complete = false;
+  if (target || !complete) return;
+  complete = false;  // the first missing function names the failure
+  failure = std::string("Error on call to Winsock2 library function ") + name + ": " + SystemErrorText(WSAEINVAL);
 }
 
 const Winsock& Table() {
   static const Winsock table = [] {
     Winsock w;
     const UINT previous = ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    const HMODULE module = ::LoadLibraryA("ws2_32.dll");
+    const HMODULE module = ::LoadLibraryA(kLibraryName);
+    const DWORD loadError = ::GetLastError();
     ::SetErrorMode(previous);
-    if (!module) return w;
+    if (!module) {
+      w.failure = LoadFailure(loadError);
+      return w;
+    }
     bool complete = true;
-    Bind(module, "WSAStartup", w.startup, complete);
-    Bind(module, "WSAGetLastError", w.getLastError, complete);
-    Bind(module, "WSASetLastError", w.setLastError, complete);
-    Bind(module, "socket", w.socket, complete);
-    Bind(module, "closesocket", w.closesocket, complete);
-    Bind(module, "shutdown", w.shutdown, complete);
-    Bind(module, "setsockopt", w.setsockopt, complete);
-    Bind(module, "getsockopt", w.getsockopt, complete);
-    Bind(module, "ioctlsocket", w.ioctlsocket, complete);
-    Bind(module, "bind", w.bind, complete);
-    Bind(module, "connect", w.connect, complete);
-    Bind(module, "getsockname", w.getsockname, complete);
-    Bind(module, "getpeername", w.getpeername, complete);
-    Bind(module, "select", w.select, complete);
-    Bind(module, "recv", w.recv, complete);
-    Bind(module, "send", w.send, complete);
-    Bind(module, "getaddrinfo", w.getaddrinfo, complete);
-    Bind(module, "freeaddrinfo", w.freeaddrinfo, complete);
-    Bind(module, "inet_pton", w.inetPton, complete);
-    Bind(module, "inet_ntop", w.inetNtop, complete);
+    Bind(module, "WSAStartup", w.startup, complete, w.failure);
+    Bind(module, "WSAGetLastError", w.getLastError, complete, w.failure);
+    Bind(module, "WSASetLastError", w.setLastError, complete, w.failure);
+    Bind(module, "socket", w.socket, complete, w.failure);
+    Bind(module, "closesocket", w.closesocket, complete, w.failure);
+    Bind(module, "shutdown", w.shutdown, complete, w.failure);
+    Bind(module, "setsockopt", w.setsockopt, complete, w.failure);
+    Bind(module, "getsockopt", w.getsockopt, complete, w.failure);
+    Bind(module, "ioctlsocket", w.ioctlsocket, complete, w.failure);
+    Bind(module, "bind", w.bind, complete, w.failure);
+    Bind(module, "connect", w.connect, complete, w.failure);
+    Bind(module, "getsockname", w.getsockname, complete, w.failure);
+    Bind(module, "getpeername", w.getpeername, complete, w.failure);
+    Bind(module, "select", w.select, complete, w.failure);
+    Bind(module, "recv", w.recv, complete, w.failure);
+    Bind(module, "send", w.send, complete, w.failure);
+    Bind(module, "getaddrinfo", w.getaddrinfo, complete, w.failure);
+    Bind(module, "freeaddrinfo", w.freeaddrinfo, complete, w.failure);
+    Bind(module, "inet_pton", w.inetPton, complete, w.failure);
+    Bind(module, "inet_ntop", w.inetNtop, complete, w.failure);
     w.complete = complete;  // the library stays loaded for the process
     return w;
   }();
@@ -182,14 +197,15 @@ bool SetIntOption(SocketHandle socket, int level, int name, int value) {
 
 }  // namespace
 
-int InitializeSockets() {
-  static const int result = [] {
+std::string InitializeSockets() {
+  static const std::string failure = []() -> std::string {
     const Winsock& w = Table();
-    if (!w.complete) return kNotReady;
+    if (!w.complete) return w.failure;
     WSADATA data{};
-    return w.startup(MAKEWORD(2, 2), &data);
+    const int error = w.startup(MAKEWORD(2, 2), &data);
+    return error == 0 ? std::string() : LoadFailure(static_cast<DWORD>(error));
   }();
-  return result;
+  return failure;
 }
 
 int LastSocketError() { return lastError; }
