@@ -1,12 +1,13 @@
 // The TLS handler against scripted TLS peers on loopback, and the run-time loading of
-// OpenSSL with missing or incomplete libraries.
+// OpenSSL with missing or incomplete libraries. Only where the tests have OpenSSL; what
+// needs none is in net_ssl_no_library_test.cpp.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <thread>
 
 #include "net/net_ssl_openssl.h"
-#include "net/net_tcp_client.h"
+#include "net/tls_test_client.h"
 #include "support/format.h"
 #include "support/scripted_peer.h"
 #include "support/temp_dir.h"
@@ -14,40 +15,14 @@
 namespace qb {
 namespace {
 
+using test::Client;
+using test::ConnectError;
+using test::MakeClient;
 using test::PeerConnection;
 using test::ScriptedPeer;
 using test::ScriptedTlsPeer;
 using test::TlsPeerOptions;
 using V = TNetSSLVersion;
-
-struct Client {
-  TNetTCPClient tcp;
-  TNetSSLIOHandlerSocketOpenSSL* tls = nullptr;
-  TNetIOHandler& io() { return *tcp.IOHandler(); }
-};
-
-// A client with a TLS handler for 127.0.0.1:port, configured but not connected.
-std::unique_ptr<Client> MakeClient(std::uint16_t port, bool tls = true) {
-  auto client = std::make_unique<Client>();
-  auto handler = std::make_unique<TNetSSLIOHandlerSocketOpenSSL>();
-  client->tls = handler.get();
-  handler->SetClearTextMode(!tls);
-  handler->TargetUri = Format("%s://127.0.0.1:%d/upload", tls ? "https" : "http", static_cast<int>(port));
-  client->tcp.SetIOHandler(std::move(handler));
-  client->tcp.Host = "127.0.0.1";
-  client->tcp.Port = port;
-  return client;
-}
-
-// The class name and message of the error that connecting raises.
-std::pair<std::string, std::string> ConnectError(Client& client) {
-  try {
-    client.tcp.OpenConnection();
-  } catch (const Exception& e) {
-    return {e.ClassName(), e.Message()};
-  }
-  return {"", "connected"};
-}
 
 // Answers one line with "pong" and ends with the closing notice.
 void PingPong(PeerConnection& c) {
@@ -236,33 +211,6 @@ TEST(NetSslTest, SwitchingModesOnAConnectedHandler) {
   EXPECT_EQ(peer.Finish(), "");
 }
 
-TEST(NetSslTest, MethodAndVersionsGoTogether) {
-  const TNetSSLVersions all{V::sslvSSLv2, V::sslvSSLv3, V::sslvTLSv1, V::sslvTLSv1_1, V::sslvTLSv1_2, V::sslvTLSv1_3};
-  TNetSSLOptions defaults;
-  EXPECT_EQ(defaults.Method(), V::sslvSSLv23);
-  EXPECT_EQ(defaults.SSLVersions(), (TNetSSLVersions{V::sslvTLSv1, V::sslvTLSv1_1, V::sslvTLSv1_2, V::sslvTLSv1_3}));
-  const struct {
-    std::function<void(TNetSSLOptions&)> set;
-    V method;
-    TNetSSLVersions versions;
-  } cases[] = {
-      {[](TNetSSLOptions& o) { o.SetMethod(V::sslvTLSv1_2); }, V::sslvTLSv1_2, {V::sslvTLSv1_2}},
-      {[](TNetSSLOptions& o) { o.SetMethod(V::sslvSSLv23); }, V::sslvSSLv23, all},
-      {[](TNetSSLOptions& o) { o.SetSSLVersions({V::sslvTLSv1_1}); }, V::sslvTLSv1_1, {V::sslvTLSv1_1}},
-      {[](TNetSSLOptions& o) { o.SetSSLVersions({V::sslvTLSv1, V::sslvTLSv1_2}); }, V::sslvSSLv23,
-       {V::sslvTLSv1, V::sslvTLSv1_2}},
-      {[](TNetSSLOptions& o) { o.SetSSLVersions({V::sslvSSLv23, V::sslvTLSv1}); }, V::sslvSSLv23, {V::sslvTLSv1}},
-      {[](TNetSSLOptions& o) { o.SetSSLVersions({V::sslvSSLv23}); }, V::sslvSSLv23, all},
-      {[](TNetSSLOptions& o) { o.SetSSLVersions({}); }, V::sslvSSLv23, all},
-  };
-  for (const auto& c : cases) {
-    TNetSSLOptions options;
-    c.set(options);
-    EXPECT_EQ(options.Method(), c.method);
-    EXPECT_EQ(options.SSLVersions(), c.versions);
-  }
-}
-
 TEST(NetSslTest, LoaderRecordsWhatIsMissing) {
   using Names = std::vector<platform::OpenSSLLibraryNames>;
   ossl::Loader missing(Names{{"libquobrina-no-crypto.so.9", "libssl.so.3"}, {"libcrypto.so.3", "libquobrina-no-ssl.so.9"}});
@@ -278,41 +226,6 @@ TEST(NetSslTest, LoaderRecordsWhatIsMissing) {
   ossl::Loader complete(platform::DefaultOpenSSLLibraryNames());
   EXPECT_TRUE(complete.Load());
   EXPECT_TRUE(complete.LoadFailures().empty());
-}
-
-// Without OpenSSL (simulated by names that do not exist, in a fresh process, since a
-// loaded OpenSSL stays loaded): TLS fails with "Could not load SSL library.", clear text
-// works with the same handler.
-void RunWithoutOpenSSL() {
-  ossl::SetOpenSSLLibraryNames({{"libquobrina-no-crypto.so.9", "libquobrina-no-ssl.so.9"}});
-  auto fail = [](const std::string& what) {
-    fprintf(stderr, "%s\n", what.c_str());
-    std::_Exit(1);
-  };
-  auto tls = MakeClient(1);  // fails before the connect
-  const auto [className, message] = ConnectError(*tls);
-  if (className != "ENetOSSLCouldNotLoadSSLLibrary" || message != "Could not load SSL library.") fail(message);
-  if (ossl::OpenSSLLoadFailures() != std::vector<std::string>{"Failed to load libquobrina-no-crypto.so.9."}) {
-    fail("load failures");
-  }
-  ScriptedPeer plainPeer([](PeerConnection& c) {
-    if (c.ReceiveUntil("\r\n") == "ping\r\n") c.Send("pong\r\n");
-  });
-  auto plain = MakeClient(plainPeer.port(), false);
-  plain->tcp.OpenConnection();
-  plain->io().SendLine("ping");
-  if (plain->io().ReadLine() != "pong") fail("clear text");
-  try {
-    plain->tls->SetClearTextMode(false);
-    fail("switched to TLS");
-  } catch (const ENetOSSLCouldNotLoadSSLLibrary&) {
-  }
-  std::_Exit(0);
-}
-
-TEST(NetSslDeathTest, WithoutOpenSSLClearTextStillWorks) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(RunWithoutOpenSSL(), testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

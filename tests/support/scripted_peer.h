@@ -2,6 +2,8 @@
 // port the system picks) that accepts connections on its own thread and runs a script
 // for each, plain or over TLS. Every wait is bounded (kPeerTimeoutMs), so a peer whose
 // client misbehaves ends by itself; a failed step is kept as text for the test to check.
+// The TLS peers link OpenSSL and exist only where the tests have it (QUOBRINA_TLS_PEERS):
+// not in the Windows build, whose program then fails https with "Could not load SSL library.".
 #pragma once
 
 #include <atomic>
@@ -16,16 +18,21 @@
 namespace qb::test {
 
 inline constexpr int kPeerTimeoutMs = 10000;
+inline constexpr bool kTlsPeers = QUOBRINA_TLS_PEERS;
+
+// A socket of the system (a file descriptor, a Winsock SOCKET); kNoPeerSocket when none.
+using PeerSocket = std::intptr_t;
+inline constexpr PeerSocket kNoPeerSocket = -1;
 
 // One accepted connection as the script sees it.
 class PeerConnection {
  public:
-  explicit PeerConnection(int fd) : fd_(fd) {}
+  explicit PeerConnection(PeerSocket socket) : socket_(socket) {}
   virtual ~PeerConnection();
   PeerConnection(const PeerConnection&) = delete;
   PeerConnection& operator=(const PeerConnection&) = delete;
 
-  int fd() const { return fd_; }
+  PeerSocket socket() const { return socket_; }
 
   // Sends all bytes; false when the client is gone.
   bool Send(std::string_view bytes);
@@ -53,10 +60,10 @@ class PeerConnection {
   virtual long WriteSome(const char* data, std::size_t size);
   // Whether a read can make progress within the time-out.
   virtual bool WaitReadable(int timeoutMs);
-  void CloseFd();
+  void CloseSocket();
 
  private:
-  int fd_;
+  PeerSocket socket_;
   std::string pending_;  // read past a sequence
 };
 
@@ -70,6 +77,9 @@ struct PeerOptions {
   // address or port cannot be bound.
   const char* address = nullptr;
   std::uint16_t port = 0;
+  // Connection requests the listener queues before it accepts them; a listener with a
+  // full queue and no connections to script makes a connect hang.
+  int backlog = 8;
 };
 
 class ScriptedPeer {
@@ -89,7 +99,7 @@ class ScriptedPeer {
   ScriptedPeer(PeerScript script, PeerOptions options, DeferStart);
   void Start();
   // Wraps an accepted socket; TLS peers do their handshake here (null when it failed).
-  virtual std::unique_ptr<PeerConnection> Accept(int fd);
+  virtual std::unique_ptr<PeerConnection> Accept(PeerSocket socket);
   void Fail(const std::string& text);
 
  private:
@@ -97,13 +107,14 @@ class ScriptedPeer {
 
   PeerScript script_;
   PeerOptions options_;
-  int listenFd_ = -1;
-  std::uint16_t port_ = 0;
+  std::uint16_t port_ = 0;  // before listener_, whose start sets it
+  PeerSocket listener_ = kNoPeerSocket;
   std::thread thread_;
   std::mutex lock_;
   std::string failure_;
 };
 
+#if QUOBRINA_TLS_PEERS
 // TLS versions as the wire names them (0x0301 TLS 1.0 ... 0x0304 TLS 1.3); 0: no limit.
 struct TlsPeerOptions {
   int minVersion = 0;
@@ -129,7 +140,7 @@ class ScriptedTlsPeer : public ScriptedPeer {
   static void MakeCertificatePem(std::string& certificatePem, std::string& keyPem, bool expired = false);
 
  protected:
-  std::unique_ptr<PeerConnection> Accept(int fd) override;
+  std::unique_ptr<PeerConnection> Accept(PeerSocket socket) override;
 
  private:
   struct Context;
@@ -139,5 +150,6 @@ class ScriptedTlsPeer : public ScriptedPeer {
   int version_ = 0;
   std::string clientSubject_;
 };
+#endif
 
 }  // namespace qb::test

@@ -49,12 +49,12 @@ std::string BioText(BIO* bio) {
 
 class TlsPeerConnection final : public PeerConnection {
  public:
-  TlsPeerConnection(int fd, SSL* ssl) : PeerConnection(fd), ssl_(ssl) {}
+  TlsPeerConnection(PeerSocket socket, SSL* ssl) : PeerConnection(socket), ssl_(ssl) {}
   ~TlsPeerConnection() override { SSL_free(ssl_); }
 
   void Close() override {
-    if (fd() >= 0) SSL_shutdown(ssl_);
-    CloseFd();
+    if (socket() != kNoPeerSocket) SSL_shutdown(ssl_);
+    CloseSocket();
   }
 
  protected:
@@ -103,10 +103,11 @@ ScriptedTlsPeer::ScriptedTlsPeer(PeerScript script, TlsPeerOptions tls, PeerOpti
 
 ScriptedTlsPeer::~ScriptedTlsPeer() { Finish(); }
 
-std::unique_ptr<PeerConnection> ScriptedTlsPeer::Accept(int fd) {
+std::unique_ptr<PeerConnection> ScriptedTlsPeer::Accept(PeerSocket socket) {
+  const int fd = static_cast<int>(socket);
   SSL* ssl = SSL_new(context_->ctx);
   SSL_set_fd(ssl, fd);
-  auto connection = std::make_unique<TlsPeerConnection>(fd, ssl);
+  auto connection = std::make_unique<TlsPeerConnection>(socket, ssl);
   pollfd entry{fd, POLLIN, 0};
   int result;
   // The socket is blocking; the poll bounds the wait for a client that never speaks.

@@ -11,4 +11,6 @@ std::string MissingFolderText() { return platform::SystemErrorText(ENOENT); }
 std::string FolderAsFileText() { return platform::SystemErrorText(EISDIR); }
 std::string InvalidNameText() { return platform::SystemErrorText(EINVAL); }
 
+bool ResetReadsAsEndOfStream() { return false; }
+
 }  // namespace qb::test

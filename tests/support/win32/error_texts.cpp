@@ -11,4 +11,10 @@ std::string MissingFolderText() { return platform::SystemErrorText(ERROR_PATH_NO
 std::string FolderAsFileText() { return platform::SystemErrorText(ERROR_ACCESS_DENIED); }
 std::string InvalidNameText() { return platform::SystemErrorText(ERROR_INVALID_NAME); }
 
+bool ResetReadsAsEndOfStream() {
+  // Wine's ntdll names its version; Windows' has no such export.
+  const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+  return ntdll && ::GetProcAddress(ntdll, "wine_get_version");
+}
+
 }  // namespace qb::test
