@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <random>
+#include <stdexcept>
 #include <thread>
 
 #include "platform/files.h"
@@ -122,6 +123,29 @@ TEST_F(Win32UploadTest, HttpsWithoutOpenSSLEndsWithTheLibraryError) {
                 .find("\r\n[--:--:--] [ERRX] ENetOSSLCouldNotLoadSSLLibrary: Could not load SSL library.\r\n"),
             std::string::npos)
       << result.output;
+}
+
+// The file is opened for reading with only readers let in: a writer is refused for as
+// long as the upload holds the file, so what is sent and recorded is what was there.
+TEST_F(Win32UploadTest, AWriterIsRefusedWhileTheFileIsSent) {
+  const std::string path = Source() + "\\" + Name("a", ".txt");
+  WriteFile(path, "first version");
+  WriteConfig(url_ + "slow/2");  // the file stays open until the answer, two seconds after the body
+  bool refused = false;
+  std::thread writer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    try {
+      WriteFile(path, "second, longer version");
+    } catch (const std::runtime_error&) {
+      refused = true;
+    }
+  });
+  const ProgramResult result = RunQuobrina({"-configFile=" + dir_.file("upload.xml")}, 60);
+  writer.join();
+  EXPECT_TRUE(refused);
+  EXPECT_EQ(0, result.exitCode) << result.output;
+  EXPECT_EQ(ReadFile(Received(Name("a", ".txt"))), "first version");
+  EXPECT_EQ(ReadFile(State() + "\\00000000.LST"), path + "\r\n");
 }
 
 TEST_F(Win32UploadTest, WatchdogEndsTheProgramWhenItsParentEnds) {

@@ -17,6 +17,8 @@ extern char** environ;
 
 namespace qb::test {
 
+const bool kOwnReceivers = true;
+
 ReferenceReceiver::ReferenceReceiver(const std::string& outputFolder, ReceiverOptions options)
     : output_(outputFolder), tls_(options.tls) {
   const std::string portFile = output_ + "/port";
@@ -35,21 +37,21 @@ ReferenceReceiver::ReferenceReceiver(const std::string& outputFolder, ReceiverOp
   const int rc = ::posix_spawnp(&pid, "python3", &actions, nullptr, argv.data(), environ);
   ::posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) throw std::runtime_error("cannot start the reference receiver");
-  pid_ = pid;
+  process_ = pid;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (std::chrono::steady_clock::now() < deadline) {
     std::ifstream in(portFile);
     if (in >> port_ && port_ > 0) return;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  ::kill(pid_, SIGKILL);
-  ::waitpid(pid_, nullptr, 0);
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
   throw std::runtime_error("the reference receiver did not start");
 }
 
 ReferenceReceiver::~ReferenceReceiver() {
-  ::kill(pid_, SIGTERM);
-  ::waitpid(pid_, nullptr, 0);
+  ::kill(static_cast<pid_t>(process_), SIGTERM);
+  ::waitpid(static_cast<pid_t>(process_), nullptr, 0);
 }
 
 std::string ReferenceReceiver::Url(const std::string& path) const {
