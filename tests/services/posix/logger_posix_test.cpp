@@ -31,7 +31,7 @@ TEST(LoggerPosixTest, EveryLineReachesASlowReaderOfANonBlockingPipe) {
     char buffer[512];
     for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;) received.append(buffer, n);
   });
-  constexpr int kLines = 300;
+  constexpr int kLines = 1000;  // more than the default pipe buffer holds, too
   for (int i = 0; i < kLines; ++i) LogMessage(255, "line %d, long enough to fill the pipe within a few dozen lines", i);
   ::dup2(savedOutput, STDOUT_FILENO);  // the last write end: the reader sees the end
   ::close(savedOutput);
