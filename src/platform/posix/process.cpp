@@ -4,6 +4,7 @@
 #include "platform/process.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <string.h>
@@ -65,6 +66,18 @@ class KillProbeWaiter final : public ProcessWaiter {
 }  // namespace
 
 void InitializeProcess(int argc, char** argv) {
+  // A parent may start the program with standard input, output or error closed. The
+  // next file or socket opened would then take that number, and a log line written to
+  // standard output would land in the ledger or in the request being sent: each closed
+  // one is held by /dev/null instead, so the lines are dropped as for any closed output.
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int held = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (held >= 0 && held != fd) {
+      ::dup2(held, fd);
+      ::close(held);
+    }
+  }
   ::signal(SIGPIPE, SIG_IGN);
   auto& parameters = Parameters();
   parameters.assign(argv, argv + argc);

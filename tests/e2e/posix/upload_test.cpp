@@ -2,6 +2,7 @@
 // writers that nothing keeps out of a file being sent, a parent made by fork.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +15,8 @@
 #include "support/child_process.h"
 #include "support/reference_receiver.h"
 #include "support/temp_dir.h"
+
+extern char** environ;
 
 namespace qb::test {
 namespace {
@@ -90,6 +93,33 @@ TEST_F(UploadTest, TheParentEndingDuringAnUploadEndsTheRunAndTheFileIsSentAgain)
   const ProgramResult again = Run();
   EXPECT_EQ(0, again.exitCode);
   EXPECT_EQ(Path("a.txt") + "\r\n", ReadFile(Ledger()));
+}
+
+// Started with standard input, output and error closed, the program must not let the
+// files and sockets it opens take their numbers: a log line would land in them.
+TEST_F(UploadTest, ClosedStandardHandlesCorruptNothing) {
+  ReferenceReceiver receiver(Received());
+  WriteConfig(receiver.Url());
+  const std::string content(100000, 'x');
+  WriteFile(Path("a.txt"), content);
+  WriteFile(Path("b.txt"), "b");
+  const std::string binary = QuobrinaPath();
+  const std::string configSwitch = "-configFile=" + Config();
+  std::vector<char*> argv{const_cast<char*>(binary.c_str()), const_cast<char*>(configSwitch.c_str()), nullptr};
+  posix_spawn_file_actions_t actions;
+  ::posix_spawn_file_actions_init(&actions);
+  for (int fd = 0; fd <= 2; ++fd) ::posix_spawn_file_actions_addclose(&actions, fd);
+  pid_t pid = 0;
+  ASSERT_EQ(0, ::posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), environ));
+  ::posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(0, WEXITSTATUS(status));
+  EXPECT_EQ(Path("a.txt") + "\r\n" + Path("b.txt") + "\r\n", ReadFile(Ledger()));
+  EXPECT_EQ(content, ReadFile(receiver.StoredFile("a.txt")));
+  EXPECT_EQ("b", ReadFile(receiver.StoredFile("b.txt")));
+  EXPECT_EQ(2u, receiver.Requests().size());
 }
 
 }  // namespace
