@@ -192,6 +192,9 @@ void BinaryLoader::ReadBody(TXmlNode& node, int depth) {
   const std::size_t children = reader_.ReadCount(1);
   if (children == 0) return;
   const Ref<TXmlNodeList> list = node.GetChildNodes();
+  // An element holds children or a value: asking for the list has turned a value read
+  // just before into a text child, which the stored children replace.
+  list->Clear();
   for (std::size_t i = 0; i < children; ++i) ReadRecord(*list, depth);
 }
 

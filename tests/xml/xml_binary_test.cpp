@@ -209,6 +209,9 @@ TEST(XmlBinaryTest, ElementValueOrChildren) {
   EXPECT_NE(std::string::npos, bytes.find("\x01\x72\x00\x00\x02"s));  // r, empty value, no attributes, 2 children
   loaded->LoadBinaryXml(bytes);
   EXPECT_EQ("2:#text=5'2.50000000000000E+0000'", Dump(*loaded->GetDocumentElement()->ChildList()->Item(0)));
+  // Stored children replace a value stored for the same element.
+  loaded->LoadBinaryXml(kHeader0 + "\x01\x01r" "\x00\x01" "\x01\x72\x81\x00\x01v" "\x00\x01" "\x01\x72\x00\x00\x00"s);
+  EXPECT_EQ("1:r=256''{1:r=256'';}", Dump(*loaded->GetDocumentElement()));
 }
 
 TEST(XmlBinaryTest, SignatureAloneIsReadAsText) {

@@ -217,6 +217,10 @@ TEST(XmlDocumentTest, TypedAttributes) {
   e->SetHexAttr("h", -1, 2);
   EXPECT_EQ("FFFFFFFF", e->GetAttr("h", ""));
   EXPECT_EQ(-1, e->GetHexAttr("h", 0));
+  // Padding beyond eight digits reads back as the same value.
+  e->SetHexAttr("h", 255, 10);
+  EXPECT_EQ("00000000FF", e->GetAttr("h", ""));
+  EXPECT_EQ(255, e->GetHexAttr("h", 0));
   e->SetAttr("h", "1f");
   EXPECT_EQ(31, e->GetHexAttr("h", 0));
   e->SetAttr("h", "zz");
