@@ -37,8 +37,7 @@ std::optional<std::int64_t> ReadInteger(std::string_view text, int bits) {
     int digits = 0;
     for (; i < text.size(); ++i) {
       const int v = HexValue(text[i]);
-      // Leading zeros add no bits: only the digits from the first non-zero one count.
-      if (v < 0 || ((v != 0 || digits > 0) && ++digits > bits / 4)) return std::nullopt;
+      if (v < 0 || ++digits > bits / 4) return std::nullopt;
       value = (value << 4) | static_cast<std::uint64_t>(v);
     }
     // The digits are the bit pattern of a signed value of the result's width.

@@ -221,6 +221,10 @@ TEST(XmlDocumentTest, TypedAttributes) {
   e->SetHexAttr("h", 255, 10);
   EXPECT_EQ("00000000FF", e->GetAttr("h", ""));
   EXPECT_EQ(255, e->GetHexAttr("h", 0));
+  e->SetHexAttr("h", 0, 12);
+  EXPECT_EQ(0, e->GetHexAttr("h", 0));
+  e->SetAttr("h", "0000000123456789");  // nine significant digits do not fit
+  EXPECT_THROW(e->GetHexAttr("h", 0), EConvertError);
   e->SetAttr("h", "1f");
   EXPECT_EQ(31, e->GetHexAttr("h", 0));
   e->SetAttr("h", "zz");
