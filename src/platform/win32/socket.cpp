@@ -49,7 +49,8 @@ struct Winsock {
 constexpr const char* kLibraryName = "WS2_32.DLL";
 
 std::string LoadFailure(DWORD error) {
-  return std::string("Error on loading Winsock2 library (") + kLibraryName + "): " + SystemErrorText(static_cast<int>(error));
+  return std::string("Error on loading Winsock2 library (") + kLibraryName +
+         "): " + SystemErrorText(static_cast<int>(error));
 }
 
 template <typename Function>
