@@ -464,9 +464,7 @@ TNetSSLIOHandlerSocketBase* TNetCustomHTTP::TlsHandler() const {
   return dynamic_cast<TNetSSLIOHandlerSocketBase*>(IOHandler());
 }
 
-std::string TNetCustomHTTP::FullUrl() const {
-  if (url_.Protocol().empty() || url_.Host().empty()) return {};
-  return url_.Compose();
-}
+// Raises ENetURIException for a URL without a host, before anything is connected.
+std::string TNetCustomHTTP::FullUrl() const { return url_.Compose(); }
 
 }  // namespace qb

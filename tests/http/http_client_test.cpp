@@ -571,6 +571,8 @@ TEST_F(HttpClientTest, RequestsRefusedBeforeSending) {
     const char* message;
   } cases[] = {
       {"unknown protocol", "POST", "ftp://127.0.0.1/upload", false, false, "ENetUnknownProtocol", "Unknown Protocol"},
+      {"no host", "POST", "http:///upload", false, false, "ENetURIException", "Host field is empty"},
+      {"no host over TLS", "POST", "https://:8443/upload", false, false, "ENetURIException", "Host field is empty"},
       {"PUT needs HTTP/1.1", "PUT", "http://127.0.0.1:1/upload", false, false, "ENetException",
        "Request method requires HTTP version 1.1"},
       {"TLS without a TLS handler", "POST", "https://127.0.0.1:1/upload", true, false, "ENetIOHandlerPropInvalid",
