@@ -250,17 +250,21 @@ void TNetCustomHTTP::ConnectAndSend() {
     }
   }
   SendRequestHead();
-  if (Request.UploadStream) SendBody(*Request.UploadStream);
+  if (Request.UploadStream) SendBody(*Request.UploadStream, Request.ContentLength);
 }
 
-void TNetCustomHTTP::SendBody(TStream& body) {
+void TNetCustomHTTP::SendBody(TStream& body, std::int64_t length) {
+  // Exactly the announced length, from the start: asking the body for its size once more
+  // would measure a file that grew since the Content-Length line and send more than it.
+  body.SetPosition(0);
+  if (length <= 0) return;
   // The body goes out in pieces of at least kBodyPieceSize: an upload of gigabytes then
   // needs a fraction of the system calls that the transport's default piece would cost.
   TNetIOHandler& io = *IOHandler();
   const int saved = io.SendBufferSize;
   io.SendBufferSize = std::max(saved, kBodyPieceSize);
   try {
-    io.SendStream(body);
+    io.SendStream(body, length);
   } catch (...) {
     io.SendBufferSize = saved;
     throw;
@@ -464,9 +468,7 @@ TNetSSLIOHandlerSocketBase* TNetCustomHTTP::TlsHandler() const {
   return dynamic_cast<TNetSSLIOHandlerSocketBase*>(IOHandler());
 }
 
-std::string TNetCustomHTTP::FullUrl() const {
-  if (url_.Protocol().empty() || url_.Host().empty()) return {};
-  return url_.Compose();
-}
+// Raises ENetURIException for a URL without a host, before anything is connected.
+std::string TNetCustomHTTP::FullUrl() const { return url_.Compose(); }
 
 }  // namespace qb

@@ -126,7 +126,7 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
   void PrepareRequest();
   void ConnectAndSend();
   void SendRequestHead();
-  void SendBody(TStream& body);
+  void SendBody(TStream& body, std::int64_t length);
   // One line of the head (status, header, chunk size); a time-out raises ENetReadTimeout.
   std::string ReadHeadLine();
   void ReadResponseHead();

@@ -146,11 +146,10 @@ std::string TNetURI::Compose(bool withUserInfo, bool withBookmark) const {
 }
 
 std::string TNetURI::MergePaths(std::string_view basePath, std::string_view path) {
-  std::string joined;
-  if (path.empty() || path.front() != '/') {
-    joined = basePath;
-    joined += '/';
-  }
+  // An absolute path is the URL's own and goes out exactly as written.
+  if (!path.empty() && path.front() == '/') return std::string(path);
+  std::string joined(basePath);
+  joined += '/';
   joined += path;
 
   std::vector<std::string_view> segments;

@@ -32,8 +32,9 @@ class TNetURI {
   std::string Compose(bool withUserInfo = false, bool withBookmark = false) const;
 
   // Resolves `path` against `basePath` (both directory paths of a URL): an absolute path
-  // replaces the base; "." and ".." segments are resolved and doubled "/" collapsed. The
-  // result starts and ends with "/".
+  // replaces the base unchanged; a relative one is joined to it with "." and ".."
+  // segments resolved and doubled "/" collapsed, giving a path that starts and ends
+  // with "/".
   static std::string MergePaths(std::string_view basePath, std::string_view path);
 
   // The URL as passed in, after backslashes were turned into "/".

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -403,6 +404,41 @@ TEST_F(HttpClientTest, RedirectToAnotherServer) {
   EXPECT_EQ(second[0].substr(second[0].size() - 194), ExampleBody());
 }
 
+// A writer appends to the file after every size query of the body, so the transport
+// would measure a longer file than the Content-Length line announced.
+TEST_F(HttpClientTest, BodyKeepsToTheAnnouncedLengthWhileTheFileGrows) {
+  class GrowingBody : public TNetMultiPartFormDataStream {
+   public:
+    explicit GrowingBody(const std::string& path) : TNetMultiPartFormDataStream(kExampleTime, 9), path_(path) {}
+    std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override {
+      const std::int64_t result = TNetMultiPartFormDataStream::Seek(offset, origin);
+      if (offset == 0 && origin == SeekOrigin::End) std::ofstream(path_, std::ios::binary | std::ios::app) << "+";
+      return result;
+    }
+
+   private:
+    std::string path_;
+  };
+  std::vector<std::string> requests;
+  ScriptedPeer peer(Serve({kOk}, requests, false));
+  {
+    auto http = Client();
+    GrowingBody body(dir_.file("report.txt"));
+    body.AppendFilePart("file", dir_.file("report.txt"), "");
+    const Outcome outcome = Capture([&] {
+      return http->PostForm(Format("http://127.0.0.1:%d/upload/receive.php?queue=7", static_cast<int>(peer.port())),
+                            body);
+    });
+    EXPECT_EQ(outcome.error + outcome.message, "");
+  }
+  EXPECT_EQ(peer.Finish(), "");
+  // The body of "hello", as long as it was when the length was taken; nothing after it.
+  test::WriteFile(dir_.file("report.txt"), "hello");
+  const std::string expected = ExampleRequest(Format("127.0.0.1:%d", static_cast<int>(peer.port())), "");
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0], expected);
+}
+
 // With hoKeepOrigProtocol the upload goes out as HTTP/1.1, which needs no Connection
 // header to keep the connection.
 TEST_F(HttpClientTest, KeepOrigProtocolPostsHttp11) {
@@ -571,6 +607,8 @@ TEST_F(HttpClientTest, RequestsRefusedBeforeSending) {
     const char* message;
   } cases[] = {
       {"unknown protocol", "POST", "ftp://127.0.0.1/upload", false, false, "ENetUnknownProtocol", "Unknown Protocol"},
+      {"no host", "POST", "http:///upload", false, false, "ENetURIException", "Host field is empty"},
+      {"no host over TLS", "POST", "https://:8443/upload", false, false, "ENetURIException", "Host field is empty"},
       {"PUT needs HTTP/1.1", "PUT", "http://127.0.0.1:1/upload", false, false, "ENetException",
        "Request method requires HTTP version 1.1"},
       {"TLS without a TLS handler", "POST", "https://127.0.0.1:1/upload", true, false, "ENetIOHandlerPropInvalid",
