@@ -3,6 +3,7 @@
 // codes onto these numbers before they get here.
 #include "net/net_stack.h"
 
+#include <string>
 #include <utility>
 
 #include "support/format.h"
@@ -114,10 +115,30 @@ bool TNetStack::IsIPv4Literal(const std::string& text) {
   return parts == 4;
 }
 
+namespace {
+
+// The dotted quad with each part written as its decimal number: "127.0.0.01" is
+// 127.0.0.1, where the platform's address parser would refuse the leading zero.
+std::string DecimalIPv4(const std::string& literal) {
+  std::string out;
+  int value = 0;
+  for (char c : literal) {
+    if (c == '.') {
+      out += std::to_string(value) + '.';
+      value = 0;
+    } else {
+      value = value * 10 + (c - '0');
+    }
+  }
+  return out + std::to_string(value);
+}
+
+}  // namespace
+
 std::string TNetStack::ResolveHost(const std::string& host, TNetIPVersion version) const {
   const bool v6 = version == TNetIPVersion::Net_IPv6;
   if (SameTextAscii(host, "LOCALHOST")) return v6 ? "::1" : "127.0.0.1";
-  if (!v6 && IsIPv4Literal(host)) return host;
+  if (!v6 && IsIPv4Literal(host)) return DecimalIPv4(host);
   if (v6) {
     if (auto canonical = platform::CanonicalIPv6(host)) return *canonical;
   }

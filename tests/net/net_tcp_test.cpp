@@ -308,10 +308,11 @@ TEST(NetTcpTest, ConnectTimeoutEndsAConnectThatHangs) {
 }
 
 TEST(NetTcpTest, AddressesUsedWithoutTheResolver) {
-  ScriptedPeer v4([](PeerConnection& c) { c.WaitForClose(); });
-  auto client = Connect(v4, "LocalHost");
-  EXPECT_EQ(static_cast<TNetIOHandlerSocket*>(client->IOHandler())->Binding().PeerIP(), "127.0.0.1");
-  client->CloseConnection();
+  for (const char* host : {"LocalHost", "127.0.0.01", "127.000.000.001"}) {  // parts are decimal numbers
+    ScriptedPeer v4([](PeerConnection& c) { c.WaitForClose(); });
+    auto client = Connect(v4, host);
+    EXPECT_EQ(static_cast<TNetIOHandlerSocket*>(client->IOHandler())->Binding().PeerIP(), "127.0.0.1") << host;
+  }
 
   const struct {
     std::string host;
