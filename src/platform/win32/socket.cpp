@@ -54,10 +54,9 @@ std::string LoadFailure(DWORD error) {
 }
 
 template <typename Function>
-void Bind(HMODULE module, const char* name, Function& target, bool& complete, std::string& failure) {
+void Bind(HMODULE module, const char* name, Function& target, std::string& failure) {
   target = std::bit_cast<Function>(::GetProcAddress(module, name));
-  if (target || !complete) return;
-  complete = false;  // the first missing function names the failure
+  if (target || !failure.empty()) return;  // the first missing function names the failure
   failure = std::string("Error on call to Winsock2 library function ") + name + ": " + SystemErrorText(WSAEINVAL);
 }
 
@@ -72,28 +71,27 @@ const Winsock& Table() {
       w.failure = LoadFailure(loadError);
       return w;
     }
-    bool complete = true;
-    Bind(module, "WSAStartup", w.startup, complete, w.failure);
-    Bind(module, "WSAGetLastError", w.getLastError, complete, w.failure);
-    Bind(module, "WSASetLastError", w.setLastError, complete, w.failure);
-    Bind(module, "socket", w.socket, complete, w.failure);
-    Bind(module, "closesocket", w.closesocket, complete, w.failure);
-    Bind(module, "shutdown", w.shutdown, complete, w.failure);
-    Bind(module, "setsockopt", w.setsockopt, complete, w.failure);
-    Bind(module, "getsockopt", w.getsockopt, complete, w.failure);
-    Bind(module, "ioctlsocket", w.ioctlsocket, complete, w.failure);
-    Bind(module, "bind", w.bind, complete, w.failure);
-    Bind(module, "connect", w.connect, complete, w.failure);
-    Bind(module, "getsockname", w.getsockname, complete, w.failure);
-    Bind(module, "getpeername", w.getpeername, complete, w.failure);
-    Bind(module, "select", w.select, complete, w.failure);
-    Bind(module, "recv", w.recv, complete, w.failure);
-    Bind(module, "send", w.send, complete, w.failure);
-    Bind(module, "getaddrinfo", w.getaddrinfo, complete, w.failure);
-    Bind(module, "freeaddrinfo", w.freeaddrinfo, complete, w.failure);
-    Bind(module, "inet_pton", w.inetPton, complete, w.failure);
-    Bind(module, "inet_ntop", w.inetNtop, complete, w.failure);
-    w.complete = complete;  // the library stays loaded for the process
+    Bind(module, "WSAStartup", w.startup, w.failure);
+    Bind(module, "WSAGetLastError", w.getLastError, w.failure);
+    Bind(module, "WSASetLastError", w.setLastError, w.failure);
+    Bind(module, "socket", w.socket, w.failure);
+    Bind(module, "closesocket", w.closesocket, w.failure);
+    Bind(module, "shutdown", w.shutdown, w.failure);
+    Bind(module, "setsockopt", w.setsockopt, w.failure);
+    Bind(module, "getsockopt", w.getsockopt, w.failure);
+    Bind(module, "ioctlsocket", w.ioctlsocket, w.failure);
+    Bind(module, "bind", w.bind, w.failure);
+    Bind(module, "connect", w.connect, w.failure);
+    Bind(module, "getsockname", w.getsockname, w.failure);
+    Bind(module, "getpeername", w.getpeername, w.failure);
+    Bind(module, "select", w.select, w.failure);
+    Bind(module, "recv", w.recv, w.failure);
+    Bind(module, "send", w.send, w.failure);
+    Bind(module, "getaddrinfo", w.getaddrinfo, w.failure);
+    Bind(module, "freeaddrinfo", w.freeaddrinfo, w.failure);
+    Bind(module, "inet_pton", w.inetPton, w.failure);
+    Bind(module, "inet_ntop", w.inetNtop, w.failure);
+    w.complete = w.failure.empty();  // the library stays loaded for the process
     return w;
   }();
   return table;
