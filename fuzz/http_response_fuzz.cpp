@@ -14,49 +14,7 @@
 #include <string_view>
 
 #include "http/http_client.h"
-#include "net/net_stack.h"
-
-namespace {
-
-// A handler whose source is the fuzz input, handed out `piece` bytes per receive; it
-// accepts every byte sent and opens without a socket.
-class MemoryHandler final : public qb::TNetIOHandler {
- public:
-  MemoryHandler(std::string_view wire, std::size_t piece) : wire_(wire), piece_(piece) {}
-
-  void Open() override {
-    TNetIOHandler::Open();
-    open_ = true;
-    ++opens_;
-  }
-  void Close() override {
-    TNetIOHandler::Close();
-    open_ = false;
-  }
-  int opens() const { return opens_; }
-
- protected:
-  bool SourceIsAvailable() const override { return open_; }
-  void CloseSource() override { open_ = false; }
-  bool Readable(int) override { return true; }
-  long ReceiveSome(char* buffer, std::size_t size) override {
-    const std::size_t n = std::min({size, piece_, wire_.size()});
-    std::copy_n(wire_.data(), n, buffer);
-    wire_.remove_prefix(n);
-    return static_cast<long>(n);
-  }
-  long SendSome(const char*, std::size_t count) override { return static_cast<long>(count); }
-  int CheckForError(long) override { return 0; }
-  [[noreturn]] void RaiseError(int error) override { qb::TNetStack::RaiseSocketError(error); }
-
- private:
-  std::string_view wire_;
-  std::size_t piece_;
-  bool open_ = false;
-  int opens_ = 0;
-};
-
-}  // namespace
+#include "memory_io_handler.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 3) return 0;
@@ -66,8 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view wire(reinterpret_cast<const char*>(data) + 3, size - 3);
 
   qb::TNetHTTP http;
-  auto owned = std::make_unique<MemoryHandler>(wire, piece);
-  MemoryHandler& handler = *owned;
+  auto owned = std::make_unique<qb::fuzz::MemoryIOHandler>(wire, piece);
+  qb::fuzz::MemoryIOHandler& handler = *owned;
   http.SetIOHandler(std::move(owned));
   http.HandleRedirects = options & 1;
   const bool errorContent = options & 4;

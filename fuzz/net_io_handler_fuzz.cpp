@@ -7,41 +7,13 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "net/net_io_handler.h"
-
-namespace {
-
-// A handler whose source is the fuzz input, handed out `piece` bytes per receive.
-class MemoryHandler final : public qb::TNetIOHandler {
- public:
-  MemoryHandler(std::string_view wire, std::size_t piece) : wire_(wire), piece_(piece) { Open(); }
-
- protected:
-  bool SourceIsAvailable() const override { return open_; }
-  void CloseSource() override { open_ = false; }
-  bool Readable(int) override { return true; }
-  long ReceiveSome(char* buffer, std::size_t size) override {
-    const std::size_t n = std::min({size, piece_, wire_.size()});
-    std::copy_n(wire_.data(), n, buffer);
-    wire_.remove_prefix(n);
-    return static_cast<long>(n);
-  }
-  long SendSome(const char*, std::size_t count) override { return static_cast<long>(count); }
-  int CheckForError(long) override { return 0; }
-  [[noreturn]] void RaiseError(int error) override { qb::TNetStack::RaiseSocketError(error); }
-
- private:
-  std::string_view wire_;
-  std::size_t piece_;
-  bool open_ = true;
-};
-
-}  // namespace
+#include "memory_io_handler.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 4) return 0;
   const std::string_view wire(reinterpret_cast<const char*>(data) + 4, size - 4);
-  MemoryHandler handler(wire, data[2] % 64 + 1);
+  qb::fuzz::MemoryIOHandler handler(wire, data[2] % 64 + 1);
+  handler.Open();
   handler.MaxLineLength = data[0] % 64;
   handler.MaxLineAction = (data[1] & 1) ? qb::TNetMaxLineAction::maSplit : qb::TNetMaxLineAction::maException;
   handler.RecvBufferSize = data[1] / 2 + 1;
