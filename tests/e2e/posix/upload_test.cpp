@@ -1,5 +1,6 @@
 // The end-to-end runs of what only POSIX has: FIFOs, file names that differ only in case,
-// writers that nothing keeps out of a file being sent, a parent made by fork.
+// writers that nothing keeps out of a file being sent, a parent made by fork, the peak
+// memory of a run and a limit on its address space.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -14,6 +15,7 @@
 #include "e2e/upload_fixture.h"
 #include "support/child_process.h"
 #include "support/reference_receiver.h"
+#include "support/scripted_peer.h"
 #include "support/temp_dir.h"
 
 extern char** environ;
@@ -120,6 +122,49 @@ TEST_F(UploadTest, ClosedStandardHandlesCorruptNothing) {
   EXPECT_EQ(content, ReadFile(receiver.StoredFile("a.txt")));
   EXPECT_EQ("b", ReadFile(receiver.StoredFile("b.txt")));
   EXPECT_EQ(2u, receiver.Requests().size());
+}
+
+// A server that answers with a body of a gibibyte, or one that never ends, must neither
+// make the program hold it nor keep it reading: the status decides, the body is dropped.
+TEST_F(UploadTest, AnEndlessAnswerBodyKeepsMemoryFlat) {
+  constexpr std::size_t kPiece = 64 * 1024;
+  constexpr std::size_t kGibibyte = std::size_t{1} << 30;
+  const std::string piece(kPiece, 'x');
+  const struct {
+    const char* name;
+    const char* head;
+    bool chunked;
+    int exitCode;
+  } cases[] = {
+      {"2xx until the close", "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n", false, 0},
+      {"2xx chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", true, 0},
+      {"2xx with a huge length", "HTTP/1.1 200 OK\r\nContent-Length: 1099511627776\r\n\r\n", false, 0},
+      {"4xx until the close", "HTTP/1.0 400 Bad Request\r\nContent-Type: text/html\r\n\r\n", false, 1},
+      {"4xx chunked", "HTTP/1.1 413 Too Large\r\nTransfer-Encoding: chunked\r\n\r\n", true, 1},
+      {"4xx with a huge length", "HTTP/1.1 404 Not Found\r\nContent-Length: 1099511627776\r\n\r\n", false, 1},
+  };
+  WriteFile(Path("a.txt"), "a");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(State());
+    std::size_t sent = 0;
+    ScriptedPeer peer([&](PeerConnection& connection) {
+      const std::string head = connection.ReceiveUntil("\r\n\r\n");
+      const std::size_t at = head.find("Content-Length: ");
+      if (at != std::string::npos) connection.Receive(std::stoul(head.substr(at + 16)));
+      connection.Send(c.head);
+      const std::string chunk = c.chunked ? "10000\r\n" + piece + "\r\n" : piece;
+      while (sent < kGibibyte && connection.Send(chunk)) sent += kPiece;
+    });
+    WriteConfig("http://127.0.0.1:" + std::to_string(peer.port()) + "/upload");
+    const ProgramResult result = Run();
+    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(c.exitCode, result.exitCode) << result.output;
+    EXPECT_EQ(c.exitCode == 0 ? Path("a.txt") + "\r\n" : "", ReadFile(Ledger()));
+    EXPECT_GT(result.peakKiB, 0);
+    EXPECT_LT(result.peakKiB, 32 * 1024);
+    EXPECT_LT(sent, kGibibyte / 16);  // the program stopped reading long before the end
+  }
 }
 
 }  // namespace
