@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "e2e/upload_fixture.h"
@@ -49,23 +50,33 @@ TEST_F(UploadTest, ALedgerLineDecidesExactlyWhichFileIsSkipped) {
   EXPECT_EQ("A", ReadFile(receiver.StoredFile("A.TXT")));
 }
 
-// Nothing keeps other writers out of a file here, so a change is found after sending.
+// Nothing keeps other writers out of a file here, so a change is found after sending:
+// new content, or another file of the same size and time moved into its place.
 TEST_F(UploadTest, AFileWrittenDuringItsUploadIsNotRecorded) {
+  const auto rewrite = [this] { WriteFile(Path("a.txt"), "second, longer version"); };
+  const auto replace = [this] {
+    WriteFile(Path("copy"), "other version");
+    std::filesystem::last_write_time(Path("copy"), std::filesystem::last_write_time(Path("a.txt")));
+    std::filesystem::rename(Path("copy"), Path("a.txt"));
+  };
   ReferenceReceiver receiver(Received());
   WriteConfig(receiver.Url("/slow/1"));
-  WriteFile(Path("a.txt"), "first version");
-  std::thread writer([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    WriteFile(Path("a.txt"), "second, longer version");
-  });
-  const ProgramResult result = Run();
-  writer.join();
-  EXPECT_EQ(1, result.exitCode);
-  const std::string log = Log(result);
-  EXPECT_EQ("[--:--:--] [ERRX] EQbFileChangedError: File \"" + Path("a.txt") +
-                "\" changed while it was being uploaded\r\n",
-            log.substr(log.rfind("[--:--:--]")));
-  EXPECT_EQ("", ReadFile(Ledger()));
+  for (const std::function<void()>& change : {std::function<void()>(rewrite), std::function<void()>(replace)}) {
+    std::filesystem::remove_all(State());
+    WriteFile(Path("a.txt"), "first version");
+    std::thread writer([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(400));
+      change();
+    });
+    const ProgramResult result = Run();
+    writer.join();
+    EXPECT_EQ(1, result.exitCode);
+    const std::string log = Log(result);
+    EXPECT_EQ("[--:--:--] [ERRX] EQbFileChangedError: File \"" + Path("a.txt") +
+                  "\" changed while it was being uploaded\r\n",
+              log.substr(log.rfind("[--:--:--]")));
+    EXPECT_EQ("", ReadFile(Ledger()));
+  }
 }
 
 TEST_F(UploadTest, TheParentEndingDuringAnUploadEndsTheRunAndTheFileIsSentAgain) {
