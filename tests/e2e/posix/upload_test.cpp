@@ -178,5 +178,38 @@ TEST_F(UploadTest, AnEndlessAnswerBodyKeepsMemoryFlat) {
   }
 }
 
+// The status line is the error line's message: whatever control bytes a server puts in
+// it, the log keeps one line per event.
+TEST_F(UploadTest, AHostileStatusLineIsLoggedAsOneEscapedLine) {
+  ScriptedPeer peer([](PeerConnection& connection) {
+    connection.ReceiveUntil("\r\n\r\n");
+    connection.Send(std::string("HTTP/1.1 500 x\r[00:00:00] [LOGX] No files left: quiting\x1B[2J\0!\r\n\r\n", 65));
+  });
+  WriteConfig("http://127.0.0.1:" + std::to_string(peer.port()) + "/upload");
+  WriteFile(Path("a.txt"), "a");
+  const ProgramResult result = Run();
+  EXPECT_EQ(peer.Finish(), "");
+  EXPECT_EQ(1, result.exitCode);
+  const std::string log = Log(result);
+  EXPECT_EQ(
+      "[--:--:--] [ERRX] ENetHTTPProtocolException: HTTP/1.1 500 x\\r[00:00:00] [LOGX] No files left: "
+      "quiting\\x1B[2J\\x00!\r\n",
+      log.substr(log.rfind("[--:--:--]")));
+}
+
+// Memory that runs out is an error like any other: one error line, exit code 1. (A
+// ledger of one endless line needs more than the address space allows.)
+TEST_F(UploadTest, RunningOutOfMemoryEndsWithOneErrorLine) {
+  if (QUOBRINA_SANITIZED) GTEST_SKIP() << "sanitizers need more address space than any limit leaves";
+  WriteConfig("http://127.0.0.1:9/upload");
+  std::filesystem::create_directories(State());
+  WriteFile(Ledger(), std::string(std::size_t{48} << 20, 'x'));
+  const ProgramResult result = RunProgram(
+      "/bin/sh", {"sh", "-c", "ulimit -v 65536 && exec \"$0\" \"$@\"", QuobrinaPath(), "-configFile=" + Config()}, 60);
+  EXPECT_EQ(1, result.exitCode);
+  const std::string log = Log(result);
+  EXPECT_EQ("[--:--:--] [ERRX] EOutOfMemory: Out of memory\r\n", log.substr(log.find("[--:--:--]"))) << log;
+}
+
 }  // namespace
 }  // namespace qb::test
