@@ -15,6 +15,9 @@ namespace qb {
 namespace {
 
 constexpr std::int64_t kLargeStreamLimit = std::int64_t{1} << 31;  // 2 GB
+// What a failed send keeps of the bytes that had arrived: enough for an answer's head
+// and an error page.
+constexpr std::size_t kArrivedBytesLimit = std::size_t{1} << 20;
 
 [[noreturn]] void RaiseClosedGracefully() { throw ENetConnClosedGracefully("Connection Closed Gracefully."); }
 
@@ -237,12 +240,14 @@ void TNetIOHandler::WriteDirect(const char* data, std::size_t count) {
     if (sent < 0) {
       const int error = CheckForError(sent);
       if (error != platform::kSocketErrorTimedOut) {
+        KeepArrivedBytes();
         peerClosed_ = true;
         CloseSource();
       }
       RaiseError(error);
     }
     if (sent == 0) {
+      KeepArrivedBytes();
       peerClosed_ = true;
       CheckPeerClosed(true);
       // Bytes still due cannot go out: never report a partial send as done.
@@ -250,6 +255,18 @@ void TNetIOHandler::WriteDirect(const char* data, std::size_t count) {
     }
     data += sent;
     count -= static_cast<std::size_t>(sent);
+  }
+}
+
+void TNetIOHandler::KeepArrivedBytes() {
+  const std::size_t size = static_cast<std::size_t>(std::max(RecvBufferSize, 1));
+  std::size_t kept = 0;
+  while (kept < kArrivedBytesLimit && SourceIsAvailable() && Readable(0)) {
+    char* room = receiveBuffer_.Reserve(size);
+    const long received = ReceiveSome(room, size);
+    receiveBuffer_.Commit(received > 0 ? static_cast<std::size_t>(received) : 0);
+    if (received <= 0) return;
+    kept += static_cast<std::size_t>(received);
   }
 }
 

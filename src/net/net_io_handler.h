@@ -131,6 +131,11 @@ class TNetIOHandler {
 
  private:
   void WriteDirect(const char* data, std::size_t count);
+  // A send that fails because the peer closed or reset the connection: the peer may
+  // have answered first (an HTTP server refusing a body it will not read), and closing
+  // the socket would discard that answer, so what is readable now joins the receive
+  // buffer. Bounded; it takes what is there and does not wait for more.
+  void KeepArrivedBytes();
   void WriteToStream(TStream* stream, std::size_t count);
   void ReadExact(std::size_t count);
 
