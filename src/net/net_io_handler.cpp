@@ -69,7 +69,7 @@ void TNetIOHandler::Close() {
 
 bool TNetIOHandler::Connected() {
   CheckPeerClosed(false);
-  if (SourceIsAvailable() && Readable(0)) ReadFromSource(false, kNetTimeoutInfinite, false);
+  if (SourceIsAvailable() && Readable(0)) ReadFromSource(false, kNetTimeoutPoll, false);
   return (SourceIsAvailable() && !peerClosed_) || !receiveBuffer_.Empty();
 }
 
@@ -86,7 +86,8 @@ void TNetIOHandler::CheckPeerClosed(bool raise, bool ignoreBuffer) {
 
 int TNetIOHandler::ReadFromSource(bool raiseIfDisconnected, int timeout, bool raiseOnTimeout) {
   if (timeout == kNetTimeoutDefault) timeout = ReadTimeout;
-  const int wait = timeout <= 0 ? -1 : timeout;
+  const int wait = timeout == kNetTimeoutPoll ? 0 : timeout <= 0 ? -1 : timeout;
+  const auto start = std::chrono::steady_clock::now();
   CheckPeerClosed(raiseIfDisconnected);
   if (!SourceIsAvailable()) {
     if (raiseIfDisconnected) throw ENetNotConnected("Not Connected");
@@ -94,13 +95,20 @@ int TNetIOHandler::ReadFromSource(bool raiseIfDisconnected, int timeout, bool ra
   }
   const std::size_t size = static_cast<std::size_t>(std::max(RecvBufferSize, 1));
   for (;;) {
-    bool timedOut = !Readable(wait);
+    // A receive that brought no data waits again, for what is left of the time-out.
+    int remaining = wait;
+    if (wait > 0) {
+      const auto elapsed =
+          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+      remaining = static_cast<int>(std::max<std::int64_t>(0, wait - elapsed));
+    }
+    bool timedOut = !Readable(remaining);
     long received = 0;
     if (!timedOut) {
       char* room = receiveBuffer_.Reserve(size);
       received = ReceiveSome(room, size);
       receiveBuffer_.Commit(received > 0 ? static_cast<std::size_t>(received) : 0);
-      if (received < 0) {
+      if (received < 0 && received != kNetReceivedNoData) {
         const int error = CheckForError(received);
         if (error == platform::kSocketErrorTimedOut) {
           timedOut = true;
@@ -265,6 +273,7 @@ void TNetIOHandler::KeepArrivedBytes() {
     char* room = receiveBuffer_.Reserve(size);
     const long received = ReceiveSome(room, size);
     receiveBuffer_.Commit(received > 0 ? static_cast<std::size_t>(received) : 0);
+    if (received == kNetReceivedNoData) continue;
     if (received <= 0) return;
     kept += static_cast<std::size_t>(received);
   }
