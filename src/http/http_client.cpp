@@ -184,7 +184,7 @@ void TNetCustomHTTP::PrepareRequest() {
   if (SameTextAscii(Request.RequestMethod, "OPTIONS") && parsed.Document() == "*") {
     Request.TargetUrl = "*";
   } else {
-    Request.TargetUrl = url_.PathAndParams();
+    Request.TargetUrl = url_.WirePathAndParams();
   }
   // A line break in the method or the target would end the request line early and let
   // the rest of the URL pass for headers of its own.

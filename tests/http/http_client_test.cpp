@@ -243,6 +243,20 @@ TEST_F(HttpClientTest, HostLineOmitsOnlyTheDefaultPortText) {
   }
 }
 
+TEST_F(HttpClientTest, NonAsciiTargetGoesOutPercentEncoded) {
+  std::vector<std::string> requests;
+  ScriptedPeer peer(Serve({kOk}, requests, true));
+  {
+    auto http = Client();
+    const Outcome outcome =
+        Post(*http, Format("http://127.0.0.1:%d/up load/caf\xC3\xA9.php?q=\xC3\xA9", static_cast<int>(peer.port())));
+    EXPECT_EQ(outcome.error + outcome.message, "");
+  }
+  EXPECT_EQ(peer.Finish(), "");
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].substr(0, requests[0].find("\r\n")), "POST /up load/caf%C3%A9.php?q=%C3%A9 HTTP/1.0");
+}
+
 TEST_F(HttpClientTest, AnswersToAnUpload) {
   const std::string unauthorized =
       "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"uploads\"\r\nContent-Length: 6\r\n\r\ndenied";
