@@ -269,7 +269,9 @@ void TNetIOHandler::WriteDirect(const char* data, std::size_t count) {
 void TNetIOHandler::KeepArrivedBytes() {
   const std::size_t size = static_cast<std::size_t>(std::max(RecvBufferSize, 1));
   std::size_t kept = 0;
-  while (kept < kArrivedBytesLimit && SourceIsAvailable() && Readable(0)) {
+  // Counted in receives too: a TLS receive may bring records without data.
+  for (int receives = 0; receives < 64 && kept < kArrivedBytesLimit && SourceIsAvailable() && Readable(0);
+       ++receives) {
     char* room = receiveBuffer_.Reserve(size);
     const long received = ReceiveSome(room, size);
     receiveBuffer_.Commit(received > 0 ? static_cast<std::size_t>(received) : 0);
