@@ -4,6 +4,7 @@
 # TNetHTTP::PostForm as the upload does it, and with curl -F. Runs are interleaved;
 # prints the medians of BENCH_RUNS runs: wall seconds, processor seconds of the sender
 # (user + system), its peak resident memory, and our throughput relative to curl's.
+# `run.sh meta` instead times an HTML answer with 10k and 100k meta tags.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 bytes=${BENCH_BYTES:-1073741824}
@@ -11,6 +12,7 @@ runs=${BENCH_RUNS:-5}
 build=build-bench-http
 cmake -S bench/http -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j2 >/dev/null
+if [ "${1:-}" = meta ]; then exec "$build/meta_tags_bench"; fi
 file=$build/upload.bin
 [ "$(stat -c %s "$file" 2>/dev/null || echo 0)" = "$bytes" ] || head -c "$bytes" /dev/urandom >"$file"
 [ -f "$build/sink.pem" ] || openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=localhost -days 2 \

@@ -1,8 +1,11 @@
 // Implementation details: every upload builds its own client, TLS-capable handler and
 // body and frees them before returning, so nothing carries over from one file to the
 // next. The body is freed before the client; that closes the file. POSIX cannot keep
-// other writers out of the file while it is sent, so its size and modification time are
-// compared afterwards: a file that changed is not recorded and goes again whole next time.
+// other writers out of the file while it is sent, so its identity, size and modification
+// time are compared afterwards: a file that changed, or another file moved into its
+// place, is not recorded and goes again whole next time. The answer's status decides;
+// its body is read only as far as kAnswerBodyLimit and dropped as it arrives, so no
+// server can make the program hold what it sends.
 #include "driver/qvor_main.h"
 #include "http/header_info.h"
 #include "http/http_client.h"
@@ -13,6 +16,15 @@
 #include "support/format.h"
 
 namespace qb {
+namespace {
+
+constexpr std::int64_t kAnswerBodyLimit = 64 * 1024;
+
+bool SameFile(const platform::FileStatus& a, const platform::FileStatus& b) {
+  return a.size == b.size && a.modifiedNs == b.modifiedNs && a.device == b.device && a.fileId == b.fileId;
+}
+
+}  // namespace
 
 void TQvorMain::UploadFile(const std::string& fileName, const std::string& url) {
   LogMessage(1, "Uploading file \"%s\"", fileName);
@@ -31,13 +43,14 @@ void TQvorMain::UploadFile(const std::string& fileName, const std::string& url) 
   const auto* file = dynamic_cast<const platform::TFileStream*>(part.PartStream());
   const std::optional<platform::FileStatus> opened = file ? file->Status() : platform::GetFileStatus(fileName);
 
-  client.PostForm(url, body);
+  client.BodyByteLimit = kAnswerBodyLimit;
+  client.PostForm(url, body, nullptr);
   // Only a 2xx answer means the server took the file; PostForm also returns after a 101.
   const int status = client.Response.StatusCode();
   if (status < 200 || status > 299) RaiseHTTPProtocolError(client.Response, {});
 
   const auto now = platform::GetFileStatus(fileName);
-  if (!now || !opened || now->size != opened->size || now->modifiedNs != opened->modifiedNs) {
+  if (!now || !opened || !SameFile(*now, *opened)) {
     throw EQbFileChangedError(
         Format("File \"%s\" changed while it was being uploaded", platform::ExpandFileName(fileName)));
   }

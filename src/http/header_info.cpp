@@ -4,6 +4,8 @@
 // for the client's later uses (cookies, trailers, meta headers).
 #include "http/header_info.h"
 
+#include <unordered_set>
+
 #include "http/authentication.h"
 #include "http/charset.h"
 #include "http/http_date.h"
@@ -240,8 +242,15 @@ std::string TNetMetaHTTPEquiv::ProcessMetaHTTPEquiv(std::string_view html) {
 void TNetHTTPResponse::ApplyMetaHTTPEquiv(std::string_view html) {
   const bool serverNamedCharset = !HeaderParameter(RawHeaders.Value("Content-Type"), "charset").empty();
   const std::string charset = MetaHTTPEquiv.ProcessMetaHTTPEquiv(html);
+  // A body may hold any number of tags: the names present are looked up in one set, as
+  // RawHeaders.Contains compares them (the text before the colon, ignoring ASCII case).
+  std::unordered_set<std::string> present;
+  const auto nameOf = [](std::string_view line) { return LowerCaseAscii(line.substr(0, line.find(':'))); };
+  for (const std::string& line : RawHeaders.Lines()) {
+    if (line.find(':') != std::string::npos) present.insert(nameOf(line));
+  }
   for (const std::string& line : MetaHTTPEquiv.Lines()) {
-    if (!RawHeaders.Contains(std::string_view(line).substr(0, line.find(':')))) RawHeaders.Add(line);
+    if (present.insert(nameOf(line)).second) RawHeaders.Add(line);
   }
   if (!charset.empty() && !serverNamedCharset) CharSet = charset;
 }

@@ -55,15 +55,21 @@ TNetCustomHTTP::~TNetCustomHTTP() = default;
 // --- PostForm and the request loop -----------------------------------------------------
 
 std::string TNetCustomHTTP::PostForm(const std::string& url, TNetMultiPartFormDataStream& body) {
-  Request.SetContentType(body.MultipartContentType());
   TMemoryStream answer;
+  PostForm(url, body, &answer);
+  return DecodeCharsetText(std::string_view(answer.Data(), static_cast<std::size_t>(answer.GetSize())),
+                           Response.CharSet);
+}
+
+void TNetCustomHTTP::PostForm(const std::string& url, TNetMultiPartFormDataStream& body, TStream* answer) {
+  Request.SetContentType(body.MultipartContentType());
   const TNetHTTPProtocolVersion saved = ProtocolVersion;
   try {
     if (!HTTPOptions.Contains(hoKeepOrigProtocol)) {
       if (IsConnected()) Disconnect();
       ProtocolVersion = pv1_0;
     }
-    ExecuteRequest("POST", url, &body, &answer);
+    ExecuteRequest("POST", url, &body, answer);
   } catch (...) {
     ForgetStreams();
     ProtocolVersion = saved;
@@ -71,8 +77,6 @@ std::string TNetCustomHTTP::PostForm(const std::string& url, TNetMultiPartFormDa
   }
   ForgetStreams();
   ProtocolVersion = saved;
-  return DecodeCharsetText(std::string_view(answer.Data(), static_cast<std::size_t>(answer.GetSize())),
-                           Response.CharSet);
 }
 
 void TNetCustomHTTP::ExecuteRequest(std::string_view method, std::string_view url, TStream* source,

@@ -81,6 +81,9 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
   // request goes out as HTTP/1.0 unless hoKeepOrigProtocol is set; ProtocolVersion is
   // restored however the request ends.
   std::string PostForm(const std::string& url, TNetMultiPartFormDataStream& body);
+  // The same, with the answer's body written to `responseStream` as it arrives (none:
+  // read and discarded), undecoded.
+  void PostForm(const std::string& url, TNetMultiPartFormDataStream& body, TStream* responseStream);
 
   // Runs one request: `source` is the body (none: no body), `responseStream` receives
   // the answer's body (none: it is discarded). Raises ENetHTTPProtocolException for an
@@ -95,6 +98,9 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
   int RedirectMaximum = 15;
   int MaxAuthRetries = 3;
   int HeaderLineLimit = 255;  // 0 or less: no limit
+  // At most this many bytes of an answer's body are read (negative: no limit); a longer
+  // body is cut there and the connection closed.
+  std::int64_t BodyByteLimit = -1;
   bool AllowCookies = true;
   TNetProxyConnectionInfo ProxyParams;
 
@@ -145,6 +151,7 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
 
   // Body reading (http_client_body.cpp).
   void ReadBody(TStream* stream);
+  void ReadBodyWithinLimit(TStream* stream, BodyKind kind);
   BodyKind BodyKindOfResponse() const;
   bool DataArrivesWithin(int milliseconds);
   void ReadBodyBytes(TStream* stream, BodyKind kind);

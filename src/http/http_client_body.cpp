@@ -45,6 +45,35 @@ void ReadExactly(TNetIOHandler& io, TStream* stream, std::int64_t count) {
   }
 }
 
+// Passes at most `limit` bytes on to `target` (none: drops them) and raises Reached at
+// the first byte beyond; the position counts what was written, so reads that size their
+// target by it work unchanged.
+class TBodyLimit final : public TStream {
+ public:
+  struct Reached {};  // not an Exception: no handler on the way may take it for an error
+
+  TBodyLimit(TStream* target, std::int64_t limit) : target_(target), left_(limit) {}
+
+  std::size_t Read(void*, std::size_t) override { return 0; }
+  std::size_t Write(const void* buffer, std::size_t count) override {
+    const bool over = static_cast<std::int64_t>(count) > left_;
+    const auto take = over ? static_cast<std::size_t>(left_) : count;
+    if (target_ && take > 0) target_->WriteBuffer(buffer, take);
+    left_ -= static_cast<std::int64_t>(take);
+    position_ += static_cast<std::int64_t>(take);
+    if (over) throw Reached{};
+    return count;
+  }
+  std::int64_t Seek(std::int64_t, SeekOrigin) override { return position_; }
+  std::int64_t GetSize() override { return position_; }
+  void SetSize(std::int64_t) override {}
+
+ private:
+  TStream* target_;
+  std::int64_t left_;
+  std::int64_t position_ = 0;
+};
+
 }  // namespace
 
 TNetCustomHTTP::BodyKind TNetCustomHTTP::BodyKindOfResponse() const {
@@ -77,20 +106,36 @@ void TNetCustomHTTP::ReadBody(TStream* stream) {
     if (!DataArrivesWithin(5000)) return;
   }
   if (!stream || !WantsBodyCharset()) {
-    ReadBodyBytes(stream, kind);
+    ReadBodyWithinLimit(stream, kind);
     return;
   }
   if (auto* memory = dynamic_cast<TMemoryStream*>(stream)) {
     const auto start = static_cast<std::size_t>(memory->GetPosition());
-    ReadBodyBytes(memory, kind);
+    ReadBodyWithinLimit(memory, kind);
     const auto end = static_cast<std::size_t>(memory->GetPosition());
     ApplyBodyCharset(std::string_view(memory->Data() + start, end - start));
     return;
   }
   TMemoryStream body;
-  ReadBodyBytes(&body, kind);
+  ReadBodyWithinLimit(&body, kind);
   ApplyBodyCharset(std::string_view(body.Data(), static_cast<std::size_t>(body.GetSize())));
   stream->WriteBuffer(body.Data(), static_cast<std::size_t>(body.GetSize()));
+}
+
+void TNetCustomHTTP::ReadBodyWithinLimit(TStream* stream, BodyKind kind) {
+  if (BodyByteLimit < 0) {
+    ReadBodyBytes(stream, kind);
+    return;
+  }
+  TBodyLimit limited(stream, BodyByteLimit);
+  try {
+    ReadBodyBytes(&limited, kind);
+  } catch (const TBodyLimit::Reached&) {
+    // The rest of the body is never read, so the connection cannot serve again.
+    Response.KeepConnection = false;
+    Disconnect();
+    IOHandler()->ClearReceiveBuffer();
+  }
 }
 
 void TNetCustomHTTP::ReadBodyBytes(TStream* stream, BodyKind kind) {

@@ -54,6 +54,10 @@ struct FileStatus {
   bool isRegular = false;
   std::int64_t size = 0;
   std::int64_t modifiedNs = 0;  // modification time, nanoseconds since the epoch
+  // Which file it is: device and inode on POSIX, volume serial number and file index on
+  // Windows (0 and 0 where the system does not tell).
+  std::uint64_t device = 0;
+  std::uint64_t fileId = 0;
 };
 
 // Status after following links; nothing when the path does not exist.

@@ -349,6 +349,45 @@ TEST_F(HttpClientTest, AnswersToAnUpload) {
   }
 }
 
+
+// With a body limit, the answer's status still decides, at most the limit's bytes of
+// its body are read (for a refusal too), and the connection is closed after a cut.
+TEST_F(HttpClientTest, BodyByteLimitCutsEveryFraming) {
+  const struct {
+    const char* name;
+    std::string answer;
+    std::string text;
+    int replyCode;
+    std::string replyBody;
+  } cases[] = {
+      {"counted", "HTTP/1.1 200 OK\r\nContent-Length: 20\r\n\r\n0123456789abcdefghij", "01234567", 0, ""},
+      {"exactly the limit keeps the connection", "HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\n01234567", "01234567",
+       0, ""},
+      {"chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\n01234\r\n5\r\n56789\r\n0\r\n\r\n",
+       "01234567", 0, ""},
+      {"until the close", "HTTP/1.0 200 OK\r\n\r\n0123456789abcdefghij", "01234567", 0, ""},
+      {"multipart", "HTTP/1.1 200 OK\r\nContent-Type: multipart/mixed; boundary=XY\r\n\r\n--XY\r\n\r\npart\r\n--XY--",
+       "--XY\r\n\r\n", 0, ""},
+      {"refusal", "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 20\r\n\r\n0123456789abcdefghij", "", 500,
+       "01234567"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> requests;
+    ScriptedPeer peer(Serve({c.answer}, requests, false));
+    auto http = Client();
+    http->BodyByteLimit = 8;
+    http->HTTPOptions.Include(hoKeepOrigProtocol);
+    const Outcome outcome = Post(*http, Format("http://127.0.0.1:%d/upload", static_cast<int>(peer.port())));
+    EXPECT_EQ(outcome.text, c.text);
+    EXPECT_EQ(outcome.replyCode, c.replyCode);
+    EXPECT_EQ(outcome.replyBody, c.replyBody);
+    EXPECT_EQ(http->IsConnected(), c.answer.find("Length: 8") != std::string::npos);
+    http.reset();
+    EXPECT_EQ(peer.Finish(), "");
+  }
+}
+
 TEST_F(HttpClientTest, FollowsRedirectsOnTheKeptConnection) {
   const struct {
     const char* status;

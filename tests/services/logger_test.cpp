@@ -34,8 +34,31 @@ TEST(LoggerTest, RendersTheDriversLines) {
   EXPECT_EQ("[09:41:08] [LOGX] There are '3' files in queue",
             Line(1, "There are '%d' files in queue", {3}, At(9, 41, 8)));
   EXPECT_EQ("[09:41:12] [LOGX] No files left: quiting", Line(1, "No files left: quiting", {}, At(9, 41, 12)));
+  // The designed line break of a socket error is the driver's format, not its argument.
   EXPECT_EQ("[09:41:07] [ERRX] ENetSocketError: Socket Error # 10061\r\nConnection refused.",
-            Line(4, "%s: %s", {"ENetSocketError", "Socket Error # 10061\r\nConnection refused."}, t));
+            Line(4, "%s: %s\r\n%s", {"ENetSocketError", "Socket Error # 10061", "Connection refused."}, t));
+}
+
+// Text from outside cannot end the line or send control sequences: its control bytes are
+// escaped; the format, the program's own text, is not.
+TEST(LoggerTest, ArgumentsCannotBreakTheLine) {
+  const auto t = At(9, 41, 7);
+  const struct {
+    std::string argument;
+    const char* shown;
+  } cases[] = {
+      {"HTTP/1.1 500 x\r[00:00:00] [LOGX] No files left: quiting",
+       "HTTP/1.1 500 x\\r[00:00:00] [LOGX] No files left: quiting"},
+      {"a\r\nb\nc\td", "a\\r\\nb\\nc\\td"},
+      {std::string("\x1B[2J\x00\x01\x1F\x7F end", 12), "\\x1B[2J\\x00\\x01\\x1F\\x7F end"},
+      {"C:\\dir\\\xC3\xA9 \x20~", "C:\\dir\\\xC3\xA9  ~"},  // backslashes and UTF-8 stay
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(std::string("[09:41:07] [ERRX] E: ") + c.shown, Line(4, "%s: %s", {"E", c.argument}, t));
+    EXPECT_EQ(c.shown, EscapeLogText(c.argument));
+  }
+  EXPECT_EQ("[09:41:07] [LOGX] <\\n>", Line(1, "<%s>", {'\n'}, t));
+  EXPECT_EQ("[09:41:07] [LOGX] a\r\nb", Line(1, "a\r\nb", {}, t));
 }
 
 TEST(LoggerTest, TagsLevelsAndStamps) {

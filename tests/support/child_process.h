@@ -13,6 +13,7 @@ struct ProgramResult {
   int exitCode = -1;  // -1 when the program was ended by a signal or the time limit
   std::string output;
   bool timedOut = false;
+  long peakKiB = -1;  // the program's peak resident memory, where the platform reports it
 };
 
 // Runs `program` with `arguments` (element 0 is the program name it sees) and waits at

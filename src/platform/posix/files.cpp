@@ -41,6 +41,8 @@ FileStatus StatusOf(const struct stat& st) {
   status.isRegular = S_ISREG(st.st_mode);
   status.size = st.st_size;
   status.modifiedNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  status.device = static_cast<std::uint64_t>(st.st_dev);
+  status.fileId = static_cast<std::uint64_t>(st.st_ino);
   return status;
 }
 

@@ -31,6 +31,11 @@ std::int64_t UnixNanoseconds(const FILETIME& time) {
 
 std::int64_t Size(DWORD high, DWORD low) { return (static_cast<std::int64_t>(high) << 32) | low; }
 
+void SetIdentity(FileStatus& status, const BY_HANDLE_FILE_INFORMATION& info) {
+  status.device = info.dwVolumeSerialNumber;
+  status.fileId = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+}
+
 [[noreturn]] void ThrowOpenError(const std::string& path, const std::string& reason) {
   throw EFOpenError(Format("Cannot open file \"%s\". %s", ExpandFileName(path), reason));
 }
@@ -91,6 +96,14 @@ std::optional<FileStatus> GetFileStatus(const std::string& path) {
   status.isRegular = !status.isDirectory && (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) == 0;
   status.size = Size(data.nFileSizeHigh, data.nFileSizeLow);
   status.modifiedNs = UnixNanoseconds(data.ftLastWriteTime);
+  // The file index needs a handle; one without access rights is refused by no share mode.
+  const HANDLE handle = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle != INVALID_HANDLE_VALUE) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (::GetFileInformationByHandle(handle, &info)) SetIdentity(status, info);
+    ::CloseHandle(handle);
+  }
   return status;
 }
 
@@ -212,6 +225,7 @@ FileStatus TFileStream::Status() const {
   status.isRegular = !status.isDirectory;
   status.size = Size(info.nFileSizeHigh, info.nFileSizeLow);
   status.modifiedNs = UnixNanoseconds(info.ftLastWriteTime);
+  SetIdentity(status, info);
   return status;
 }
 

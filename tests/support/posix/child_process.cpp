@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -50,8 +51,10 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
   }
   ::close(pipeFds[0]);
   int status = 0;
-  ::waitpid(pid, &status, 0);
+  rusage usage{};
+  ::wait4(pid, &status, 0, &usage);
   if (WIFEXITED(status) && !result.timedOut) result.exitCode = WEXITSTATUS(status);
+  result.peakKiB = usage.ru_maxrss;
   return result;
 }
 
