@@ -300,17 +300,48 @@ void TNetCustomHTTP::SendRequestHead() {
 
 std::string TNetCustomHTTP::ReadHeadLine() {
   TNetIOHandler& io = *IOHandler();
+  if (io.ReadTimeout > 0 || answerDeadline_) {
+    // The line is gathered here, so that ReadTimeout bounds each wait for more bytes (not
+    // the whole line, however slowly it comes) and the answer's deadline bounds them all.
+    // ReadLine then finds it whole, or reports the close or the overlong line itself.
+    const TNetBuffer& buffer = io.ReceiveBuffer();
+    std::size_t searched = 0;
+    while (buffer.IndexOf("\n", searched) == std::string::npos &&
+           (io.MaxLineLength <= 0 || buffer.Size() <= static_cast<std::size_t>(io.MaxLineLength))) {
+      searched = buffer.Size();
+      int wait = io.ReadTimeout > 0 ? io.ReadTimeout : kNetTimeoutInfinite;
+      if (answerDeadline_) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*answerDeadline_ -
+                                                                       std::chrono::steady_clock::now()).count();
+        if (left <= 0) throw ENetReadTimeout("Read timed out.");
+        if (wait < 0 || left < wait) wait = static_cast<int>(left);
+      }
+      io.CheckPeerClosed(true, true);
+      const int received = io.ReadFromSource(true, wait, false);
+      if (received < 0) throw ENetReadTimeout("Read timed out.");
+      if (received == 0) break;
+    }
+  }
   std::string line = io.ReadLine();
   if (io.LineTimedOut()) throw ENetReadTimeout("Read timed out.");
   return line;
 }
 
 void TNetCustomHTTP::ReadResponseHead() {
-  for (;;) {
-    ReadStatusAndHeaders();
-    const int code = Response.StatusCode();
-    if (code < 100 || code > 199 || code == 101) return;
+  if (AnswerTimeout > 0) {
+    answerDeadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(AnswerTimeout);
   }
+  try {
+    for (;;) {
+      ReadStatusAndHeaders();
+      const int code = Response.StatusCode();
+      if (code < 100 || code > 199 || code == 101) break;
+    }
+  } catch (...) {
+    answerDeadline_.reset();
+    throw;
+  }
+  answerDeadline_.reset();
 }
 
 void TNetCustomHTTP::ReadStatusAndHeaders() {

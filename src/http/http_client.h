@@ -6,9 +6,11 @@
 // delimiter, or until the server closes.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -94,6 +96,10 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
   int RedirectMaximum = 15;
   int MaxAuthRetries = 3;
   int HeaderLineLimit = 255;  // 0 or less: no limit
+  // Milliseconds from the end of the request's body to the end of the answer's header,
+  // interim answers included, however slowly it arrives; 0 or less: no limit. Running out
+  // raises ENetReadTimeout "Read timed out.".
+  int AnswerTimeout = 0;
   bool AllowCookies = true;
   TNetProxyConnectionInfo ProxyParams;
 
@@ -157,6 +163,7 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
 
   TNetURI url_;
   std::shared_ptr<TNetCookieManager> cookieManager_;
+  std::optional<std::chrono::steady_clock::time_point> answerDeadline_;  // while a head is read
   bool haveConnectionKind_ = false;
   bool upgraded_ = false;  // a 101 answer keeps the connection whatever it says
 };

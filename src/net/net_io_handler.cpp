@@ -355,6 +355,9 @@ void TNetIOHandlerStack::ConnectClient() {
   if (!UseNagle) binding.SetNoDelay(true);
   binding.SetPeer(TNetStack::Instance().ResolveHost(Host, IPVersion), Port);
   binding.Connect(ConnectTimeout > 0 ? ConnectTimeout : 0);
+  // A send to a peer that reads nothing would wait for good: ReadTimeout bounds every
+  // wait of one send (and of one receive, which the wait for readability bounds already).
+  if (ReadTimeout > 0) platform::SetSendReceiveTimeouts(binding.Handle(), ReadTimeout);
 }
 
 bool TNetIOHandlerStack::Readable(int timeoutMs) {

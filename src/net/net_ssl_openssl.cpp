@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <climits>
 
+#include "platform/trust_store.h"
+#include "support/format.h"
 #include "support/strings.h"
 
 namespace qb {
@@ -163,7 +165,13 @@ void TNetSSLContext::InitContext(TNetSSLMode mode) {
   api_.SSL_CTX_set_default_passwd_cb_userdata(context_.get(), &owner_);
   // The system's trust store is read (tens of milliseconds for a full bundle) only when
   // certificates are checked; without VerifyMode nothing ever consults it.
-  if (!options_.VerifyMode.Empty()) api_.SSL_CTX_set_default_verify_paths(context_.get());
+  if (!options_.VerifyMode.Empty() && options_.TrustSystemStore) {
+    api_.SSL_CTX_set_default_verify_paths(context_.get());
+    TrustSystemRoots();
+  }
+  if (!options_.VerifyMode.Empty() && options_.VerifyHostName && !api_.CanVerifyHost()) {
+    throw ENetOSSLCouldNotLoadSSLLibrary("Could not load SSL library.");
+  }
   static const unsigned char kSessionIdContext = 1;
   api_.SSL_CTX_set_session_id_context(context_.get(), &kSessionIdContext, 1);
   LoadFiles();
@@ -179,6 +187,20 @@ void TNetSSLContext::InitContext(TNetSSLMode mode) {
     api_.SSL_CTX_set_verify(context_.get(), flags, verifyHooked_ ? VerifyCallback : nullptr);
     api_.SSL_CTX_set_verify_depth(context_.get(), options_.VerifyDepth);
   }
+}
+
+void TNetSSLContext::TrustSystemRoots() {
+  const std::vector<std::string> roots = platform::SystemRootCertificates();
+  if (roots.empty() || !api_.d2i_X509 || !api_.X509_STORE_add_cert || !api_.SSL_CTX_get_cert_store) return;
+  ossl::X509_STORE* store = api_.SSL_CTX_get_cert_store(context_.get());
+  for (const std::string& der : roots) {
+    const auto* data = reinterpret_cast<const unsigned char*>(der.data());
+    if (ossl::X509* cert = api_.d2i_X509(nullptr, &data, static_cast<long>(der.size()))) {
+      api_.X509_STORE_add_cert(store, cert);  // a duplicate is refused, and that is fine
+      api_.X509_free(cert);
+    }
+  }
+  api_.ERR_clear_error();
 }
 
 void TNetSSLContext::ApplyVersions() {
@@ -350,13 +372,40 @@ void TNetSSLSocket::Connect(platform::SocketHandle socket) {
   if (!HostName.empty()) {
     api_.SSL_ctrl(ssl_.get(), ossl::kCtrlSetTlsextHostname, ossl::kTlsextNametypeHostName, HostName.data());
   }
+  const TNetSSLOptions& options = context_.Options();
+  const bool checkIdentity = !options.VerifyMode.Empty() && options.VerifyHostName;
+  if (checkIdentity) RequireHostName();
   platform::ClearSystemSocketError();
   const int result = api_.SSL_connect(ssl_.get());
   if (result < 1) {
     NoteFailure(result);
     if (lastWasTimeout_) TNetStack::RaiseSocketError(platform::kSocketErrorTimedOut);
+    if (checkIdentity) RaiseIfCertificateRefused(result);
     RaiseSessionError<ENetOSSLConnectError>("Error connecting with SSL.");
   }
+}
+
+void TNetSSLSocket::RequireHostName() {
+  ossl::X509_VERIFY_PARAM* param = api_.SSL_get0_param(ssl_.get());
+  // An address literal must be named as an address (RFC 6125 section 1.7.2): set1_ip_asc
+  // takes only those, any other text is a DNS name.
+  // An empty name would switch the check off.
+  if (HostName.empty() || (api_.X509_VERIFY_PARAM_set1_ip_asc(param, HostName.c_str()) != 1 &&
+                           api_.X509_VERIFY_PARAM_set1_host(param, HostName.c_str(), HostName.size()) != 1)) {
+    api_.ERR_clear_error();
+    throw ENetOSSLConnectError(0, 0, "Error connecting with SSL.\r\nhostname mismatch");
+  }
+  api_.ERR_clear_error();
+}
+
+void TNetSSLSocket::RaiseIfCertificateRefused(int result) {
+  if (!api_.SSL_get_verify_result || !api_.X509_verify_cert_error_string) return;
+  const long verdict = api_.SSL_get_verify_result(ssl_.get());
+  if (verdict == 0) return;  // X509_V_OK: the handshake failed for another reason
+  api_.ERR_clear_error();
+  const char* text = api_.X509_verify_cert_error_string(verdict);
+  throw ENetOSSLConnectError(lastErrorCode_, result,
+                             WithText("Error connecting with SSL.", text ? text : Format("error %d", static_cast<int>(verdict))));
 }
 
 std::optional<long> TNetSSLSocket::ResultOfFailure(int result) {

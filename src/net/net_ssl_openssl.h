@@ -101,6 +101,14 @@ class TNetSSLOptions {
   int VerifyDepth = 0;
   std::string VerifyDirs;
   std::string CipherList;
+  // With VerifyMode set: the certificate must also name the host of the handshake (a DNS
+  // name, or an address for an IP literal), and a refused certificate fails the handshake
+  // with ENetOSSLConnectError and the verification's own text ("certificate has expired")
+  // instead of the library's "certificate verify failed".
+  bool VerifyHostName = false;
+  // With VerifyMode set: the system's root certificates are trusted besides RootCertFile
+  // and VerifyDirs. Off, only those two are.
+  bool TrustSystemStore = true;
 
   // The default negotiates the best version both sides have: sslvSSLv23 with TLS 1.0 to
   // TLS 1.3. Setting Method to one version pins it (SSLVersions holds just it); setting
@@ -160,9 +168,11 @@ class TNetSSLContext {
   void InitContext(TNetSSLMode mode);
   ossl::SSL_CTX* Context() const { return context_.get(); }
   const ossl::Api& Api() const { return api_; }
+  const TNetSSLOptions& Options() const { return options_; }
 
  private:
   void ApplyVersions();
+  void TrustSystemRoots();
   void LoadFiles();
   void LoadPkcs12(const std::string& file, bool certificate, bool key);
   const ossl::Api& api_;
@@ -211,6 +221,11 @@ class TNetSSLSocket {
   std::optional<long> ResultOfFailure(int result);
   template <typename E>
   [[noreturn]] void RaiseSessionError(const std::string& text) const;
+  // Makes the handshake check that the certificate names HostName.
+  void RequireHostName();
+  // After a failed handshake: raises ENetOSSLConnectError with the verification's own
+  // text ("certificate has expired") when the server's certificate was refused.
+  void RaiseIfCertificateRefused(int result);
 
   const ossl::Api& api_;
   TNetSSLIOHandlerSocketOpenSSL& parent_;

@@ -2,13 +2,17 @@
 // from the source folder to the receiver and into the ledger.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "e2e/upload_fixture.h"
+#include "net/net_tcp_client.h"
 #include "support/child_process.h"
+#include "support/peer_socket.h"
 #include "support/reference_receiver.h"
 #include "support/scripted_peer.h"
 #include "support/temp_dir.h"
@@ -195,6 +199,164 @@ TEST_F(UploadTest, HttpsWithASelfSignedCertificate) {
   const ProgramResult result = Run();
   EXPECT_EQ(0, result.exitCode) << result.output;
   EXPECT_EQ("hello over TLS", ReadFile(receiver.StoredFile("report.txt")));
+}
+
+TEST_F(UploadTest, VerificationAcceptsOnlyACertificateOfTheTrustedAuthorityForTheHost) {
+  if (!kTlsPeers) GTEST_SKIP() << "no TLS peers in this build (Windows)";
+  const TestCertificates made = TestCertificates::Make();
+  const std::string trusted = dir_.file("trusted.pem");
+  WriteFile(trusted, made.authorityPem);
+  struct Case {
+    const TestCertificates::Server* server;
+    const char* host;
+    bool verify;
+    const char* refusal;  // null: the file is sent
+  };
+  const Case cases[] = {
+      {&made.good, "localhost", true, nullptr},
+      {&made.good, "127.0.0.1", true, nullptr},
+      {&made.expired, "localhost", true, "certificate has expired"},
+      {&made.expired, "127.0.0.1", true, "certificate has expired"},
+      {&made.otherName, "localhost", true, "hostname mismatch"},
+      {&made.otherName, "127.0.0.1", true, "IP address mismatch"},
+      {&made.selfSigned, "localhost", true, "self-signed certificate"},
+      {&made.selfSigned, "127.0.0.1", true, "self-signed certificate"},
+      {&made.otherName, "127.0.0.1", false, nullptr},  // without verification, any certificate
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.host) + " " + (c.refusal ? c.refusal : "accepted"));
+    std::filesystem::remove(Ledger());
+    std::string received;
+    ScriptedTlsPeer peer(
+        [&](PeerConnection& connection) {
+          received = connection.ReceiveUntil("--\r\n");
+          connection.Send("HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n");
+          connection.Close();
+        },
+        {.certificate = c.server});
+    WriteConfig("https://" + std::string(c.host) + ":" + std::to_string(peer.port()) + "/",
+                "<Username>branch12</Username><Password>secret</Password>" +
+                    std::string(c.verify ? "<VerifyCertificate>true</VerifyCertificate><CertificateFile>" + trusted +
+                                               "</CertificateFile>"
+                                         : ""));
+    WriteFile(Path("a.txt"), "a");
+    const ProgramResult result = Run();
+    peer.Finish();
+    const std::string log = Log(result);
+    if (!c.refusal) {
+      EXPECT_EQ(0, result.exitCode) << result.output;
+      EXPECT_EQ(Path("a.txt") + "\r\n", ReadFile(Ledger()));
+      continue;
+    }
+    EXPECT_EQ(1, result.exitCode);
+    EXPECT_EQ("[--:--:--] [ERRX] ENetOSSLConnectError: Error connecting with SSL.\r\n" + std::string(c.refusal) + "\r\n",
+              log.substr(log.rfind("[--:--:--]")));
+    EXPECT_EQ("", received);  // neither the credentials nor the file left the program
+    EXPECT_EQ("", ReadFile(Ledger()));
+  }
+}
+
+TEST_F(UploadTest, EachTimeLimitEndsARunThatWouldWaitForGood) {
+  // Every peer would go on far longer than its limit, and then answer 200: without the
+  // limit the run ends in success instead of the time-out.
+  constexpr int kSteps = 100;  // of 100 ms
+  const auto pause = [] { std::this_thread::sleep_for(std::chrono::milliseconds(100)); };
+  const std::string readTimeout = "[--:--:--] [ERRX] ENetReadTimeout: Read timed out.\r\n";
+  struct Case {
+    const char* name;
+    const char* limits;
+    bool tls;
+    std::size_t fileSize;
+    std::function<void(PeerConnection&)> script;
+    std::string error;
+  };
+  const Case cases[] = {
+      {"hang before the status line", "<ReadTimeout>0.5</ReadTimeout>", false, 1,
+       [](PeerConnection& c) {
+         c.ReceiveUntil("--\r\n");
+         c.WaitForClose();
+       },
+       readTimeout},
+      {"hang, answer limit alone", "<AnswerTimeout>0.5</AnswerTimeout>", false, 1,
+       [](PeerConnection& c) {
+         c.ReceiveUntil("--\r\n");
+         c.WaitForClose();
+       },
+       readTimeout},
+      {"trickling header", "<ReadTimeout>1</ReadTimeout><AnswerTimeout>1</AnswerTimeout>", false, 1,
+       [&](PeerConnection& c) {
+         c.ReceiveUntil("--\r\n");
+         c.Send("HTTP/1.0 200 OK\r\nX-Slow: ");
+         for (int i = 0; i < kSteps && c.Send("z"); ++i) pause();
+         c.Send("\r\n\r\n");
+       },
+       readTimeout},
+      {"endless interim answers", "<AnswerTimeout>1</AnswerTimeout>", false, 1,
+       [&](PeerConnection& c) {
+         c.ReceiveUntil("--\r\n");
+         for (int i = 0; i < kSteps && c.Send("HTTP/1.1 100 Continue\r\n\r\n"); ++i) pause();
+         c.Send("HTTP/1.0 200 OK\r\n\r\n");
+       },
+       readTimeout},
+      {"a server that reads nothing of the body", "<ReadTimeout>0.5</ReadTimeout>", false, 64 << 20,
+       [&](PeerConnection& c) {
+         c.ReceiveUntil("\r\n\r\n");
+         for (int i = 0; i < 20; ++i) pause();
+       },
+       "[--:--:--] [ERRX] ENetSocketError: Socket Error # 10060\r\nConnection timed out.\r\n"},
+      {"stalled TLS record", "<ReadTimeout>0.5</ReadTimeout>", true, 1,
+       [](PeerConnection& c) {
+         c.ReceiveUntil("--\r\n");
+         // The header of a record of 32 bytes, and none of them: the client waits inside it.
+         const std::string header("\x17\x03\x03\x00\x20", 5);
+         peer_socket::Write(c.socket(), header.data(), header.size());
+         c.WaitForClose();
+       },
+       readTimeout},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.tls && !kTlsPeers) continue;
+    std::unique_ptr<ScriptedPeer> peer;
+#if QUOBRINA_TLS_PEERS
+    if (c.tls) peer = std::make_unique<ScriptedTlsPeer>(c.script);
+#endif
+    if (!peer) peer = std::make_unique<ScriptedPeer>(c.script);
+    WriteConfig(std::string(c.tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(peer->port()) + "/",
+                c.limits);
+    std::filesystem::remove(Ledger());
+    WriteFile(Path("a.txt"), std::string(c.fileSize, 'a'));
+    const ProgramResult result = Run();
+    EXPECT_EQ(1, result.exitCode);
+    const std::string log = Log(result);
+    EXPECT_EQ(c.error, log.substr(log.rfind("[--:--:--]")));
+    EXPECT_EQ("", ReadFile(Ledger()));
+    EXPECT_EQ("", peer->Finish());
+  }
+}
+
+TEST_F(UploadTest, ConnectTimeoutEndsAConnectThatIsNeverAnswered) {
+  // A listener whose accept queue is full drops further connection requests.
+  ScriptedPeer listener(nullptr, {.connections = 0, .backlog = 0});
+  std::vector<TNetTCPClient> queued(8);  // connected, never accepted, until one hangs
+  const bool full = std::any_of(queued.begin(), queued.end(), [&](TNetTCPClient& client) {
+    client.Host = "127.0.0.1";
+    client.Port = listener.port();
+    client.ConnectTimeout = 300;
+    try {
+      client.OpenConnection();
+    } catch (const ENetConnectTimeout&) {
+      return true;
+    }
+    return false;
+  });
+  if (!full) GTEST_SKIP() << "this network stack does not drop connection requests";
+  WriteConfig("http://127.0.0.1:" + std::to_string(listener.port()) + "/", "<ConnectTimeout>0.5</ConnectTimeout>");
+  WriteFile(Path("a.txt"), "a");
+  const ProgramResult result = Run();
+  EXPECT_EQ(1, result.exitCode);
+  const std::string log = Log(result);
+  EXPECT_EQ("[--:--:--] [ERRX] ENetConnectTimeout: Connect timed out.\r\n", log.substr(log.rfind("[--:--:--]")));
 }
 
 TEST_F(UploadTest, UnreachablePortEndsTheRunWithTheSocketError) {
