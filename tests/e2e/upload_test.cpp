@@ -201,27 +201,35 @@ TEST_F(UploadTest, HttpsWithASelfSignedCertificate) {
   EXPECT_EQ("hello over TLS", ReadFile(receiver.StoredFile("report.txt")));
 }
 
+#if QUOBRINA_TLS_PEERS
 TEST_F(UploadTest, VerificationAcceptsOnlyACertificateOfTheTrustedAuthorityForTheHost) {
-  if (!kTlsPeers) GTEST_SKIP() << "no TLS peers in this build (Windows)";
   const TestCertificates made = TestCertificates::Make();
   const std::string trusted = dir_.file("trusted.pem");
+  const std::string other = dir_.file("other.pem");
   WriteFile(trusted, made.authorityPem);
+  WriteFile(other, made.selfSigned.certificatePem);
+  enum class Trust { Off, File, OtherFile, MissingFile, SystemStore, EmptySystemStore };
   struct Case {
     const TestCertificates::Server* server;
     const char* host;
-    bool verify;
+    Trust trust;
     const char* refusal;  // null: the file is sent
   };
   const Case cases[] = {
-      {&made.good, "localhost", true, nullptr},
-      {&made.good, "127.0.0.1", true, nullptr},
-      {&made.expired, "localhost", true, "certificate has expired"},
-      {&made.expired, "127.0.0.1", true, "certificate has expired"},
-      {&made.otherName, "localhost", true, "hostname mismatch"},
-      {&made.otherName, "127.0.0.1", true, "IP address mismatch"},
-      {&made.selfSigned, "localhost", true, "self-signed certificate"},
-      {&made.selfSigned, "127.0.0.1", true, "self-signed certificate"},
-      {&made.otherName, "127.0.0.1", false, nullptr},  // without verification, any certificate
+      {&made.good, "localhost", Trust::File, nullptr},
+      {&made.good, "127.0.0.1", Trust::File, nullptr},
+      {&made.expired, "localhost", Trust::File, "certificate has expired"},
+      {&made.expired, "127.0.0.1", Trust::File, "certificate has expired"},
+      {&made.otherName, "localhost", Trust::File, "hostname mismatch"},
+      {&made.otherName, "127.0.0.1", Trust::File, "IP address mismatch"},
+      {&made.selfSigned, "localhost", Trust::File, "self-signed certificate"},
+      {&made.selfSigned, "127.0.0.1", Trust::File, "self-signed certificate"},
+      {&made.good, "localhost", Trust::SystemStore, nullptr},
+      {&made.good, "localhost", Trust::EmptySystemStore, "unable to get local issuer certificate"},
+      // The file replaces the system's store: it does not add to it.
+      {&made.good, "localhost", Trust::OtherFile, "unable to get local issuer certificate"},
+      {&made.good, "localhost", Trust::MissingFile, ""},
+      {&made.otherName, "127.0.0.1", Trust::Off, nullptr},  // without verification, any certificate
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.host) + " " + (c.refusal ? c.refusal : "accepted"));
@@ -233,28 +241,44 @@ TEST_F(UploadTest, VerificationAcceptsOnlyACertificateOfTheTrustedAuthorityForTh
           connection.Send("HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n");
           connection.Close();
         },
-        {.certificate = c.server});
-    WriteConfig("https://" + std::string(c.host) + ":" + std::to_string(peer.port()) + "/",
-                "<Username>branch12</Username><Password>secret</Password>" +
-                    std::string(c.verify ? "<VerifyCertificate>true</VerifyCertificate><CertificateFile>" + trusted +
-                                               "</CertificateFile>"
-                                         : ""));
+        {.certificate = c.server}, {.connections = c.trust == Trust::MissingFile ? 0 : 1});
+    std::string options = "<Username>branch12</Username><Password>secret</Password>";
+    if (c.trust != Trust::Off) options += "<VerifyCertificate>true</VerifyCertificate>";
+    const std::string file = c.trust == Trust::File        ? trusted
+                             : c.trust == Trust::OtherFile ? other
+                             : c.trust == Trust::MissingFile ? dir_.file("missing.pem")
+                                                             : "";
+    if (!file.empty()) options += "<CertificateFile>" + file + "</CertificateFile>";
+    WriteConfig("https://" + std::string(c.host) + ":" + std::to_string(peer.port()) + "/", options);
     WriteFile(Path("a.txt"), "a");
+    // OpenSSL's default paths, which the run inherits, stand for the system's store.
+    ::setenv("SSL_CERT_FILE", c.trust == Trust::SystemStore ? trusted.c_str() : other.c_str(), 1);
+    ::setenv("SSL_CERT_DIR", dir_.file("no-such-dir").c_str(), 1);
     const ProgramResult result = Run();
+    ::unsetenv("SSL_CERT_FILE");
+    ::unsetenv("SSL_CERT_DIR");
     peer.Finish();
     const std::string log = Log(result);
+    const std::string last = log.substr(log.rfind("[--:--:--]"));
     if (!c.refusal) {
       EXPECT_EQ(0, result.exitCode) << result.output;
       EXPECT_EQ(Path("a.txt") + "\r\n", ReadFile(Ledger()));
       continue;
     }
     EXPECT_EQ(1, result.exitCode);
-    EXPECT_EQ("[--:--:--] [ERRX] ENetOSSLConnectError: Error connecting with SSL.\r\n" + std::string(c.refusal) + "\r\n",
-              log.substr(log.rfind("[--:--:--]")));
+    if (c.trust == Trust::MissingFile) {
+      EXPECT_EQ(0u, last.find("[--:--:--] [ERRX] ENetOSSLLoadingRootCertError: Could not load root certificate.\r\n"))
+          << last;
+    } else {
+      EXPECT_EQ("[--:--:--] [ERRX] ENetOSSLConnectError: Error connecting with SSL.\r\n" + std::string(c.refusal) +
+                    "\r\n",
+                last);
+    }
     EXPECT_EQ("", received);  // neither the credentials nor the file left the program
     EXPECT_EQ("", ReadFile(Ledger()));
   }
 }
+#endif
 
 TEST_F(UploadTest, EachTimeLimitEndsARunThatWouldWaitForGood) {
   // Every peer would go on far longer than its limit, and then answer 200: without the
