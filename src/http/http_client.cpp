@@ -300,7 +300,7 @@ void TNetCustomHTTP::SendRequestHead() {
 
 std::string TNetCustomHTTP::ReadHeadLine() {
   TNetIOHandler& io = *IOHandler();
-  if (io.ReadTimeout > 0 || answerDeadline_) {
+  if (io.ReadTimeout > 0 || io.ReadDeadline()) {
     // The line is gathered here, so that ReadTimeout bounds each wait for more bytes (not
     // the whole line, however slowly it comes) and the answer's deadline bounds them all.
     // ReadLine then finds it whole, or reports the close or the overlong line itself.
@@ -309,15 +309,8 @@ std::string TNetCustomHTTP::ReadHeadLine() {
     while (buffer.IndexOf("\n", searched) == std::string::npos &&
            (io.MaxLineLength <= 0 || buffer.Size() <= static_cast<std::size_t>(io.MaxLineLength))) {
       searched = buffer.Size();
-      int wait = io.ReadTimeout > 0 ? io.ReadTimeout : kNetTimeoutInfinite;
-      if (answerDeadline_) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*answerDeadline_ -
-                                                                       std::chrono::steady_clock::now()).count();
-        if (left <= 0) throw ENetReadTimeout("Read timed out.");
-        if (wait < 0 || left < wait) wait = static_cast<int>(left);
-      }
       io.CheckPeerClosed(true, true);
-      const int received = io.ReadFromSource(true, wait, false);
+      const int received = io.ReadFromSource(true, io.ReadTimeout > 0 ? io.ReadTimeout : kNetTimeoutInfinite, false);
       if (received < 0) throw ENetReadTimeout("Read timed out.");
       if (received == 0) break;
     }
@@ -328,9 +321,8 @@ std::string TNetCustomHTTP::ReadHeadLine() {
 }
 
 void TNetCustomHTTP::ReadResponseHead() {
-  if (AnswerTimeout > 0) {
-    answerDeadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(AnswerTimeout);
-  }
+  TNetIOHandler& io = *IOHandler();
+  if (AnswerTimeout > 0) io.SetReadDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(AnswerTimeout));
   try {
     for (;;) {
       ReadStatusAndHeaders();
@@ -338,10 +330,10 @@ void TNetCustomHTTP::ReadResponseHead() {
       if (code < 100 || code > 199 || code == 101) break;
     }
   } catch (...) {
-    answerDeadline_.reset();
+    io.SetReadDeadline(std::nullopt);
     throw;
   }
-  answerDeadline_.reset();
+  io.SetReadDeadline(std::nullopt);
 }
 
 void TNetCustomHTTP::ReadStatusAndHeaders() {

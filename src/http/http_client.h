@@ -6,11 +6,9 @@
 // delimiter, or until the server closes.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -163,7 +161,6 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
 
   TNetURI url_;
   std::shared_ptr<TNetCookieManager> cookieManager_;
-  std::optional<std::chrono::steady_clock::time_point> answerDeadline_;  // while a head is read
   bool haveConnectionKind_ = false;
   bool upgraded_ = false;  // a 101 answer keeps the connection whatever it says
 };

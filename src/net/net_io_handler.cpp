@@ -110,7 +110,13 @@ int TNetIOHandler::ReadFromSource(bool raiseIfDisconnected, int timeout, bool ra
   }
   const std::size_t size = static_cast<std::size_t>(std::max(RecvBufferSize, 1));
   for (;;) {
-    bool timedOut = !Readable(wait);
+    int bounded = wait;
+    if (readDeadline_) {
+      const auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(*readDeadline_ - std::chrono::steady_clock::now()).count();
+      bounded = static_cast<int>(std::max<std::int64_t>(0, wait < 0 ? left : std::min<std::int64_t>(wait, left)));
+    }
+    bool timedOut = (readDeadline_ && bounded == 0) || !Readable(bounded);
     long received = 0;
     if (!timedOut) {
       char* room = receiveBuffer_.Reserve(size);

@@ -354,6 +354,7 @@ void TNetSSLSocket::RaiseSessionError(const std::string& text) const {
 void TNetSSLSocket::RaiseLastError() const { RaiseSessionError<ENetOpenSSLAPISSLError>(""); }
 
 void TNetSSLSocket::Connect(platform::SocketHandle socket) {
+  socket_ = socket;
   ssl_.reset(api_.SSL_new(context_.Context()));
   if (!ssl_) throw ENetOSSLCreatingSessionError("Error creating SSL session.");
   api_.ERR_clear_error();
@@ -420,14 +421,48 @@ std::optional<long> TNetSSLSocket::ResultOfFailure(int result) {
   return result;
 }
 
-long TNetSSLSocket::Recv(char* buffer, std::size_t size) {
+long TNetSSLSocket::Recv(char* buffer, std::size_t size, const TNetIOHandler::Deadline& deadline, int waitMs) {
   const int want = static_cast<int>(std::min<std::size_t>(size, INT_MAX));
+  // A blocking SSL_read waits inside a record for as long as its bytes keep coming; with
+  // a deadline the socket is non-blocking for the read and every wait happens here.
+  const bool bounded = deadline && platform::SetSocketBlocking(socket_, false);
+  struct Blocking {
+    bool restore;
+    platform::SocketHandle socket;
+    ~Blocking() {
+      if (restore) platform::SetSocketBlocking(socket, true);
+    }
+  } blocking{bounded, socket_};
   for (;;) {
     platform::ClearSystemSocketError();
     const int result = api_.SSL_read(ssl_.get(), buffer, want);
     if (result > 0) return result;
+    const BoundedWait waited = bounded ? WaitForMore(result, *deadline, waitMs) : BoundedWait::NotAWait;
+    if (waited == BoundedWait::More) continue;
+    if (waited == BoundedWait::TimedOut) {
+      lastResult_ = result;
+      lastWasTimeout_ = true;
+      platform::SetLastSocketError(platform::kSocketErrorTimedOut);
+      return -1;
+    }
     if (const auto failed = ResultOfFailure(result)) return *failed;
   }
+}
+
+TNetSSLSocket::BoundedWait TNetSSLSocket::WaitForMore(int result, std::chrono::steady_clock::time_point deadline,
+                                                      int waitMs) {
+  lastErrorCode_ = api_.SSL_get_error(ssl_.get(), result);
+  if (lastErrorCode_ != ossl::kSslErrorWantRead && lastErrorCode_ != ossl::kSslErrorWantWrite) {
+    return BoundedWait::NotAWait;
+  }
+  if (platform::TakeSystemSocketError() != platform::kSocketErrorWouldBlock) return BoundedWait::NotAWait;
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+  if (left <= 0) return BoundedWait::TimedOut;
+  const int wait = static_cast<int>(waitMs > 0 ? std::min<std::int64_t>(left, waitMs) : left);
+  const int ready = lastErrorCode_ == ossl::kSslErrorWantRead ? platform::WaitForReadable(socket_, wait)
+                                                              : platform::WaitForWritable(socket_, wait);
+  if (ready > 0) return BoundedWait::More;
+  return ready == 0 ? BoundedWait::TimedOut : BoundedWait::NotAWait;
 }
 
 long TNetSSLSocket::Send(const char* data, std::size_t count) {
@@ -488,11 +523,13 @@ void TNetSSLIOHandlerSocketOpenSSL::ConnectClient() {
   if (!clearTextMode_) StartSSL();
 }
 
+int TNetSSLIOHandlerSocketOpenSSL::TlsWaitMs() const { return ReadTimeout < 1 ? kDefaultTlsTimeoutMs : ReadTimeout; }
+
 void TNetSSLIOHandlerSocketOpenSSL::StartSSL() {
   if (!sslContext_) throw ENetOSSLCouldNotLoadSSLLibrary("Could not load SSL library.");
   sslSocket_ = std::make_unique<TNetSSLSocket>(*this, *sslContext_);
   const platform::SocketHandle handle = Binding().Handle();
-  platform::SetSendReceiveTimeouts(handle, ReadTimeout < 1 ? kDefaultTlsTimeoutMs : ReadTimeout);
+  platform::SetSendReceiveTimeouts(handle, TlsWaitMs());
   std::string host = HostOfUri(TargetUri);
   sslSocket_->HostName = host.empty() ? Host : host;
   sslSocket_->Connect(handle);
@@ -539,6 +576,7 @@ bool TNetSSLIOHandlerSocketOpenSSL::Readable(int timeoutMs) {
 
 long TNetSSLIOHandlerSocketOpenSSL::ReceiveSome(char* buffer, std::size_t size) {
   if (!TlsActive()) return TNetSSLIOHandlerSocketBase::ReceiveSome(buffer, size);
+  if (ReadDeadline()) return sslSocket_->Recv(buffer, size, ReadDeadline(), TlsWaitMs());
   return sslSocket_->Recv(buffer, size);
 }
 

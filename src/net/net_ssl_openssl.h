@@ -195,8 +195,10 @@ class TNetSSLSocket {
 
   // Creates the session, sends HostName as server name and does the handshake.
   void Connect(platform::SocketHandle socket);
-  // The primitives: a count, 0 for a close by the peer, negative on failure.
-  long Recv(char* buffer, std::size_t size);
+  // The primitives: a count, 0 for a close by the peer, negative on failure. With a
+  // deadline a receive does not wait past it (nor `waitMs` without a byte), however slowly
+  // a record trickles in: it fails as a time-out.
+  long Recv(char* buffer, std::size_t size, const TNetIOHandler::Deadline& deadline = std::nullopt, int waitMs = -1);
   long Send(const char* data, std::size_t count);
   bool Pending() const;
   // Sends the closing notice; a second call when the first reports it unfinished.
@@ -219,6 +221,10 @@ class TNetSSLSocket {
   // the last socket error 10060 for a wait that ran out, 0 for a close by the peer, or
   // the call's own result.
   std::optional<long> ResultOfFailure(int result);
+  // After a read that would block on the non-blocking socket of a bounded receive: waits
+  // for the socket within the deadline and waitMs.
+  enum class BoundedWait { More, TimedOut, NotAWait };
+  BoundedWait WaitForMore(int result, std::chrono::steady_clock::time_point deadline, int waitMs);
   template <typename E>
   [[noreturn]] void RaiseSessionError(const std::string& text) const;
   // Makes the handshake check that the certificate names HostName.
@@ -231,6 +237,7 @@ class TNetSSLSocket {
   TNetSSLIOHandlerSocketOpenSSL& parent_;
   TNetSSLContext& context_;
   ossl::SslPtr ssl_;
+  platform::SocketHandle socket_ = platform::kInvalidSocket;
   int lastErrorCode_ = 0;
   int lastResult_ = 0;
   bool lastWasTimeout_ = false;
@@ -264,6 +271,8 @@ class TNetSSLIOHandlerSocketOpenSSL : public TNetSSLIOHandlerSocketBase {
  private:
   void InitContext();
   void StartSSL();
+  // The longest wait in one TLS read or write.
+  int TlsWaitMs() const;
   void FreeSession();
   bool TlsActive() const { return !clearTextMode_ && sslSocket_; }
 

@@ -337,6 +337,15 @@ TEST_F(UploadTest, EachTimeLimitEndsARunThatWouldWaitForGood) {
          c.WaitForClose();
        },
        readTimeout},
+      {"TLS record trickling", "<ReadTimeout>1</ReadTimeout><AnswerTimeout>1</AnswerTimeout>", true, 1,
+       [&](PeerConnection& c) {
+         c.ReceiveUntil("--\r\n");
+         // A record of 16000 bytes, one byte at a time: every wait is short, the record endless.
+         const std::string header("\x17\x03\x03\x3e\x80", 5);
+         peer_socket::Write(c.socket(), header.data(), header.size());
+         for (int i = 0; i < kSteps && peer_socket::Write(c.socket(), "z", 1) == 1; ++i) pause();
+       },
+       readTimeout},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

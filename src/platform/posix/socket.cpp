@@ -219,6 +219,8 @@ bool SetSendReceiveTimeouts(SocketHandle socket, int milliseconds) {
   return true;
 }
 
+bool SetSocketBlocking(SocketHandle socket, bool blocking) { return SetBlocking(socket, blocking); }
+
 bool BindSocket(SocketHandle socket, SocketFamily family, const std::string& address, std::uint16_t port) {
   sockaddr_storage storage;
   socklen_t length = 0;
