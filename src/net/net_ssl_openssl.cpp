@@ -17,8 +17,6 @@
 namespace qb {
 namespace {
 
-constexpr int kDefaultTlsTimeoutMs = 30000;
-
 std::string WithText(const std::string& text, const std::string& detail) {
   return text.empty() ? detail : text + "\r\n" + detail;
 }
@@ -160,7 +158,9 @@ void TNetSSLContext::InitContext(TNetSSLMode mode) {
   context_.reset(api_.SSL_CTX_new(method));
   if (!context_) RaiseCryptoError<ENetOSSLCreatingContextError>(api_, "Error creating SSL context.");
   ApplyVersions();
-  api_.SSL_CTX_ctrl(context_.get(), ossl::kCtrlMode, ossl::kModeAutoRetry, nullptr);
+  // Without automatic retries a read that meets records without data (TLS 1.3 session
+  // tickets, key updates) returns, so the wait for data stays the handler's.
+  api_.SSL_CTX_ctrl(context_.get(), ossl::kCtrlClearMode, ossl::kModeAutoRetry, nullptr);
   api_.SSL_CTX_set_default_passwd_cb(context_.get(), PasswordCallback);
   api_.SSL_CTX_set_default_passwd_cb_userdata(context_.get(), &owner_);
   // The system's trust store is read (tens of milliseconds for a full bundle) only when
@@ -446,6 +446,10 @@ long TNetSSLSocket::Recv(char* buffer, std::size_t size, const TNetIOHandler::De
       return -1;
     }
     if (const auto failed = ResultOfFailure(result)) return *failed;
+    // Records without data were read (tickets, a key update): the handler waits for the
+    // next with the caller's time-out, where a read inside OpenSSL would end at the
+    // socket's RecordTimeout.
+    if (lastErrorCode_ == ossl::kSslErrorWantRead && !Pending()) return kNetReceivedNoData;
   }
 }
 
@@ -523,13 +527,11 @@ void TNetSSLIOHandlerSocketOpenSSL::ConnectClient() {
   if (!clearTextMode_) StartSSL();
 }
 
-int TNetSSLIOHandlerSocketOpenSSL::TlsWaitMs() const { return ReadTimeout < 1 ? kDefaultTlsTimeoutMs : ReadTimeout; }
-
 void TNetSSLIOHandlerSocketOpenSSL::StartSSL() {
   if (!sslContext_) throw ENetOSSLCouldNotLoadSSLLibrary("Could not load SSL library.");
   sslSocket_ = std::make_unique<TNetSSLSocket>(*this, *sslContext_);
   const platform::SocketHandle handle = Binding().Handle();
-  platform::SetSendReceiveTimeouts(handle, TlsWaitMs());
+  platform::SetSendReceiveTimeouts(handle, ReadTimeout < 1 ? RecordTimeout : ReadTimeout);
   std::string host = HostOfUri(TargetUri);
   sslSocket_->HostName = host.empty() ? Host : host;
   sslSocket_->Connect(handle);
@@ -576,7 +578,8 @@ bool TNetSSLIOHandlerSocketOpenSSL::Readable(int timeoutMs) {
 
 long TNetSSLIOHandlerSocketOpenSSL::ReceiveSome(char* buffer, std::size_t size) {
   if (!TlsActive()) return TNetSSLIOHandlerSocketBase::ReceiveSome(buffer, size);
-  if (ReadDeadline()) return sslSocket_->Recv(buffer, size, ReadDeadline(), TlsWaitMs());
+  // Under a deadline the deadline bounds every wait, and ReadTimeout those without a byte.
+  if (ReadDeadline()) return sslSocket_->Recv(buffer, size, ReadDeadline(), ReadTimeout > 0 ? ReadTimeout : -1);
   return sslSocket_->Recv(buffer, size);
 }
 

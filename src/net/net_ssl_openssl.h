@@ -252,6 +252,9 @@ class TNetSSLIOHandlerSocketOpenSSL : public TNetSSLIOHandlerSocketBase {
 
   TNetSSLOptions SSLOptions;
   TNetSSLEvents Events;
+  // Milliseconds that a read or write may stall inside OpenSSL (within a record, or in
+  // the handshake) when ReadTimeout sets no limit of its own.
+  int RecordTimeout = 30000;
 
   void SetClearTextMode(bool on) override;
   void Close() override;
@@ -271,8 +274,6 @@ class TNetSSLIOHandlerSocketOpenSSL : public TNetSSLIOHandlerSocketBase {
  private:
   void InitContext();
   void StartSSL();
-  // The longest wait in one TLS read or write.
-  int TlsWaitMs() const;
   void FreeSession();
   bool TlsActive() const { return !clearTextMode_ && sslSocket_; }
 

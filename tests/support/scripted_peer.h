@@ -138,6 +138,8 @@ struct TlsPeerOptions {
   bool requestClientCertificate = false;
   // The certificate to show instead of one made for the peer.
   const TestCertificates::Server* certificate = nullptr;
+  // After the handshake, send a TLS 1.3 key update that asks for one back.
+  bool keyUpdate = false;
 };
 
 // A peer that speaks TLS with a self-signed certificate made for it.

@@ -115,6 +115,7 @@ class TlsPeerConnection final : public PeerConnection {
 
 struct ScriptedTlsPeer::Context {
   SSL_CTX* ctx = nullptr;
+  bool keyUpdate = false;
   ~Context() { SSL_CTX_free(ctx); }
 };
 
@@ -123,6 +124,7 @@ ScriptedTlsPeer::ScriptedTlsPeer(PeerScript script, TlsPeerOptions tls, PeerOpti
   SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
   context_->ctx = ctx;
   if (!ctx) throw std::runtime_error("peer: TLS context failed");
+  context_->keyUpdate = tls.keyUpdate;
   if (tls.certificate) {
     BIO* certBio = BIO_new_mem_buf(tls.certificate->certificatePem.data(), -1);
     BIO* keyBio = BIO_new_mem_buf(tls.certificate->keyPem.data(), -1);
@@ -162,6 +164,10 @@ std::unique_ptr<PeerConnection> ScriptedTlsPeer::Accept(PeerSocket socket) {
   int result;
   // The socket is blocking; the poll bounds the wait for a client that never speaks.
   if (::poll(&entry, 1, kPeerTimeoutMs) <= 0 || (result = SSL_accept(ssl)) != 1) {
+    ERR_clear_error();
+    return nullptr;
+  }
+  if (context_->keyUpdate && (SSL_key_update(ssl, SSL_KEY_UPDATE_REQUESTED) != 1 || SSL_do_handshake(ssl) != 1)) {
     ERR_clear_error();
     return nullptr;
   }
