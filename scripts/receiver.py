@@ -196,8 +196,10 @@ class Handler(BaseHTTPRequestHandler):
 def make_certificate(folder):
     cert = os.path.join(folder, "cert.pem")
     key = os.path.join(folder, "key.pem")
+    # The names let a verifying client accept it once it trusts this very certificate.
     subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                    "-subj", "/CN=127.0.0.1", "-keyout", key, "-out", cert],
+                    "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost",
+                    "-keyout", key, "-out", cert],
                    check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     return cert, key
 
@@ -209,6 +211,7 @@ def main():
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--port-file")
     parser.add_argument("--tls", action="store_true")
+    parser.add_argument("--certificate-file", help="with --tls: where to copy the certificate it shows")
     parser.add_argument("--user")
     parser.add_argument("--password")
     args = parser.parse_args()
@@ -228,6 +231,8 @@ def main():
         cert, key = make_certificate(folder)
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(cert, key)
+        if args.certificate_file:
+            shutil.copyfile(cert, args.certificate_file)
         server.socket = context.wrap_socket(server.socket, server_side=True)
         shutil.rmtree(folder, ignore_errors=True)
         scheme = "https"

@@ -1,11 +1,16 @@
 // Implementation details: the values are read in a fixed order, so that the ledger's
-// folder exists before UploadServer is looked up. Folder values get the platform's path
+// folder exists before UploadServer is looked up, and every value is checked before the
+// first file is sent. Folder values get the platform's path
 // delimiter appended unless they already end with it.
+#include <algorithm>
+
 #include "driver/file_utils.h"
 #include "driver/qvor_main.h"
+#include "http/uri.h"
 #include "platform/files.h"
 #include "support/exception.h"
 #include "support/format.h"
+#include "support/strings.h"
 
 namespace qb {
 namespace {
@@ -20,6 +25,66 @@ Ref<TXmlElement> RootOf(const TXmlDocument& document, const std::string& fileNam
 }
 
 std::string ValueText(const TXmlNode& node, std::string_view name) { return XmlTextOfValue(node.GetValue(name)); }
+
+// An empty value is an absent one, as for every other value.
+bool BooleanValue(const TXmlNode& node, const char* name) {
+  const std::string text = ValueText(node, name);
+  if (text.empty() || SameTextAscii(text, "false")) return false;
+  if (SameTextAscii(text, "true")) return true;
+  throw Exception(Format("Error: \"%s\" must be true or false, not \"%s\"", name, text));
+}
+
+// Seconds with up to three decimals ("30", "2.5"), as milliseconds that fit the transport.
+int MillisecondsValue(const TXmlNode& node, const char* name) {
+  constexpr std::int64_t kMaximum = 2147483647;
+  const std::string text = ValueText(node, name);
+  if (text.empty()) return 0;
+  std::int64_t whole = 0;
+  std::int64_t fraction = 0;
+  int decimals = -1;  // -1: no point yet
+  bool valid = true;
+  for (const char c : text) {
+    if (c == '.' && decimals < 0) {
+      decimals = 0;
+    } else if (c >= '0' && c <= '9' && decimals < 3) {
+      if (decimals < 0) {
+        whole = whole * 10 + (c - '0');
+      } else {
+        fraction = fraction * 10 + (c - '0');
+        ++decimals;
+      }
+      valid = whole <= kMaximum / 1000;
+      if (!valid) break;
+    } else {
+      valid = false;
+      break;
+    }
+  }
+  valid = valid && text.front() != '.' && decimals != 0;
+  for (int d = std::max(decimals, 0); d < 3; ++d) fraction *= 10;
+  const std::int64_t total = whole * 1000 + fraction;
+  if (!valid || total > kMaximum) {
+    throw Exception(Format("Error: \"%s\" must be a number of seconds from 0 to 2147483.647, not \"%s\"", name, text));
+  }
+  return static_cast<int>(total);
+}
+
+TQvorServerOptions ReadServerOptions(const TXmlNode& uploadServer, const std::string& uploadAt) {
+  TQvorServerOptions options;
+  options.VerifyCertificate = BooleanValue(uploadServer, "VerifyCertificate");
+  options.CertificateFile = ValueText(uploadServer, "CertificateFile");
+  options.ConnectTimeout = MillisecondsValue(uploadServer, "ConnectTimeout");
+  options.ReadTimeout = MillisecondsValue(uploadServer, "ReadTimeout");
+  options.AnswerTimeout = MillisecondsValue(uploadServer, "AnswerTimeout");
+  // Either would give a protection that is not there.
+  if (options.VerifyCertificate && !SameTextAscii(TNetURI(uploadAt).Protocol(), "https")) {
+    throw Exception("Error: \"VerifyCertificate\" is true, but the upload URL is not https");
+  }
+  if (!options.CertificateFile.empty() && !options.VerifyCertificate) {
+    throw Exception("Error: \"CertificateFile\" is given, but \"VerifyCertificate\" is not true");
+  }
+  return options;
+}
 
 }  // namespace
 
@@ -36,6 +101,7 @@ Ref<TXmlDocument> TQvorMain::LoadConfiguration(const std::string& fileName) {
   UploadAT = ValueText(*uploadServer, "UploadAT");
   Username = ValueText(*uploadServer, "Username");
   Password = ValueText(*uploadServer, "Password");
+  ServerOptions = ReadServerOptions(*uploadServer, UploadAT);
   return document;
 }
 

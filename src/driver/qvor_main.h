@@ -13,6 +13,15 @@ namespace qb {
 // A file that was written to, replaced or removed while it was being uploaded.
 QB_DECLARE_EXCEPTION(EQbFileChangedError, Exception);
 
+// The optional settings of UploadServer; each default is the behaviour without it.
+struct TQvorServerOptions {
+  bool VerifyCertificate = false;
+  std::string CertificateFile;  // PEM file of the trusted certificates; empty: the system's
+  int ConnectTimeout = 0;       // milliseconds; 0: no limit of the program's own
+  int ReadTimeout = 0;
+  int AnswerTimeout = 0;
+};
+
 class TQvorMain {
  public:
   std::string ConfigFolder;  // folder of the ledger, ending in the path delimiter once loaded
@@ -20,6 +29,7 @@ class TQvorMain {
   std::string UploadAT;      // URL that files are posted to
   std::string Username;      // basic authentication, may be empty
   std::string Password;
+  TQvorServerOptions ServerOptions;
 
   // Reads the configuration file into the five fields, creates the ledger's folder and
   // hands the loaded document back to the caller, who holds it for the run.

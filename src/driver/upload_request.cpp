@@ -33,7 +33,16 @@ void TQvorMain::UploadFile(const std::string& fileName, const std::string& url) 
   // Without it the transport refuses bodies of 2 GiB and more, and such a file would
   // stay first in the queue for good, holding back every file after it.
   handler->LargeStream = true;
+  if (ServerOptions.VerifyCertificate) {
+    handler->SSLOptions.VerifyMode = {TNetSSLVerifyMode::sslvrfPeer};
+    handler->SSLOptions.VerifyHostName = true;
+    handler->SSLOptions.RootCertFile = ServerOptions.CertificateFile;
+    handler->SSLOptions.TrustSystemStore = ServerOptions.CertificateFile.empty();
+  }
   client.SetIOHandler(std::move(handler));
+  if (ServerOptions.ConnectTimeout > 0) client.ConnectTimeout = ServerOptions.ConnectTimeout;
+  if (ServerOptions.ReadTimeout > 0) client.ReadTimeout = ServerOptions.ReadTimeout;
+  client.AnswerTimeout = ServerOptions.AnswerTimeout;
   client.Request.BasicAuthentication = !Username.empty() || !Password.empty();
   client.Request.Username = Username;
   client.Request.Password = Password;

@@ -351,17 +351,40 @@ void TNetCustomHTTP::SendRequestHead() {
 
 std::string TNetCustomHTTP::ReadHeadLine() {
   TNetIOHandler& io = *IOHandler();
+  if (io.ReadTimeout > 0 || io.ReadDeadline()) {
+    // The line is gathered here, so that ReadTimeout bounds each wait for more bytes (not
+    // the whole line, however slowly it comes) and the answer's deadline bounds them all.
+    // ReadLine then finds it whole, or reports the close or the overlong line itself.
+    const TNetBuffer& buffer = io.ReceiveBuffer();
+    std::size_t searched = 0;
+    while (buffer.IndexOf("\n", searched) == std::string::npos &&
+           (io.MaxLineLength <= 0 || buffer.Size() <= static_cast<std::size_t>(io.MaxLineLength))) {
+      searched = buffer.Size();
+      io.CheckPeerClosed(true, true);
+      const int received = io.ReadFromSource(true, io.ReadTimeout > 0 ? io.ReadTimeout : kNetTimeoutInfinite, false);
+      if (received < 0) throw ENetReadTimeout("Read timed out.");
+      if (received == 0) break;
+    }
+  }
   std::string line = io.ReadLine();
   if (io.LineTimedOut()) throw ENetReadTimeout("Read timed out.");
   return line;
 }
 
 void TNetCustomHTTP::ReadResponseHead() {
-  for (;;) {
-    ReadStatusAndHeaders();
-    const int code = Response.StatusCode();
-    if (code < 100 || code > 199 || code == 101) return;
+  TNetIOHandler& io = *IOHandler();
+  if (AnswerTimeout > 0) io.SetReadDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(AnswerTimeout));
+  try {
+    for (;;) {
+      ReadStatusAndHeaders();
+      const int code = Response.StatusCode();
+      if (code < 100 || code > 199 || code == 101) break;
+    }
+  } catch (...) {
+    io.SetReadDeadline(std::nullopt);
+    throw;
   }
+  io.SetReadDeadline(std::nullopt);
 }
 
 void TNetCustomHTTP::ReadStatusAndHeaders() {

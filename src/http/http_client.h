@@ -101,6 +101,10 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
   // At most this many bytes of an answer's body are read (negative: no limit); a longer
   // body is cut there and the connection closed.
   std::int64_t BodyByteLimit = -1;
+  // Milliseconds from the end of the request's body to the end of the answer's header,
+  // interim answers included, however slowly it arrives; 0 or less: no limit. Running out
+  // raises ENetReadTimeout "Read timed out.".
+  int AnswerTimeout = 0;
   bool AllowCookies = true;
   TNetProxyConnectionInfo ProxyParams;
 

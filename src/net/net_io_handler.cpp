@@ -7,7 +7,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <future>
 #include <limits>
+#include <memory>
+#include <thread>
 
 #include "platform/codepage.h"
 
@@ -20,6 +23,22 @@ constexpr std::int64_t kLargeStreamLimit = std::int64_t{1} << 31;  // 2 GB
 constexpr std::size_t kArrivedBytesLimit = std::size_t{1} << 20;
 
 [[noreturn]] void RaiseClosedGracefully() { throw ENetConnClosedGracefully("Connection Closed Gracefully."); }
+
+// The resolver cannot be interrupted, so with a time-out it runs on a thread of its own,
+// which is left to finish by itself when the time runs out first.
+std::string ResolveWithin(const std::string& host, TNetIPVersion version, std::chrono::steady_clock::time_point end) {
+  auto promise = std::make_shared<std::promise<std::string>>();
+  std::future<std::string> result = promise->get_future();
+  std::thread([promise, host, version] {
+    try {
+      promise->set_value(TNetStack::Instance().ResolveHost(host, version));
+    } catch (...) {
+      promise->set_exception(std::current_exception());
+    }
+  }).detach();
+  if (result.wait_until(end) != std::future_status::ready) throw ENetConnectTimeout("Connect timed out.");
+  return result.get();
+}
 
 // Pre-sizing and cutting a target stream save reallocations; a stream that cannot
 // change its size is still written to.
@@ -102,7 +121,14 @@ int TNetIOHandler::ReadFromSource(bool raiseIfDisconnected, int timeout, bool ra
           std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
       remaining = static_cast<int>(std::max<std::int64_t>(0, wait - elapsed));
     }
-    bool timedOut = !Readable(remaining);
+    bool expired = false;
+    if (readDeadline_) {
+      const auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(*readDeadline_ - std::chrono::steady_clock::now()).count();
+      expired = left <= 0;
+      if (remaining < 0 || left < remaining) remaining = static_cast<int>(std::max<std::int64_t>(0, left));
+    }
+    bool timedOut = expired || !Readable(remaining);
     long received = 0;
     if (!timedOut) {
       char* room = receiveBuffer_.Reserve(size);
@@ -381,8 +407,19 @@ void TNetIOHandlerStack::ConnectClient() {
   binding.AllocateSocket();
   binding.Bind(ReuseSocket == TNetReuseSocket::rsTrue, BoundIP, BoundPort);
   if (!UseNagle) binding.SetNoDelay(true);
-  binding.SetPeer(TNetStack::Instance().ResolveHost(Host, IPVersion), Port);
-  binding.Connect(ConnectTimeout > 0 ? ConnectTimeout : 0);
+  if (ConnectTimeout <= 0) {
+    binding.SetPeer(TNetStack::Instance().ResolveHost(Host, IPVersion), Port);
+    binding.Connect(0);
+  } else {
+    // One time-out for the resolver and the connect together.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ConnectTimeout);
+    binding.SetPeer(ResolveWithin(Host, IPVersion, end), Port);
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
+    binding.Connect(static_cast<int>(std::max<std::int64_t>(left, 1)));
+  }
+  // A send to a peer that reads nothing would wait for good: ReadTimeout bounds every
+  // wait of one send (and of one receive, which the wait for readability bounds already).
+  if (ReadTimeout > 0) platform::SetSendReceiveTimeouts(binding.Handle(), ReadTimeout);
 }
 
 bool TNetIOHandlerStack::Readable(int timeoutMs) {

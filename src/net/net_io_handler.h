@@ -5,6 +5,7 @@
 // implements the primitives and the connect on the platform sockets.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -81,6 +82,12 @@ class TNetIOHandler {
   // time-out that is not raised.
   int ReadFromSource(bool raiseIfDisconnected = true, int timeout = kNetTimeoutDefault, bool raiseOnTimeout = true);
 
+  // A moment after which every receive times out, however much arrives before it (none:
+  // only the time-outs of the calls apply).
+  using Deadline = std::optional<std::chrono::steady_clock::time_point>;
+  void SetReadDeadline(Deadline deadline) { readDeadline_ = deadline; }
+  const Deadline& ReadDeadline() const { return readDeadline_; }
+
   // A line up to `terminator` (empty: LF), without it; with LF a CR before it is dropped
   // too. Bytes above 127 read as "?". On a time-out: empty text and LineTimedOut().
   std::string ReadLine(std::string_view terminator = {}, int timeout = kNetTimeoutDefault,
@@ -153,6 +160,7 @@ class TNetIOHandler {
   bool opened_ = false;
   bool lineTimedOut_ = false;
   bool lineSplit_ = false;
+  Deadline readDeadline_;
 };
 
 class TNetIOHandlerSocket : public TNetIOHandler {

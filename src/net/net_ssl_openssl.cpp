@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <climits>
 
+#include "platform/trust_store.h"
+#include "support/format.h"
 #include "support/strings.h"
 
 namespace qb {
@@ -163,7 +165,13 @@ void TNetSSLContext::InitContext(TNetSSLMode mode) {
   api_.SSL_CTX_set_default_passwd_cb_userdata(context_.get(), &owner_);
   // The system's trust store is read (tens of milliseconds for a full bundle) only when
   // certificates are checked; without VerifyMode nothing ever consults it.
-  if (!options_.VerifyMode.Empty()) api_.SSL_CTX_set_default_verify_paths(context_.get());
+  if (!options_.VerifyMode.Empty() && options_.TrustSystemStore) {
+    api_.SSL_CTX_set_default_verify_paths(context_.get());
+    TrustSystemRoots();
+  }
+  if (!options_.VerifyMode.Empty() && options_.VerifyHostName && !api_.CanVerifyHost()) {
+    throw ENetOSSLCouldNotLoadSSLLibrary("Could not load SSL library.");
+  }
   static const unsigned char kSessionIdContext = 1;
   api_.SSL_CTX_set_session_id_context(context_.get(), &kSessionIdContext, 1);
   LoadFiles();
@@ -179,6 +187,20 @@ void TNetSSLContext::InitContext(TNetSSLMode mode) {
     api_.SSL_CTX_set_verify(context_.get(), flags, verifyHooked_ ? VerifyCallback : nullptr);
     api_.SSL_CTX_set_verify_depth(context_.get(), options_.VerifyDepth);
   }
+}
+
+void TNetSSLContext::TrustSystemRoots() {
+  const std::vector<std::string> roots = platform::SystemRootCertificates();
+  if (roots.empty() || !api_.d2i_X509 || !api_.X509_STORE_add_cert || !api_.SSL_CTX_get_cert_store) return;
+  ossl::X509_STORE* store = api_.SSL_CTX_get_cert_store(context_.get());
+  for (const std::string& der : roots) {
+    const auto* data = reinterpret_cast<const unsigned char*>(der.data());
+    if (ossl::X509* cert = api_.d2i_X509(nullptr, &data, static_cast<long>(der.size()))) {
+      api_.X509_STORE_add_cert(store, cert);  // a duplicate is refused, and that is fine
+      api_.X509_free(cert);
+    }
+  }
+  api_.ERR_clear_error();
 }
 
 void TNetSSLContext::ApplyVersions() {
@@ -332,6 +354,7 @@ void TNetSSLSocket::RaiseSessionError(const std::string& text) const {
 void TNetSSLSocket::RaiseLastError() const { RaiseSessionError<ENetOpenSSLAPISSLError>(""); }
 
 void TNetSSLSocket::Connect(platform::SocketHandle socket) {
+  socket_ = socket;
   ssl_.reset(api_.SSL_new(context_.Context()));
   if (!ssl_) throw ENetOSSLCreatingSessionError("Error creating SSL session.");
   api_.ERR_clear_error();
@@ -350,13 +373,40 @@ void TNetSSLSocket::Connect(platform::SocketHandle socket) {
   if (!HostName.empty()) {
     api_.SSL_ctrl(ssl_.get(), ossl::kCtrlSetTlsextHostname, ossl::kTlsextNametypeHostName, HostName.data());
   }
+  const TNetSSLOptions& options = context_.Options();
+  const bool checkIdentity = !options.VerifyMode.Empty() && options.VerifyHostName;
+  if (checkIdentity) RequireHostName();
   platform::ClearSystemSocketError();
   const int result = api_.SSL_connect(ssl_.get());
   if (result < 1) {
     NoteFailure(result);
     if (lastWasTimeout_) TNetStack::RaiseSocketError(platform::kSocketErrorTimedOut);
+    if (checkIdentity) RaiseIfCertificateRefused(result);
     RaiseSessionError<ENetOSSLConnectError>("Error connecting with SSL.");
   }
+}
+
+void TNetSSLSocket::RequireHostName() {
+  ossl::X509_VERIFY_PARAM* param = api_.SSL_get0_param(ssl_.get());
+  // An address literal must be named as an address (RFC 6125 section 1.7.2): set1_ip_asc
+  // takes only those, any other text is a DNS name.
+  // An empty name would switch the check off.
+  if (HostName.empty() || (api_.X509_VERIFY_PARAM_set1_ip_asc(param, HostName.c_str()) != 1 &&
+                           api_.X509_VERIFY_PARAM_set1_host(param, HostName.c_str(), HostName.size()) != 1)) {
+    api_.ERR_clear_error();
+    throw ENetOSSLConnectError(0, 0, "Error connecting with SSL.\r\nhostname mismatch");
+  }
+  api_.ERR_clear_error();
+}
+
+void TNetSSLSocket::RaiseIfCertificateRefused(int result) {
+  if (!api_.SSL_get_verify_result || !api_.X509_verify_cert_error_string) return;
+  const long verdict = api_.SSL_get_verify_result(ssl_.get());
+  if (verdict == 0) return;  // X509_V_OK: the handshake failed for another reason
+  api_.ERR_clear_error();
+  const char* text = api_.X509_verify_cert_error_string(verdict);
+  throw ENetOSSLConnectError(lastErrorCode_, result,
+                             WithText("Error connecting with SSL.", text ? text : Format("error %d", static_cast<int>(verdict))));
 }
 
 std::optional<long> TNetSSLSocket::ResultOfFailure(int result) {
@@ -371,18 +421,52 @@ std::optional<long> TNetSSLSocket::ResultOfFailure(int result) {
   return result;
 }
 
-long TNetSSLSocket::Recv(char* buffer, std::size_t size) {
+long TNetSSLSocket::Recv(char* buffer, std::size_t size, const TNetIOHandler::Deadline& deadline, int waitMs) {
   const int want = static_cast<int>(std::min<std::size_t>(size, INT_MAX));
+  // A blocking SSL_read waits inside a record for as long as its bytes keep coming; with
+  // a deadline the socket is non-blocking for the read and every wait happens here.
+  const bool bounded = deadline && platform::SetSocketBlocking(socket_, false);
+  struct Blocking {
+    bool restore;
+    platform::SocketHandle socket;
+    ~Blocking() {
+      if (restore) platform::SetSocketBlocking(socket, true);
+    }
+  } blocking{bounded, socket_};
   for (;;) {
     platform::ClearSystemSocketError();
     const int result = api_.SSL_read(ssl_.get(), buffer, want);
     if (result > 0) return result;
+    const BoundedWait waited = bounded ? WaitForMore(result, *deadline, waitMs) : BoundedWait::NotAWait;
+    if (waited == BoundedWait::More) continue;
+    if (waited == BoundedWait::TimedOut) {
+      lastResult_ = result;
+      lastWasTimeout_ = true;
+      platform::SetLastSocketError(platform::kSocketErrorTimedOut);
+      return -1;
+    }
     if (const auto failed = ResultOfFailure(result)) return *failed;
     // Records without data were read (tickets, a key update): the handler waits for the
     // next with the caller's time-out, where a read inside OpenSSL would end at the
     // socket's RecordTimeout.
     if (lastErrorCode_ == ossl::kSslErrorWantRead && !Pending()) return kNetReceivedNoData;
   }
+}
+
+TNetSSLSocket::BoundedWait TNetSSLSocket::WaitForMore(int result, std::chrono::steady_clock::time_point deadline,
+                                                      int waitMs) {
+  lastErrorCode_ = api_.SSL_get_error(ssl_.get(), result);
+  if (lastErrorCode_ != ossl::kSslErrorWantRead && lastErrorCode_ != ossl::kSslErrorWantWrite) {
+    return BoundedWait::NotAWait;
+  }
+  if (platform::TakeSystemSocketError() != platform::kSocketErrorWouldBlock) return BoundedWait::NotAWait;
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+  if (left <= 0) return BoundedWait::TimedOut;
+  const int wait = static_cast<int>(waitMs > 0 ? std::min<std::int64_t>(left, waitMs) : left);
+  const int ready = lastErrorCode_ == ossl::kSslErrorWantRead ? platform::WaitForReadable(socket_, wait)
+                                                              : platform::WaitForWritable(socket_, wait);
+  if (ready > 0) return BoundedWait::More;
+  return ready == 0 ? BoundedWait::TimedOut : BoundedWait::NotAWait;
 }
 
 long TNetSSLSocket::Send(const char* data, std::size_t count) {
@@ -494,6 +578,8 @@ bool TNetSSLIOHandlerSocketOpenSSL::Readable(int timeoutMs) {
 
 long TNetSSLIOHandlerSocketOpenSSL::ReceiveSome(char* buffer, std::size_t size) {
   if (!TlsActive()) return TNetSSLIOHandlerSocketBase::ReceiveSome(buffer, size);
+  // Under a deadline the deadline bounds every wait, and ReadTimeout those without a byte.
+  if (ReadDeadline()) return sslSocket_->Recv(buffer, size, ReadDeadline(), ReadTimeout > 0 ? ReadTimeout : -1);
   return sslSocket_->Recv(buffer, size);
 }
 

@@ -101,6 +101,14 @@ class TNetSSLOptions {
   int VerifyDepth = 0;
   std::string VerifyDirs;
   std::string CipherList;
+  // With VerifyMode set: the certificate must also name the host of the handshake (a DNS
+  // name, or an address for an IP literal), and a refused certificate fails the handshake
+  // with ENetOSSLConnectError and the verification's own text ("certificate has expired")
+  // instead of the library's "certificate verify failed".
+  bool VerifyHostName = false;
+  // With VerifyMode set: the system's root certificates are trusted besides RootCertFile
+  // and VerifyDirs. Off, only those two are.
+  bool TrustSystemStore = true;
 
   // The default negotiates the best version both sides have: sslvSSLv23 with TLS 1.0 to
   // TLS 1.3. Setting Method to one version pins it (SSLVersions holds just it); setting
@@ -160,9 +168,11 @@ class TNetSSLContext {
   void InitContext(TNetSSLMode mode);
   ossl::SSL_CTX* Context() const { return context_.get(); }
   const ossl::Api& Api() const { return api_; }
+  const TNetSSLOptions& Options() const { return options_; }
 
  private:
   void ApplyVersions();
+  void TrustSystemRoots();
   void LoadFiles();
   void LoadPkcs12(const std::string& file, bool certificate, bool key);
   const ossl::Api& api_;
@@ -185,8 +195,10 @@ class TNetSSLSocket {
 
   // Creates the session, sends HostName as server name and does the handshake.
   void Connect(platform::SocketHandle socket);
-  // The primitives: a count, 0 for a close by the peer, negative on failure.
-  long Recv(char* buffer, std::size_t size);
+  // The primitives: a count, 0 for a close by the peer, negative on failure. With a
+  // deadline a receive does not wait past it (nor `waitMs` without a byte), however slowly
+  // a record trickles in: it fails as a time-out.
+  long Recv(char* buffer, std::size_t size, const TNetIOHandler::Deadline& deadline = std::nullopt, int waitMs = -1);
   long Send(const char* data, std::size_t count);
   bool Pending() const;
   // Sends the closing notice; a second call when the first reports it unfinished.
@@ -209,13 +221,23 @@ class TNetSSLSocket {
   // the last socket error 10060 for a wait that ran out, 0 for a close by the peer, or
   // the call's own result.
   std::optional<long> ResultOfFailure(int result);
+  // After a read that would block on the non-blocking socket of a bounded receive: waits
+  // for the socket within the deadline and waitMs.
+  enum class BoundedWait { More, TimedOut, NotAWait };
+  BoundedWait WaitForMore(int result, std::chrono::steady_clock::time_point deadline, int waitMs);
   template <typename E>
   [[noreturn]] void RaiseSessionError(const std::string& text) const;
+  // Makes the handshake check that the certificate names HostName.
+  void RequireHostName();
+  // After a failed handshake: raises ENetOSSLConnectError with the verification's own
+  // text ("certificate has expired") when the server's certificate was refused.
+  void RaiseIfCertificateRefused(int result);
 
   const ossl::Api& api_;
   TNetSSLIOHandlerSocketOpenSSL& parent_;
   TNetSSLContext& context_;
   ossl::SslPtr ssl_;
+  platform::SocketHandle socket_ = platform::kInvalidSocket;
   int lastErrorCode_ = 0;
   int lastResult_ = 0;
   bool lastWasTimeout_ = false;

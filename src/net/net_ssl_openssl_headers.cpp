@@ -79,6 +79,9 @@ void BindSsl(Binder& b, Api& api) {
   QB_REQUIRED(b, SSL_state_string_long);
   QB_OPTIONAL(b, SSL_pending);
   QB_OPTIONAL(b, SSL_set_ex_data);
+  QB_OPTIONAL(b, SSL_get_verify_result);
+  QB_OPTIONAL(b, SSL_get0_param);
+  QB_OPTIONAL(b, SSL_CTX_get_cert_store);
 }
 
 void BindCrypto(Binder& b, Api& api) {
@@ -104,6 +107,11 @@ void BindCrypto(Binder& b, Api& api) {
   QB_OPTIONAL(b, ERR_error_string_n);
   QB_OPTIONAL(b, PEM_read_bio_DHparams);
   QB_OPTIONAL(b, DH_free);
+  QB_OPTIONAL(b, X509_VERIFY_PARAM_set1_host);
+  QB_OPTIONAL(b, X509_VERIFY_PARAM_set1_ip_asc);
+  QB_OPTIONAL(b, X509_verify_cert_error_string);
+  QB_OPTIONAL(b, d2i_X509);
+  QB_OPTIONAL(b, X509_STORE_add_cert);
 }
 
 #undef QB_REQUIRED

@@ -25,6 +25,8 @@ struct EVP_PKEY;
 struct BIO;
 struct PKCS12;
 struct DH;
+struct X509_STORE;
+struct X509_VERIFY_PARAM;
 
 using PasswordCallback = int (*)(char* buffer, int size, int rwflag, void* userdata);
 using VerifyCallback = int (*)(int preverifyOk, X509_STORE_CTX* store);
@@ -95,6 +97,10 @@ struct Api {
   // Optional in the SSL library.
   int (*SSL_pending)(const SSL* ssl) = nullptr;
   int (*SSL_set_ex_data)(SSL* ssl, int index, void* data) = nullptr;
+  // For checking the server's certificate (VerifyHostName, the system's root store).
+  long (*SSL_get_verify_result)(const SSL* ssl) = nullptr;
+  X509_VERIFY_PARAM* (*SSL_get0_param)(SSL* ssl) = nullptr;
+  X509_STORE* (*SSL_CTX_get_cert_store)(const SSL_CTX* ctx) = nullptr;
 
   // Crypto library.
   unsigned long (*OpenSSL_version_num)() = nullptr;
@@ -120,6 +126,17 @@ struct Api {
   void (*ERR_error_string_n)(unsigned long code, char* buffer, std::size_t size) = nullptr;
   DH* (*PEM_read_bio_DHparams)(BIO* bio, DH** out, PasswordCallback cb, void* userdata) = nullptr;
   void (*DH_free)(DH* dh) = nullptr;
+  int (*X509_VERIFY_PARAM_set1_host)(X509_VERIFY_PARAM* param, const char* name, std::size_t length) = nullptr;
+  int (*X509_VERIFY_PARAM_set1_ip_asc)(X509_VERIFY_PARAM* param, const char* address) = nullptr;
+  const char* (*X509_verify_cert_error_string)(long code) = nullptr;
+  X509* (*d2i_X509)(X509** out, const unsigned char** in, long length) = nullptr;
+  int (*X509_STORE_add_cert)(X509_STORE* store, X509* x) = nullptr;
+
+  // Whether every entry point that checking a server's certificate needs is there.
+  bool CanVerifyHost() const {
+    return SSL_get_verify_result && SSL_get0_param && X509_VERIFY_PARAM_set1_host && X509_VERIFY_PARAM_set1_ip_asc &&
+           X509_verify_cert_error_string;
+  }
 
   // SSL_CTX_set_options / SSL_CTX_clear_options with the width of the loaded version.
   void SetOptions(SSL_CTX* ctx, std::uint64_t options) const;

@@ -59,6 +59,9 @@ bool SetReuseAddress(SocketHandle socket, bool on);
 bool SetNoDelay(SocketHandle socket, bool on);
 // SO_RCVTIMEO and SO_SNDTIMEO in milliseconds; 0 means no limit.
 bool SetSendReceiveTimeouts(SocketHandle socket, int milliseconds);
+// Blocking (the default) or non-blocking, for a library that drives the socket itself
+// and must be kept from waiting inside one call.
+bool SetSocketBlocking(SocketHandle socket, bool blocking);
 
 // Binds to `address` (empty: the wildcard address of the family) and `port` (0: any).
 bool BindSocket(SocketHandle socket, SocketFamily family, const std::string& address, std::uint16_t port);

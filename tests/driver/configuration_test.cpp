@@ -92,6 +92,40 @@ TEST(ConfigurationTest, MissingCredentialsAndFoldersGiveEmptyValues) {
   EXPECT_EQ("", main.Password);
 }
 
+TEST(ConfigurationTest, ServerOptionValues) {
+  ScopedTempDir dir;
+  struct Case {
+    std::string options;  // inside UploadServer, after an https UploadAT
+    bool verify;
+    std::string certificateFile;
+    int connectMs, readMs, answerMs;
+  };
+  const Case cases[] = {
+      {"", false, "", 0, 0, 0},  // absent: the behaviour without them
+      {"<VerifyCertificate/><ConnectTimeout></ConnectTimeout>", false, "", 0, 0, 0},
+      {"<VerifyCertificate>True</VerifyCertificate><CertificateFile> ca.pem </CertificateFile>", true, "ca.pem", 0, 0, 0},
+      {"<VerifyCertificate>false</VerifyCertificate><VerifyCertificate>bad</VerifyCertificate>", false, "", 0, 0, 0},
+      {"<ConnectTimeout>30</ConnectTimeout><ReadTimeout>2.5</ReadTimeout><AnswerTimeout>0.001</AnswerTimeout>", false,
+       "", 30000, 2500, 1},
+      {"<ReadTimeout>2147483.647</ReadTimeout><AnswerTimeout>0</AnswerTimeout>", false, "", 0, 2147483647, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options);
+    const TQvorMain main =
+        Load(dir, Config("<UploadServer><UploadAT>https://h/</UploadAT>" + c.options + "</UploadServer>"));
+    EXPECT_EQ(c.verify, main.ServerOptions.VerifyCertificate);
+    EXPECT_EQ(c.certificateFile, main.ServerOptions.CertificateFile);
+    EXPECT_EQ(c.connectMs, main.ServerOptions.ConnectTimeout);
+    EXPECT_EQ(c.readMs, main.ServerOptions.ReadTimeout);
+    EXPECT_EQ(c.answerMs, main.ServerOptions.AnswerTimeout);
+  }
+  for (const char* bad : {"1.", ".5", "1.2.3", "1e3", "+1", "99999999999999999999999", "1 000"}) {
+    EXPECT_THROW(Load(dir, Config("<UploadServer><ReadTimeout>" + std::string(bad) + "</ReadTimeout></UploadServer>")),
+                 Exception)
+        << bad;
+  }
+}
+
 TEST(ConfigurationTest, CreatesADeepLedgerFolderBeforeLookingForUploadServer) {
   ScopedTempDir dir;
   const std::string deep = dir.file(PlatformPath("a/b/c/d"));

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <vector>
+
 #include "support/child_process.h"
 #include "support/error_texts.h"
 #include "support/temp_dir.h"
@@ -25,7 +28,32 @@ TEST(ConfigurationErrorsTest, EachFailureIsOneErrorLineAndExitCodeOne) {
       {"<settings><configData><ConfigFolder>" + state + "</ConfigFolder></configData></settings>",
        "[--:--:--] [ERRX] Exception: Error: Child node \"UploadServer\" not found\r\n"},
   };
-  for (const Case& c : cases) {
+  // A server option that cannot be used ends the run before the queue is even listed.
+  const std::string server = "<settings><configData><ConfigFolder>" + state +
+                             "</ConfigFolder><UploadServer><UploadAT>https://127.0.0.1:9/</UploadAT>";
+  const std::string end = "</UploadServer></configData></settings>";
+  const Case optionCases[] = {
+      {server + "<VerifyCertificate> yes </VerifyCertificate>" + end,
+       "[--:--:--] [ERRX] Exception: Error: \"VerifyCertificate\" must be true or false, not \"yes\"\r\n"},
+      {server + "<ReadTimeout>-1</ReadTimeout>" + end,
+       "[--:--:--] [ERRX] Exception: Error: \"ReadTimeout\" must be a number of seconds from 0 to 2147483.647, "
+       "not \"-1\"\r\n"},
+      {server + "<ConnectTimeout>2147484</ConnectTimeout>" + end,
+       "[--:--:--] [ERRX] Exception: Error: \"ConnectTimeout\" must be a number of seconds from 0 to 2147483.647, "
+       "not \"2147484\"\r\n"},
+      {server + "<AnswerTimeout>0.0005</AnswerTimeout>" + end,
+       "[--:--:--] [ERRX] Exception: Error: \"AnswerTimeout\" must be a number of seconds from 0 to 2147483.647, "
+       "not \"0.0005\"\r\n"},
+      {server + "<CertificateFile>ca.pem</CertificateFile>" + end,
+       "[--:--:--] [ERRX] Exception: Error: \"CertificateFile\" is given, but \"VerifyCertificate\" is not true\r\n"},
+      {"<settings><configData><ConfigFolder>" + state +
+           "</ConfigFolder><UploadServer><UploadAT>http://127.0.0.1:9/</UploadAT>"
+           "<VerifyCertificate>TRUE</VerifyCertificate>" + end,
+       "[--:--:--] [ERRX] Exception: Error: \"VerifyCertificate\" is true, but the upload URL is not https\r\n"},
+  };
+  std::vector<Case> all(std::begin(cases), std::end(cases));
+  all.insert(all.end(), std::begin(optionCases), std::end(optionCases));
+  for (const Case& c : all) {
     if (c.content.empty()) {
       std::remove(file.c_str());
     } else {

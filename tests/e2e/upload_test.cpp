@@ -2,13 +2,18 @@
 // from the source folder to the receiver and into the ledger.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "e2e/upload_fixture.h"
+#include "net/net_tcp_client.h"
 #include "support/child_process.h"
+#include "support/peer_socket.h"
 #include "support/reference_receiver.h"
 #include "support/scripted_peer.h"
 #include "support/temp_dir.h"
@@ -195,6 +200,224 @@ TEST_F(UploadTest, HttpsWithASelfSignedCertificate) {
   const ProgramResult result = Run();
   EXPECT_EQ(0, result.exitCode) << result.output;
   EXPECT_EQ("hello over TLS", ReadFile(receiver.StoredFile("report.txt")));
+}
+
+#if QUOBRINA_TLS_PEERS
+// An environment variable of the test process and so of the runs it starts; empty removes it.
+void SetEnvironment(const std::string& name, const std::string& value) {
+#ifdef _WIN32
+  _putenv((name + "=" + value).c_str());
+#else
+  if (value.empty()) {
+    ::unsetenv(name.c_str());
+  } else {
+    ::setenv(name.c_str(), value.c_str(), 1);
+  }
+#endif
+}
+
+TEST_F(UploadTest, VerificationAcceptsOnlyACertificateOfTheTrustedAuthorityForTheHost) {
+  const TestCertificates made = TestCertificates::Make();
+  const std::string trusted = dir_.file("trusted.pem");
+  const std::string other = dir_.file("other.pem");
+  WriteFile(trusted, made.authorityPem);
+  WriteFile(other, made.selfSigned.certificatePem);
+  enum class Trust { Off, File, OtherFile, MissingFile, SystemStore, EmptySystemStore };
+  struct Case {
+    const TestCertificates::Server* server;
+    const char* host;
+    Trust trust;
+    const char* refusal;  // null: the file is sent
+  };
+  const Case cases[] = {
+      {&made.good, "localhost", Trust::File, nullptr},
+      {&made.good, "127.0.0.1", Trust::File, nullptr},
+      {&made.expired, "localhost", Trust::File, "certificate has expired"},
+      {&made.expired, "127.0.0.1", Trust::File, "certificate has expired"},
+      {&made.otherName, "localhost", Trust::File, "hostname mismatch"},
+      {&made.otherName, "127.0.0.1", Trust::File, "IP address mismatch"},
+      {&made.selfSigned, "localhost", Trust::File, "self-signed certificate"},
+      {&made.selfSigned, "127.0.0.1", Trust::File, "self-signed certificate"},
+      {&made.good, "localhost", Trust::SystemStore, nullptr},
+      {&made.good, "localhost", Trust::EmptySystemStore, "unable to get local issuer certificate"},
+      // The file replaces the system's store: it does not add to it.
+      {&made.good, "localhost", Trust::OtherFile, "unable to get local issuer certificate"},
+      {&made.good, "localhost", Trust::MissingFile, ""},
+      {&made.otherName, "127.0.0.1", Trust::Off, nullptr},  // without verification, any certificate
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.host) + " " + (c.refusal ? c.refusal : "accepted"));
+    std::filesystem::remove(Ledger());
+    std::string received;
+    ScriptedTlsPeer peer(
+        [&](PeerConnection& connection) {
+          received = connection.ReceiveUntil("--\r\n");
+          connection.Send("HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n");
+          connection.Close();
+        },
+        {.certificate = c.server}, {.connections = c.trust == Trust::MissingFile ? 0 : 1});
+    std::string options = "<Username>branch12</Username><Password>secret</Password>";
+    if (c.trust != Trust::Off) options += "<VerifyCertificate>true</VerifyCertificate>";
+    const std::string file = c.trust == Trust::File        ? trusted
+                             : c.trust == Trust::OtherFile ? other
+                             : c.trust == Trust::MissingFile ? dir_.file("missing.pem")
+                                                             : "";
+    if (!file.empty()) options += "<CertificateFile>" + file + "</CertificateFile>";
+    WriteConfig("https://" + std::string(c.host) + ":" + std::to_string(peer.port()) + "/", options);
+    WriteFile(Path("a.txt"), "a");
+    // OpenSSL's default paths, which the run inherits, stand for the system's store.
+    SetEnvironment("SSL_CERT_FILE", c.trust == Trust::SystemStore ? trusted : other);
+    SetEnvironment("SSL_CERT_DIR", dir_.file("no-such-dir"));
+    const ProgramResult result = Run();
+    SetEnvironment("SSL_CERT_FILE", "");
+    SetEnvironment("SSL_CERT_DIR", "");
+    peer.Finish();
+    const std::string log = Log(result);
+    const std::string last = log.substr(log.rfind("[--:--:--]"));
+    if (!c.refusal) {
+      EXPECT_EQ(0, result.exitCode) << result.output;
+      EXPECT_EQ(Path("a.txt") + "\r\n", ReadFile(Ledger()));
+      continue;
+    }
+    EXPECT_EQ(1, result.exitCode);
+    if (c.trust == Trust::MissingFile) {
+      EXPECT_EQ(0u, last.find("[--:--:--] [ERRX] ENetOSSLLoadingRootCertError: Could not load root certificate.\r\n"))
+          << last;
+    } else {
+      EXPECT_EQ("[--:--:--] [ERRX] ENetOSSLConnectError: Error connecting with SSL.\r\n" + std::string(c.refusal) +
+                    "\r\n",
+                last);
+    }
+    EXPECT_EQ("", received);  // neither the credentials nor the file left the program
+    EXPECT_EQ("", ReadFile(Ledger()));
+  }
+}
+#endif
+
+TEST_F(UploadTest, TimeLimitsAgainstServersThatStallOrTrickle) {
+  // A stalling peer would go on far longer than the limit and then answer 200 (or close):
+  // without the limit the run ends otherwise than with the time-out.
+  constexpr int kSteps = 100;  // of 100 ms
+  const auto pause = [] { std::this_thread::sleep_for(std::chrono::milliseconds(100)); };
+  const std::string readTimeout = "[--:--:--] [ERRX] ENetReadTimeout: Read timed out.\r\n";
+  struct Case {
+    const char* name;
+    const char* limits;
+    bool tls;
+    std::size_t fileSize;
+    std::function<void(PeerConnection&)> script;
+    std::string error;
+  };
+  const Case cases[] = {
+      {"hang before the status line", "<ReadTimeout>0.5</ReadTimeout>", false, 1,
+       [](PeerConnection& c) {
+         c.ReceiveUntil("--\r\n");
+         c.WaitForClose();
+       },
+       readTimeout},
+      {"hang, answer limit alone", "<AnswerTimeout>0.5</AnswerTimeout>", false, 1,
+       [](PeerConnection& c) {
+         c.ReceiveUntil("--\r\n");
+         c.WaitForClose();
+       },
+       readTimeout},
+      {"trickling header", "<ReadTimeout>1</ReadTimeout><AnswerTimeout>1</AnswerTimeout>", false, 1,
+       [&](PeerConnection& c) {
+         c.ReceiveUntil("--\r\n");
+         c.Send("HTTP/1.0 200 OK\r\nX-Slow: ");
+         for (int i = 0; i < kSteps && c.Send("z"); ++i) pause();
+         c.Send("\r\n\r\n");
+       },
+       readTimeout},
+      // ReadTimeout bounds each wait, not the whole line: a slow line that keeps coming is read.
+      {"slow header within the read limit", "<ReadTimeout>0.5</ReadTimeout>", false, 1,
+       [&](PeerConnection& c) {
+         c.ReceiveUntil("--\r\n");
+         c.Send("HTTP/1.0 200 OK\r\nX-Slow: ");
+         for (int i = 0; i < 12 && c.Send("z"); ++i) pause();
+         c.Send("\r\nContent-Length: 0\r\n\r\n");
+       },
+       ""},
+      {"endless interim answers", "<AnswerTimeout>1</AnswerTimeout>", false, 1,
+       [&](PeerConnection& c) {
+         c.ReceiveUntil("--\r\n");
+         for (int i = 0; i < kSteps && c.Send("HTTP/1.1 100 Continue\r\n\r\n"); ++i) pause();
+         c.Send("HTTP/1.0 200 OK\r\n\r\n");
+       },
+       readTimeout},
+      {"a server that reads nothing of the body", "<ReadTimeout>0.5</ReadTimeout>", false, 64 << 20,
+       [&](PeerConnection& c) {
+         c.ReceiveUntil("\r\n\r\n");
+         for (int i = 0; i < 20; ++i) pause();
+       },
+       "[--:--:--] [ERRX] ENetSocketError: Socket Error # 10060\r\nConnection timed out.\r\n"},
+      {"stalled TLS record", "<ReadTimeout>0.5</ReadTimeout>", true, 1,
+       [](PeerConnection& c) {
+         c.ReceiveUntil("--\r\n");
+         // The header of a record of 32 bytes, and none of them: the client waits inside it.
+         const std::string header("\x17\x03\x03\x00\x20", 5);
+         peer_socket::Write(c.socket(), header.data(), header.size());
+         c.WaitForClose();
+       },
+       readTimeout},
+      {"TLS record trickling", "<ReadTimeout>1</ReadTimeout><AnswerTimeout>1</AnswerTimeout>", true, 1,
+       [&](PeerConnection& c) {
+         c.ReceiveUntil("--\r\n");
+         // A record of 16000 bytes, one byte at a time: every wait is short, the record endless.
+         const std::string header("\x17\x03\x03\x3e\x80", 5);
+         peer_socket::Write(c.socket(), header.data(), header.size());
+         for (int i = 0; i < kSteps && peer_socket::Write(c.socket(), "z", 1) == 1; ++i) pause();
+       },
+       readTimeout},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.tls && !kTlsPeers) continue;
+    std::unique_ptr<ScriptedPeer> peer;
+#if QUOBRINA_TLS_PEERS
+    if (c.tls) peer = std::make_unique<ScriptedTlsPeer>(c.script);
+#endif
+    if (!peer) peer = std::make_unique<ScriptedPeer>(c.script);
+    WriteConfig(std::string(c.tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(peer->port()) + "/",
+                c.limits);
+    std::filesystem::remove(Ledger());
+    WriteFile(Path("a.txt"), std::string(c.fileSize, 'a'));
+    const ProgramResult result = Run();
+    const std::string log = Log(result);
+    if (c.error.empty()) {
+      EXPECT_EQ(0, result.exitCode) << result.output;
+      EXPECT_EQ(Path("a.txt") + "\r\n", ReadFile(Ledger()));
+    } else {
+      EXPECT_EQ(1, result.exitCode);
+      EXPECT_EQ(c.error, log.substr(log.rfind("[--:--:--]")));
+      EXPECT_EQ("", ReadFile(Ledger()));
+    }
+    EXPECT_EQ("", peer->Finish());
+  }
+}
+
+TEST_F(UploadTest, ConnectTimeoutEndsAConnectThatIsNeverAnswered) {
+  // A listener whose accept queue is full drops further connection requests.
+  ScriptedPeer listener(nullptr, {.connections = 0, .backlog = 0});
+  std::vector<TNetTCPClient> queued(8);  // connected, never accepted, until one hangs
+  const bool full = std::any_of(queued.begin(), queued.end(), [&](TNetTCPClient& client) {
+    client.Host = "127.0.0.1";
+    client.Port = listener.port();
+    client.ConnectTimeout = 300;
+    try {
+      client.OpenConnection();
+    } catch (const ENetConnectTimeout&) {
+      return true;
+    }
+    return false;
+  });
+  if (!full) GTEST_SKIP() << "this network stack does not drop connection requests";
+  WriteConfig("http://127.0.0.1:" + std::to_string(listener.port()) + "/", "<ConnectTimeout>0.5</ConnectTimeout>");
+  WriteFile(Path("a.txt"), "a");
+  const ProgramResult result = Run();
+  EXPECT_EQ(1, result.exitCode);
+  const std::string log = Log(result);
+  EXPECT_EQ("[--:--:--] [ERRX] ENetConnectTimeout: Connect timed out.\r\n", log.substr(log.rfind("[--:--:--]")));
 }
 
 TEST_F(UploadTest, UnreachablePortEndsTheRunWithTheSocketError) {

@@ -115,6 +115,20 @@ class ScriptedPeer {
 };
 
 #if QUOBRINA_TLS_PEERS
+// A certificate authority and server certificates, made for a test, all in PEM.
+struct TestCertificates {
+  struct Server {
+    std::string certificatePem;
+    std::string keyPem;
+  };
+  std::string authorityPem;
+  Server good;        // signed by the authority for localhost and 127.0.0.1, valid now
+  Server expired;     // the same, but expired yesterday
+  Server otherName;   // signed by the authority, valid, for other.example only
+  Server selfSigned;  // valid, for localhost and 127.0.0.1, but signed by itself
+  static TestCertificates Make();
+};
+
 // TLS versions as the wire names them (0x0301 TLS 1.0 ... 0x0304 TLS 1.3); 0: no limit.
 struct TlsPeerOptions {
   int minVersion = 0;
@@ -122,6 +136,8 @@ struct TlsPeerOptions {
   bool expiredCertificate = false;
   // Ask for a client certificate and record its subject.
   bool requestClientCertificate = false;
+  // The certificate to show instead of one made for the peer.
+  const TestCertificates::Server* certificate = nullptr;
   // After the handshake, send a TLS 1.3 key update that asks for one back.
   bool keyUpdate = false;
 };

@@ -219,6 +219,8 @@ bool SetSendReceiveTimeouts(SocketHandle socket, int milliseconds) {
   return true;
 }
 
+bool SetSocketBlocking(SocketHandle socket, bool blocking) { return SetBlocking(socket, blocking); }
+
 bool BindSocket(SocketHandle socket, SocketFamily family, const std::string& address, std::uint16_t port) {
   sockaddr_storage storage;
   socklen_t length = 0;
@@ -278,11 +280,21 @@ bool PeerAddress(SocketHandle socket, std::string& address, std::uint16_t& port)
 int WaitForReadable(SocketHandle socket, int timeoutMs) { return WaitFor(socket, POLLIN, timeoutMs); }
 int WaitForWritable(SocketHandle socket, int timeoutMs) { return WaitFor(socket, POLLOUT, timeoutMs); }
 
+// The sockets are blocking, so a receive or send that would block has run out the time of
+// SO_RCVTIMEO or SO_SNDTIMEO: Winsock reports that as 10060, and so do we.
+long FailTransfer() {
+  if (errno == EAGAIN || errno == EWOULDBLOCK) {
+    lastError = kSocketErrorTimedOut;
+    return -1;
+  }
+  return Fail(-1L);
+}
+
 long ReceiveSome(SocketHandle socket, void* buffer, std::size_t size) {
   for (;;) {
     const ssize_t n = ::recv(Fd(socket), buffer, size, 0);
     if (n >= 0) return static_cast<long>(n);
-    if (errno != EINTR) return Fail(-1L);
+    if (errno != EINTR) return FailTransfer();
   }
 }
 
@@ -290,7 +302,7 @@ long SendSome(SocketHandle socket, const void* data, std::size_t size) {
   for (;;) {
     const ssize_t n = ::send(Fd(socket), data, size, MSG_NOSIGNAL);
     if (n >= 0) return static_cast<long>(n);
-    if (errno != EINTR) return Fail(-1L);
+    if (errno != EINTR) return FailTransfer();
   }
 }
 

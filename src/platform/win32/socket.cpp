@@ -246,6 +246,11 @@ bool SetSendReceiveTimeouts(SocketHandle socket, int milliseconds) {
          SetIntOption(socket, SOL_SOCKET, SO_SNDTIMEO, milliseconds);
 }
 
+bool SetSocketBlocking(SocketHandle socket, bool blocking) {
+  const Winsock* w = Ready();
+  return w && SetBlocking(*w, socket, blocking);
+}
+
 bool BindSocket(SocketHandle socket, SocketFamily family, const std::string& address, std::uint16_t port) {
   const Winsock* w = Ready();
   if (!w) return false;

@@ -59,11 +59,12 @@ class Win32UploadTest : public testing::Test {
     return stem + "-" + token_ + extension;
   }
 
-  void WriteConfig(const std::string& url) const {
+  // `options` is XML that follows UploadAT.
+  void WriteConfig(const std::string& url, const std::string& options = "") const {
     WriteFile(dir_.file("upload.xml"), "<?xml version=\"1.0\"?>\r\n<settings><configData><SourceFolder>" + Source() +
                                            "</SourceFolder><ConfigFolder>" + State() +
-                                           "</ConfigFolder><UploadServer><UploadAT>" + url +
-                                           "</UploadAT></UploadServer></configData></settings>");
+                                           "</ConfigFolder><UploadServer><UploadAT>" + url + "</UploadAT>" +
+                                           options + "</UploadServer></configData></settings>");
   }
 
   std::string Received(const std::string& name) const { return received_ + "\\files\\" + name; }
@@ -123,6 +124,36 @@ TEST_F(Win32UploadTest, HttpsWithoutOpenSSLEndsWithTheLibraryError) {
                 .find("\r\n[--:--:--] [ERRX] ENetOSSLCouldNotLoadSSLLibrary: Could not load SSL library.\r\n"),
             std::string::npos)
       << result.output;
+}
+
+// Verification against the TLS receiver of scripts/test-windows, whose self-signed
+// certificate is in no root store of the system: given as CertificateFile it is trusted,
+// and without it the system's store refuses it. Needs OpenSSL's DLLs beside the program.
+TEST_F(Win32UploadTest, VerificationTrustsTheCertificateFileAndNotTheRootStore) {
+  const std::string url = Environment("QUOBRINA_WINDOWS_TLS_RECEIVER");
+  const std::string certificate = Environment("QUOBRINA_WINDOWS_TLS_CERTIFICATE");
+  if (url.empty() || certificate.empty()) GTEST_SKIP() << "scripts/test-windows runs the TLS receiver";
+  const std::string verify = "<VerifyCertificate>true</VerifyCertificate>";
+  for (const bool given : {true, false}) {
+    SCOPED_TRACE(given ? "CertificateFile given" : "the system's root store");
+    const std::string path = Source() + "\\" + Name(given ? "given" : "store", ".txt");
+    WriteFile(path, "x");
+    WriteConfig(url, verify + (given ? "<CertificateFile>" + certificate + "</CertificateFile>" : ""));
+    const ProgramResult result = RunQuobrina({"-configFile=" + dir_.file("upload.xml")}, 60);
+    const std::string log = StripStamps(result.output);
+    if (log.find("Could not load SSL library.") != std::string::npos) GTEST_SKIP() << "no OpenSSL DLLs";
+    if (given) {
+      EXPECT_EQ(0, result.exitCode) << result.output;
+      EXPECT_EQ(ReadFile(State() + "\\00000000.LST"), path + "\r\n");
+      ASSERT_TRUE(platform::DeleteFile(path));
+      continue;
+    }
+    EXPECT_EQ(1, result.exitCode);
+    // "self-signed certificate" in OpenSSL 3, "self signed certificate" in 1.1.
+    const std::string refused = "[--:--:--] [ERRX] ENetOSSLConnectError: Error connecting with SSL.\r\nself";
+    EXPECT_NE(log.find(refused), std::string::npos) << log;
+    EXPECT_NE(log.find("signed certificate\r\n", log.find(refused)), std::string::npos) << log;
+  }
 }
 
 // The file is opened for reading with only readers let in: a writer is refused for as
