@@ -38,7 +38,12 @@ add_custom_target(quobrina_openssl_dlls ALL
 set(archive quobrina-${PROJECT_VERSION}-win32)
 set(stage ${CMAKE_BINARY_DIR}/archive/${archive})
 configure_file(${CMAKE_CURRENT_LIST_DIR}/README.txt.in ${CMAKE_BINARY_DIR}/archive/README.txt @ONLY NEWLINE_STYLE CRLF)
-configure_file(${CMAKE_SOURCE_DIR}/examples/upload.xml ${CMAKE_BINARY_DIR}/archive/upload.xml COPYONLY)
+# The example configuration with Windows folders.
+file(READ ${CMAKE_SOURCE_DIR}/examples/upload.xml example)
+string(REPLACE "/srv/exchange/outbox" "C:\\Exchange\\Outbox" example "${example}")
+string(REPLACE "/srv/exchange/state" "C:\\Exchange\\State" example "${example}")
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/archive/upload.xml CONTENT "${example}" @ONLY NEWLINE_STYLE CRLF)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/examples/upload.xml)
 configure_file(${openssl}/LICENSE.txt ${CMAKE_BINARY_DIR}/archive/OpenSSL-LICENSE.txt NEWLINE_STYLE CRLF)
 if(CMAKE_STRIP)
   set(copy_program ${CMAKE_STRIP} -o ${stage}/quobrina.exe $<TARGET_FILE:quobrina>)
