@@ -3,10 +3,13 @@
 // writing the whole ledger to its temporary file and moving that onto the ledger. A
 // file is recorded only after its upload returned, so a file is sent at least once,
 // never lost; a stop in between sends it again at the next start.
+#include <algorithm>
+
 #include "driver/file_utils.h"
 #include "driver/list_utils.h"
 #include "driver/qvor_main.h"
 #include "driver/string_list.h"
+#include "http/uri.h"
 #include "platform/files.h"
 #include "services/logger.h"
 #include "support/format.h"
@@ -29,6 +32,18 @@ void KeepRecordableEntries(TQbStringList& queue) {
 
 [[noreturn]] void ThrowLedgerNotWritten(const std::string& ledgerPath, const char* reason) {
   throw EFCreateError(Format("Cannot create file \"%s\". %s", platform::ExpandFileName(ledgerPath), reason));
+}
+
+// A control character of the URL would go into the request line as it is (or, for CR and
+// LF, end it early). The message shows each one as "%XX", so the log line stays one line.
+void CheckUploadUrl(const std::string& url) {
+  const auto isControl = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
+  if (std::none_of(url.begin(), url.end(), isControl)) return;
+  std::string shown;
+  for (const char c : MaskUrlPassword(url)) {
+    shown += isControl(c) ? Format("%%%.2x", static_cast<int>(c)) : std::string(1, c);
+  }
+  throw ENetURIException(Format("URL \"%s\" contains a control character", shown));
 }
 
 }  // namespace
@@ -61,6 +76,7 @@ std::int32_t TQvorMain::ProcessQueueStep() {
   if (count == 0) return 0;
 
   const std::string fileName = queue->Item(0);
+  CheckUploadUrl(UploadAT);
   LogMessage(1, "Uploading file '%s' to server '%s'", fileName, MaskUrlPassword(UploadAT));
   UploadFile(fileName, UploadAT);
 
