@@ -220,7 +220,10 @@ std::int32_t LedgerQueue::Refresh() {
 std::string LedgerQueue::First() const { return source_ + std::string(listing_->Name(first_)); }
 
 void LedgerQueue::ReserveLine(const std::string& path) {
+  // Reserving may set the file's times; that is no change by someone else.
+  if (LedgerChanged()) rereadLedger_ = true;
   ledger_->ReserveAppend(static_cast<std::int64_t>(path.size()) + 2);
+  ledgerKnown_ = ledger_->Status();
 }
 
 void LedgerQueue::Record(const std::string& path) {

@@ -22,6 +22,9 @@ void TQvorMain::UploadFile(const std::string& fileName, const std::string& url) 
   // stay first in the queue for good, holding back every file after it.
   handler->LargeStream = true;
   client.SetIOHandler(std::move(handler));
+  // The head and the body are separate writes: with Nagle's algorithm the body would wait
+  // for the ACK of the head, which a server delays by up to 200 ms.
+  client.UseNagle = false;
   client.Request.BasicAuthentication = !Username.empty() || !Password.empty();
   client.Request.Username = Username;
   client.Request.Password = Password;

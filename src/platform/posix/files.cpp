@@ -356,7 +356,8 @@ void TFileStream::ReserveAppend(std::int64_t count) {
 }
 
 void TFileStream::FlushToDisk() {
-  if (::fsync(Fd(handle_)) != 0) throw EWriteError(Format("Stream flush error. %s", SystemErrorText(errno)));
+  // The data and what finding it needs (the size); times may follow later.
+  if (::fdatasync(Fd(handle_)) != 0) throw EWriteError(Format("Stream flush error. %s", SystemErrorText(errno)));
 }
 
 }  // namespace qb::platform
