@@ -4,11 +4,31 @@
 // once, never lost; a stop in between sends it again at the next start. That the ledger
 // can take its line is made sure before the upload, so that a ledger that cannot be
 // written ends the run instead of sending the same file at every start.
+#include <algorithm>
+
 #include "driver/ledger_queue.h"
 #include "driver/qvor_main.h"
+#include "http/uri.h"
 #include "services/logger.h"
+#include "support/format.h"
 
 namespace qb {
+
+namespace {
+
+// A control character of the URL would go into the request line as it is (or, for CR and
+// LF, end it early). The message shows each one as "%XX", so the log line stays one line.
+void CheckUploadUrl(const std::string& url) {
+  const auto isControl = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
+  if (std::none_of(url.begin(), url.end(), isControl)) return;
+  std::string shown;
+  for (const char c : MaskUrlPassword(url)) {
+    shown += isControl(c) ? Format("%%%.2x", static_cast<int>(c)) : std::string(1, c);
+  }
+  throw ENetURIException(Format("URL \"%s\" contains a control character", shown));
+}
+
+}  // namespace
 
 TQvorMain::TQvorMain() = default;
 TQvorMain::~TQvorMain() = default;
@@ -22,6 +42,7 @@ std::int32_t TQvorMain::ProcessQueueStep() {
   if (count == 0) return 0;
 
   const std::string fileName = queue_->First();
+  CheckUploadUrl(UploadAT);
   LogMessage(1, "Uploading file '%s' to server '%s'", fileName, MaskUrlPassword(UploadAT));
   queue_->ReserveLine(fileName);
   UploadFile(fileName, UploadAT);

@@ -15,6 +15,7 @@
 #include "http/cookie_manager.h"
 #include "http/multipart_form_data.h"
 #include "net/net_ssl_openssl_headers.h"
+#include "support/format.h"
 #include "support/strings.h"
 
 namespace qb {
@@ -27,6 +28,12 @@ std::uint16_t PortNumber(std::string_view text) {
   const std::optional<std::int32_t> value = TryStrToInt(text);
   if (!value) return 80;
   return *value > 0 && *value <= 65535 ? static_cast<std::uint16_t>(*value) : 0;
+}
+
+// The send errors of a connection that the peer closed, reset or aborted.
+bool IsConnectionLoss(int error) {
+  return error == platform::kSocketErrorConnectionReset || error == platform::kSocketErrorConnectionAborted ||
+         error == platform::kSocketErrorShutdown;
 }
 
 bool ContainsLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
@@ -85,7 +92,11 @@ void TNetCustomHTTP::ExecuteRequest(std::string_view method, std::string_view ur
       PrepareRequest();
       if (TNetSSLIOHandlerSocketBase* tls = TlsHandler()) tls->TargetUri = FullUrl();
       ConnectAndSend();
-      ReadResponseHead();
+      if (bodyCutShort_) {
+        ReadEarlyAnswerHead();
+      } else {
+        ReadResponseHead();
+      }
       const Step step = DecideNextStep();
       if (step == Step::Finish) break;
       UpdateKeepConnection();
@@ -173,7 +184,7 @@ void TNetCustomHTTP::PrepareRequest() {
   if (SameTextAscii(Request.RequestMethod, "OPTIONS") && parsed.Document() == "*") {
     Request.TargetUrl = "*";
   } else {
-    Request.TargetUrl = url_.PathAndParams();
+    Request.TargetUrl = url_.WirePathAndParams();
   }
   // A line break in the method or the target would end the request line early and let
   // the rest of the URL pass for headers of its own.
@@ -249,8 +260,44 @@ void TNetCustomHTTP::ConnectAndSend() {
       throw;
     }
   }
-  SendRequestHead();
-  if (Request.UploadStream) SendBody(*Request.UploadStream, Request.ContentLength);
+  bodyCutShort_ = false;
+  try {
+    SendRequestHead();
+    if (Request.UploadStream) SendBody(*Request.UploadStream, Request.ContentLength);
+  } catch (const ENetConnClosedGracefully&) {
+    KeepEarlyAnswer();
+  } catch (const ENetSocketError& e) {
+    if (!IsConnectionLoss(e.LastError())) throw;
+    KeepEarlyAnswer();
+  }
+}
+
+// A server may refuse a request before it has read the body (wrong credentials, a body
+// too large) and close at once, so that the send fails. When its status line had
+// arrived, that answer is what the request ends with; otherwise the send's error stands.
+void TNetCustomHTTP::KeepEarlyAnswer() {
+  TNetIOHandler& io = *IOHandler();
+  const std::string_view buffered = io.ReceiveBuffer().View();
+  if (!buffered.starts_with("HTTP/") || buffered.find('\n') == std::string_view::npos) {
+    io.ClearReceiveBuffer();
+    throw;
+  }
+  sendError_ = std::current_exception();
+  bodyCutShort_ = true;
+}
+
+void TNetCustomHTTP::ReadEarlyAnswerHead() {
+  try {
+    ReadResponseHead();
+  } catch (const ENetConnClosedGracefully&) {
+    std::rethrow_exception(sendError_);  // only an interim answer had arrived
+  }
+  // The server cannot have taken a file it did not receive whole.
+  const int code = Response.StatusCode();
+  if ((code >= 200 && code <= 299) || code == 101) {
+    IOHandler()->ClearReceiveBuffer();
+    throw ENetException(Format("Answer \"%s\" arrived before the whole body was sent", Response.StatusLine()));
+  }
 }
 
 void TNetCustomHTTP::SendBody(TStream& body, std::int64_t length) {

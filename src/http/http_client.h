@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -127,6 +128,9 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
   void ConnectAndSend();
   void SendRequestHead();
   void SendBody(TStream& body, std::int64_t length);
+  // In a handler of a failed send: keeps a status line that had arrived, else rethrows.
+  void KeepEarlyAnswer();
+  void ReadEarlyAnswerHead();
   // One line of the head (status, header, chunk size); a time-out raises ENetReadTimeout.
   std::string ReadHeadLine();
   void ReadResponseHead();
@@ -159,6 +163,8 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
   std::shared_ptr<TNetCookieManager> cookieManager_;
   bool haveConnectionKind_ = false;
   bool upgraded_ = false;  // a 101 answer keeps the connection whatever it says
+  bool bodyCutShort_ = false;  // the send failed after the server had answered
+  std::exception_ptr sendError_;
 };
 
 class TNetHTTP : public TNetCustomHTTP {};

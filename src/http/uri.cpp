@@ -4,8 +4,11 @@
 // backslash rule, applied once before parsing.
 #include "http/uri.h"
 
+#include <algorithm>
 #include <vector>
 
+#include "platform/codepage.h"
+#include "support/format.h"
 #include "support/strings.h"
 
 namespace qb {
@@ -121,6 +124,23 @@ std::string TNetURI::PathAndParams() const {
   if (!params_.empty()) {
     result += '?';
     result += params_;
+  }
+  return result;
+}
+
+std::string TNetURI::WirePathAndParams() const {
+  const std::string text = PathAndParams();
+  if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    return text;
+  }
+  const int codePage = platform::AnsiCodePage();
+  const std::string utf8 =
+      codePage == platform::kCodePageUtf8 ? text : platform::ConvertCodePage(codePage, platform::kCodePageUtf8, text);
+  std::string result;
+  result.reserve(utf8.size() * 3);
+  for (const char c : utf8) {
+    const auto byte = static_cast<unsigned char>(c);
+    result += byte < 0x80 ? std::string(1, c) : Format("%%%.2x", static_cast<int>(byte));
   }
   return result;
 }

@@ -1,6 +1,6 @@
 // TNetURI: splits a URL into protocol, user information, host, port, path, document,
 // parameters and bookmark, and composes it back. Every part is kept exactly as written:
-// nothing is percent-encoded or decoded anywhere.
+// nothing is decoded, and only the request line's form encodes non-ASCII characters.
 #pragma once
 
 #include <string>
@@ -25,6 +25,10 @@ class TNetURI {
 
   // Path, document and, when the parameters are not empty, "?" and the parameters.
   std::string PathAndParams() const;
+  // The same as it goes into a request line: a non-ASCII character becomes the bytes of
+  // its UTF-8 form, each as "%" and two uppercase hexadecimal digits (RFC 3986 section
+  // 2.1), since the line itself is 7-bit. ASCII is left exactly as written.
+  std::string WirePathAndParams() const;
 
   // protocol "://" [user [":" password] "@"] host [":" port] path document ["?" params]
   // ["#" bookmark]. The port is left out when it is the protocol's default. Raises

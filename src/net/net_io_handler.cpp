@@ -15,6 +15,9 @@ namespace qb {
 namespace {
 
 constexpr std::int64_t kLargeStreamLimit = std::int64_t{1} << 31;  // 2 GB
+// What a failed send keeps of the bytes that had arrived: enough for an answer's head
+// and an error page.
+constexpr std::size_t kArrivedBytesLimit = std::size_t{1} << 20;
 
 [[noreturn]] void RaiseClosedGracefully() { throw ENetConnClosedGracefully("Connection Closed Gracefully."); }
 
@@ -66,7 +69,7 @@ void TNetIOHandler::Close() {
 
 bool TNetIOHandler::Connected() {
   CheckPeerClosed(false);
-  if (SourceIsAvailable() && Readable(0)) ReadFromSource(false, kNetTimeoutInfinite, false);
+  if (SourceIsAvailable() && Readable(0)) ReadFromSource(false, kNetTimeoutPoll, false);
   return (SourceIsAvailable() && !peerClosed_) || !receiveBuffer_.Empty();
 }
 
@@ -83,7 +86,8 @@ void TNetIOHandler::CheckPeerClosed(bool raise, bool ignoreBuffer) {
 
 int TNetIOHandler::ReadFromSource(bool raiseIfDisconnected, int timeout, bool raiseOnTimeout) {
   if (timeout == kNetTimeoutDefault) timeout = ReadTimeout;
-  const int wait = timeout <= 0 ? -1 : timeout;
+  const int wait = timeout == kNetTimeoutPoll ? 0 : timeout <= 0 ? -1 : timeout;
+  const auto start = std::chrono::steady_clock::now();
   CheckPeerClosed(raiseIfDisconnected);
   if (!SourceIsAvailable()) {
     if (raiseIfDisconnected) throw ENetNotConnected("Not Connected");
@@ -91,13 +95,20 @@ int TNetIOHandler::ReadFromSource(bool raiseIfDisconnected, int timeout, bool ra
   }
   const std::size_t size = static_cast<std::size_t>(std::max(RecvBufferSize, 1));
   for (;;) {
-    bool timedOut = !Readable(wait);
+    // A receive that brought no data waits again, for what is left of the time-out.
+    int remaining = wait;
+    if (wait > 0) {
+      const auto elapsed =
+          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+      remaining = static_cast<int>(std::max<std::int64_t>(0, wait - elapsed));
+    }
+    bool timedOut = !Readable(remaining);
     long received = 0;
     if (!timedOut) {
       char* room = receiveBuffer_.Reserve(size);
       received = ReceiveSome(room, size);
       receiveBuffer_.Commit(received > 0 ? static_cast<std::size_t>(received) : 0);
-      if (received < 0) {
+      if (received < 0 && received != kNetReceivedNoData) {
         const int error = CheckForError(received);
         if (error == platform::kSocketErrorTimedOut) {
           timedOut = true;
@@ -237,12 +248,14 @@ void TNetIOHandler::WriteDirect(const char* data, std::size_t count) {
     if (sent < 0) {
       const int error = CheckForError(sent);
       if (error != platform::kSocketErrorTimedOut) {
+        KeepArrivedBytes();
         peerClosed_ = true;
         CloseSource();
       }
       RaiseError(error);
     }
     if (sent == 0) {
+      KeepArrivedBytes();
       peerClosed_ = true;
       CheckPeerClosed(true);
       // Bytes still due cannot go out: never report a partial send as done.
@@ -250,6 +263,21 @@ void TNetIOHandler::WriteDirect(const char* data, std::size_t count) {
     }
     data += sent;
     count -= static_cast<std::size_t>(sent);
+  }
+}
+
+void TNetIOHandler::KeepArrivedBytes() {
+  const std::size_t size = static_cast<std::size_t>(std::max(RecvBufferSize, 1));
+  std::size_t kept = 0;
+  // Counted in receives too: a TLS receive may bring records without data.
+  for (int receives = 0; receives < 64 && kept < kArrivedBytesLimit && SourceIsAvailable() && Readable(0);
+       ++receives) {
+    char* room = receiveBuffer_.Reserve(size);
+    const long received = ReceiveSome(room, size);
+    receiveBuffer_.Commit(received > 0 ? static_cast<std::size_t>(received) : 0);
+    if (received == kNetReceivedNoData) continue;
+    if (received <= 0) return;
+    kept += static_cast<std::size_t>(received);
   }
 }
 

@@ -35,6 +35,12 @@ enum class TNetReuseSocket { rsOSDependent, rsTrue, rsFalse };
 // for the handler's ReadTimeout.
 inline constexpr int kNetTimeoutInfinite = -1;
 inline constexpr int kNetTimeoutDefault = -2;
+// Takes only what is there already.
+inline constexpr int kNetTimeoutPoll = -3;
+
+// What a receive primitive gives when only messages of the protocol below it came (TLS
+// session tickets, a key update): no data and no failure; the wait for data goes on.
+inline constexpr long kNetReceivedNoData = -2;
 
 class TNetIOHandler {
  public:
@@ -118,7 +124,8 @@ class TNetIOHandler {
   virtual void CloseSource() = 0;
   // Waits for readability; timeoutMs below 0 waits without limit, 0 only polls.
   virtual bool Readable(int timeoutMs) = 0;
-  // The primitives: a byte count, 0 for a close by the peer, negative on failure.
+  // The primitives: a byte count, 0 for a close by the peer, negative on failure;
+  // receiving may also give kNetReceivedNoData.
   virtual long ReceiveSome(char* buffer, std::size_t size) = 0;
   virtual long SendSome(const char* data, std::size_t count) = 0;
   // After a negative primitive result: the error taken as a result (10053, 10054, 10058,
@@ -131,6 +138,11 @@ class TNetIOHandler {
 
  private:
   void WriteDirect(const char* data, std::size_t count);
+  // A send that fails because the peer closed or reset the connection: the peer may
+  // have answered first (an HTTP server refusing a body it will not read), and closing
+  // the socket would discard that answer, so what is readable now joins the receive
+  // buffer. Bounded; it takes what is there and does not wait for more.
+  void KeepArrivedBytes();
   void WriteToStream(TStream* stream, std::size_t count);
   void ReadExact(std::size_t count);
 

@@ -15,8 +15,6 @@
 namespace qb {
 namespace {
 
-constexpr int kDefaultTlsTimeoutMs = 30000;
-
 std::string WithText(const std::string& text, const std::string& detail) {
   return text.empty() ? detail : text + "\r\n" + detail;
 }
@@ -158,7 +156,9 @@ void TNetSSLContext::InitContext(TNetSSLMode mode) {
   context_.reset(api_.SSL_CTX_new(method));
   if (!context_) RaiseCryptoError<ENetOSSLCreatingContextError>(api_, "Error creating SSL context.");
   ApplyVersions();
-  api_.SSL_CTX_ctrl(context_.get(), ossl::kCtrlMode, ossl::kModeAutoRetry, nullptr);
+  // Without automatic retries a read that meets records without data (TLS 1.3 session
+  // tickets, key updates) returns, so the wait for data stays the handler's.
+  api_.SSL_CTX_ctrl(context_.get(), ossl::kCtrlClearMode, ossl::kModeAutoRetry, nullptr);
   api_.SSL_CTX_set_default_passwd_cb(context_.get(), PasswordCallback);
   api_.SSL_CTX_set_default_passwd_cb_userdata(context_.get(), &owner_);
   // The system's trust store is read (tens of milliseconds for a full bundle) only when
@@ -378,6 +378,10 @@ long TNetSSLSocket::Recv(char* buffer, std::size_t size) {
     const int result = api_.SSL_read(ssl_.get(), buffer, want);
     if (result > 0) return result;
     if (const auto failed = ResultOfFailure(result)) return *failed;
+    // Records without data were read (tickets, a key update): the handler waits for the
+    // next with the caller's time-out, where a read inside OpenSSL would end at the
+    // socket's RecordTimeout.
+    if (lastErrorCode_ == ossl::kSslErrorWantRead && !Pending()) return kNetReceivedNoData;
   }
 }
 
@@ -443,7 +447,7 @@ void TNetSSLIOHandlerSocketOpenSSL::StartSSL() {
   if (!sslContext_) throw ENetOSSLCouldNotLoadSSLLibrary("Could not load SSL library.");
   sslSocket_ = std::make_unique<TNetSSLSocket>(*this, *sslContext_);
   const platform::SocketHandle handle = Binding().Handle();
-  platform::SetSendReceiveTimeouts(handle, ReadTimeout < 1 ? kDefaultTlsTimeoutMs : ReadTimeout);
+  platform::SetSendReceiveTimeouts(handle, ReadTimeout < 1 ? RecordTimeout : ReadTimeout);
   std::string host = HostOfUri(TargetUri);
   sslSocket_->HostName = host.empty() ? Host : host;
   sslSocket_->Connect(handle);

@@ -230,6 +230,9 @@ class TNetSSLIOHandlerSocketOpenSSL : public TNetSSLIOHandlerSocketBase {
 
   TNetSSLOptions SSLOptions;
   TNetSSLEvents Events;
+  // Milliseconds that a read or write may stall inside OpenSSL (within a record, or in
+  // the handshake) when ReadTimeout sets no limit of its own.
+  int RecordTimeout = 30000;
 
   void SetClearTextMode(bool on) override;
   void Close() override;

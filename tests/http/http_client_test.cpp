@@ -243,6 +243,20 @@ TEST_F(HttpClientTest, HostLineOmitsOnlyTheDefaultPortText) {
   }
 }
 
+TEST_F(HttpClientTest, NonAsciiTargetGoesOutPercentEncoded) {
+  std::vector<std::string> requests;
+  ScriptedPeer peer(Serve({kOk}, requests, true));
+  {
+    auto http = Client();
+    const Outcome outcome =
+        Post(*http, Format("http://127.0.0.1:%d/up load/caf\xC3\xA9.php?q=\xC3\xA9", static_cast<int>(peer.port())));
+    EXPECT_EQ(outcome.error + outcome.message, "");
+  }
+  EXPECT_EQ(peer.Finish(), "");
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].substr(0, requests[0].find("\r\n")), "POST /up load/caf%C3%A9.php?q=%C3%A9 HTTP/1.0");
+}
+
 TEST_F(HttpClientTest, AnswersToAnUpload) {
   const std::string unauthorized =
       "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"uploads\"\r\nContent-Length: 6\r\n\r\ndenied";
@@ -593,6 +607,70 @@ TEST_F(HttpClientTest, ChallengeRealmWithAnEscapedQuote) {
   ASSERT_NE(basic, nullptr);
   EXPECT_EQ(basic->Realm, "say \"hi\"");
   EXPECT_EQ(basic->AuthStep, 0);
+}
+
+// A server that answers before it has read the whole body and then drops the connection
+// (Linux resets it, since unread bytes remain): the answer decides, not the reset that
+// ends the send, and a 2xx is no delivery.
+TEST_F(HttpClientTest, AnswersThatArriveWhileTheBodyIsSent) {
+  const std::string unauthorized = "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"u\"\r\n"
+                                   "Content-Length: 6\r\n\r\ndenied";
+  const struct {
+    const char* name;
+    bool tls;
+    std::size_t readFirst;  // body bytes the server reads before it answers
+    std::string answer;
+    bool reset;  // abortive close instead of a close with unread bytes
+    const char* error;
+    const char* message;
+    int replyCode;
+  } cases[] = {
+      {"401 before the body, close", false, 0, unauthorized, false, "ENetHTTPProtocolException",
+       "HTTP/1.1 401 Unauthorized", 401},
+      {"401 before the body, reset", false, 0, unauthorized, true, "ENetHTTPProtocolException",
+       "HTTP/1.1 401 Unauthorized", 401},
+      {"413 in the middle of the body", false, 1 << 20,
+       "HTTP/1.1 413 Request Entity Too Large\r\nConnection: close\r\n\r\n", false, "ENetHTTPProtocolException",
+       "HTTP/1.1 413 Request Entity Too Large", 413},
+      {"200 before the whole body", false, 1 << 20, kOk, false, "ENetException",
+       "Answer \"HTTP/1.1 200 OK\" arrived before the whole body was sent", 0},
+      {"half a status line", false, 0, "HTTP/1.1 40", true, "ENetSocketError",
+       "Socket Error # 10054\r\nConnection reset by peer.", 0},
+      {"401 over TLS", true, 0, unauthorized, false, "ENetHTTPProtocolException", "HTTP/1.1 401 Unauthorized", 401},
+  };
+  test::WriteFile(dir_.file("big.bin"), std::string(16 << 20, 'b'));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (WithoutTls(c.tls)) continue;
+    auto server = CaseServer(
+        c.tls,
+        [&c](PeerConnection& p) {
+          p.ReceiveUntil("\r\n\r\n");
+          p.Discard(c.readFirst);
+          p.Send(c.answer);
+          // Pushes the answer out first: a close with unread bytes drops what is still
+          // queued for sending.
+          p.ShutdownWrite();
+          if (c.reset) {
+            p.Reset();
+          } else {
+            p.Close();
+          }
+        },
+        {});
+    auto http = Client("uploader", "wrong");
+    TNetMultiPartFormDataStream body(kExampleTime, platform::LanguageIdOfLocaleName("en_US.UTF-8"));
+    body.AppendFilePart("file", dir_.file("big.bin"), "");
+    const Outcome outcome =
+        Capture([&] { return http->PostForm(Format("%s://127.0.0.1:%d/upload", c.tls ? "https" : "http",
+                                                   static_cast<int>(server->port())),
+                                            body); });
+    EXPECT_EQ(server->Finish(), "");
+    EXPECT_EQ(outcome.error, c.error);
+    EXPECT_EQ(outcome.message, c.message);
+    EXPECT_EQ(outcome.replyCode, c.replyCode);
+    EXPECT_FALSE(http->IsConnected());
+  }
 }
 
 // Requests refused before anything is sent.

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/codepage.h"
+
 namespace qb {
 namespace {
 
@@ -70,6 +72,30 @@ TEST(UriTest, ParsesEveryPart) {
     EXPECT_EQ(c.bookmark, uri.Bookmark());
     EXPECT_EQ(c.ipVersion, uri.IPVersion());
     EXPECT_EQ(c.pathAndParams, uri.PathAndParams());
+  }
+}
+
+// The request line is 7-bit: non-ASCII characters of path and parameters go as their
+// UTF-8 bytes, percent-encoded; everything ASCII, "%" and blanks included, as written.
+TEST(UriTest, WireFormEncodesOnlyNonAscii) {
+  const struct {
+    const char* url;
+    const char* wire;
+  } cases[] = {
+      {"http://h/up load/caf\xC3\xA9.php?q=\xC3\xA9", "/up load/caf%C3%A9.php?q=%C3%A9"},
+      {"http://h/\xD0\xBE\xD1\x82\xD1\x87\xD1\x91\xD1\x82/?\xE6\x8A\xA5=1", "/%D0%BE%D1%82%D1%87%D1%91%D1%82/?%E6%8A%A5=1"},
+      {"http://h/a%41b/c?x=%zz&y=\\#\xC3\xA9", "/a%41b/c?x=%zz&y=\\"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.url);
+    // The URL in the program's code page, where that can hold it.
+    const std::string url = platform::ConvertCodePage(platform::kCodePageUtf8, 0, c.url);
+    if (platform::ConvertCodePage(0, platform::kCodePageUtf8, url) != c.url) continue;
+    EXPECT_EQ(TNetURI(url).WirePathAndParams(), c.wire);
+  }
+  // A byte that starts no UTF-8 character goes as it is.
+  if (platform::AnsiCodePage() == platform::kCodePageUtf8) {
+    EXPECT_EQ(TNetURI("http://h/\xFF").WirePathAndParams(), "/%FF");
   }
 }
 

@@ -9,6 +9,7 @@
 #include "net/net_ssl_openssl.h"
 #include "net/tls_test_client.h"
 #include "support/format.h"
+#include "support/peer_socket.h"
 #include "support/scripted_peer.h"
 #include "support/temp_dir.h"
 
@@ -91,6 +92,50 @@ TEST(NetSslTest, UntilCloseReadEndsAtTheClose) {
     client->io().ReadToStream(&out, -1, true);
     EXPECT_EQ(out.GetSize(), static_cast<std::int64_t>(body.size())) << notice;
     EXPECT_FALSE(client->tcp.IsConnected());
+  }
+}
+
+// Messages after the handshake (TLS 1.3 session tickets, a key update) come before the
+// answer; waiting for the answer then takes as long as it does over plain TCP. Only a
+// read that stalls inside a record ends at RecordTimeout.
+TEST(NetSslTest, SlowAnswersAreAwaitedLikeOverPlainTcp) {
+  const struct {
+    const char* name;
+    int version;
+    bool keyUpdate;
+    bool stallInRecord;
+    const char* line;  // what the client reads
+    bool timedOut;
+  } cases[] = {
+      {"TLS 1.3 tickets", 0x0304, false, false, "pong", false},
+      {"TLS 1.3 key update", 0x0304, true, false, "pong", false},
+      {"TLS 1.2", 0x0303, false, false, "pong", false},
+      {"stall inside a record", 0x0304, false, true, "", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedTlsPeer peer(
+        [&c](PeerConnection& p) {
+          if (p.ReceiveUntil("\r\n") != "ping\r\n") return;
+          if (c.stallInRecord) {
+            // The header of a 32-byte record, and then nothing.
+            test::peer_socket::Write(p.socket(), "\x17\x03\x03\x00\x20", 5);
+            p.WaitForClose();
+            return;
+          }
+          std::this_thread::sleep_for(std::chrono::milliseconds(700));
+          p.Send("pong\r\n");
+          p.Close();
+        },
+        {.minVersion = c.version, .maxVersion = c.version, .keyUpdate = c.keyUpdate});
+    auto client = MakeClient(peer.port());
+    client->tls->RecordTimeout = 250;
+    client->tcp.OpenConnection();
+    client->io().SendLine("ping");
+    EXPECT_EQ(client->io().ReadLine(), c.line);
+    EXPECT_EQ(client->io().LineTimedOut(), c.timedOut);
+    client->tcp.CloseConnection();
+    EXPECT_EQ(peer.Finish(), "");
   }
 }
 

@@ -122,6 +122,8 @@ struct TlsPeerOptions {
   bool expiredCertificate = false;
   // Ask for a client certificate and record its subject.
   bool requestClientCertificate = false;
+  // After the handshake, send a TLS 1.3 key update that asks for one back.
+  bool keyUpdate = false;
 };
 
 // A peer that speaks TLS with a self-signed certificate made for it.

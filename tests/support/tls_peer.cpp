@@ -79,6 +79,7 @@ class TlsPeerConnection final : public PeerConnection {
 
 struct ScriptedTlsPeer::Context {
   SSL_CTX* ctx = nullptr;
+  bool keyUpdate = false;
   ~Context() { SSL_CTX_free(ctx); }
 };
 
@@ -88,6 +89,7 @@ ScriptedTlsPeer::ScriptedTlsPeer(PeerScript script, TlsPeerOptions tls, PeerOpti
   MakeKeyAndCertificate(material, tls.expiredCertificate);
   SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
   context_->ctx = ctx;
+  context_->keyUpdate = tls.keyUpdate;
   if (!ctx || SSL_CTX_use_certificate(ctx, material.certificate) != 1 || SSL_CTX_use_PrivateKey(ctx, material.key) != 1) {
     throw std::runtime_error("peer: TLS context failed");
   }
@@ -112,6 +114,10 @@ std::unique_ptr<PeerConnection> ScriptedTlsPeer::Accept(PeerSocket socket) {
   int result;
   // The socket is blocking; the poll bounds the wait for a client that never speaks.
   if (::poll(&entry, 1, kPeerTimeoutMs) <= 0 || (result = SSL_accept(ssl)) != 1) {
+    ERR_clear_error();
+    return nullptr;
+  }
+  if (context_->keyUpdate && (SSL_key_update(ssl, SSL_KEY_UPDATE_REQUESTED) != 1 || SSL_do_handshake(ssl) != 1)) {
     ERR_clear_error();
     return nullptr;
   }
