@@ -7,13 +7,21 @@ Runs are interleaved and reported as medians of --runs runs:
   big     one file of --big-mib MiB (default 1024) over http and https: throughput of
           quobrina and of `curl -F`, their ratio, and quobrina's peak memory for that
           file and for a 10 MiB file.
-  many    --files files of 4 KiB (default 2000) over http and https: files per second of
-          quobrina (one run for the folder), of a loop of curl processes (one per file),
-          and of one curl process making a new connection per file.
+  many    --files files of 4 KiB (default 2000) over http and https, to the sink as it is
+          and to the sink acknowledging like a TCP stack that delays its ACKs: files per
+          second of quobrina (one run for the folder), of a loop of curl processes (one
+          per file), and of one curl process making a new connection per file.
+  ledger  10 new files with a ledger of N old lines (N = --ledger-sizes), the old files
+          gone or (1M) still in the folder: the whole run, the run without the 10 files
+          (one reading of the ledger and the folder), the cost per file after it, and peak
+          memory.
+  folder  --folder-files new files (default 100000) in one folder: the whole run.
   step    one queue step with N files all named by an N-line ledger (N = --step-sizes):
           time per step, to show that it grows linearly.
 
-    bench/upload/run.py [--runs 5] [--only big,many,step]
+    bench/upload/run.py [--runs 5] [--only big,many,step,ledger,folder] [--quobrina BINARY]
+
+--quobrina runs another build of the program (an older one, say) in the same setting.
 """
 import argparse
 import os
@@ -48,9 +56,10 @@ def build():
 
 
 class Sink:
-    def __init__(self, binary, tls=None):
+    def __init__(self, binary, tls=None, delay_ack=False):
         self.port_file = tempfile.mktemp(prefix="quobrina-sink-")
         args = [binary, "--port-file", self.port_file] + (["--tls", *tls] if tls else [])
+        args += ["--delay-ack"] if delay_ack else []
         self.process = subprocess.Popen(args)
         while not os.path.exists(self.port_file):
             time.sleep(0.02)
@@ -75,8 +84,15 @@ def timed(args, cwd=None):
     return wall, usage.ru_maxrss
 
 
+STATE_DIR = None  # where the configuration folder (the ledger) goes; --state-dir
+
+
+def state_folder(work):
+    return os.path.join(STATE_DIR or work, "state")
+
+
 def write_config(work, source, url):
-    state = os.path.join(work, "state")
+    state = state_folder(work)
     shutil.rmtree(state, ignore_errors=True)
     config = os.path.join(work, "upload.xml")
     with open(config, "w") as f:
@@ -108,7 +124,8 @@ def bench_big(args, quobrina, sinks, work):
         make_file(os.path.join(folders[name], "upload.bin"), bytes_)
     print(f"\n== one file of {args.big_mib} MiB (medians of {args.runs} runs)")
     print(f"{'':6} {'quobrina MB/s':>14} {'curl MB/s':>10} {'ratio':>6} {'peak RSS 1 GiB':>15} {'peak RSS 10 MiB':>16}")
-    for layer, sink in sinks.items():
+    for layer in ("http", "https"):
+        sink = sinks[layer]
         ours, curls, rss_big, rss_small = [], [], [], []
         for _ in range(args.runs):
             wall, rss = run_quobrina(quobrina, work, folders["big"], sink.url)
@@ -156,6 +173,59 @@ def bench_many(args, quobrina, sinks, work):
         print(f"{layer:6} {q:9.0f} {l:10.0f} {q / l:6.2f} {s:9.0f} {q / s:6.2f}")
 
 
+def write_ledger(state, lines):
+    os.makedirs(state, exist_ok=True)
+    with open(os.path.join(state, "00000000.LST"), "w", newline="") as f:
+        f.writelines(f"{line}\r\n" for line in lines)
+
+
+def run_with_ledger(quobrina, work, folder, url, old):
+    config = write_config(work, folder, url)
+    write_ledger(state_folder(work), old)
+    return timed([quobrina, f"-configFile={config}"])
+
+
+def bench_ledger(args, quobrina, sinks, work):
+    url = sinks["http"].url
+    print(f"\n== 10 new files of 4 KiB, ledger of N old lines (http; medians of {args.runs} runs)")
+    print(f"{'N':>8} {'old in folder':>13} {'run s':>8} {'read s':>8} {'per file ms':>12} {'peak RSS MiB':>13}")
+    for n, in_folder in [(size, False) for size in args.ledger_sizes] + [(max(args.ledger_sizes), True)]:
+        folder = os.path.join(work, f"ledger{n}{'-in' if in_folder else ''}")
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+        old = [f"{folder}/old-{i:07d}.dat" for i in range(n)]
+        if in_folder:
+            for path in old:
+                open(path, "wb").close()
+        new = [os.path.join(folder, f"new-{i:02d}.dat") for i in range(10)]
+        for path in new:
+            with open(path, "wb") as f:
+                f.write(os.urandom(4096))
+        runs, reads, rss = [], [], []
+        for _ in range(args.runs):
+            reads.append(run_with_ledger(quobrina, work, folder, url, old + new)[0])
+            wall, peak = run_with_ledger(quobrina, work, folder, url, old)
+            runs.append(wall)
+            rss.append(peak)
+        run, read = statistics.median(runs), statistics.median(reads)
+        print(f"{n:8} {'yes' if in_folder else 'no':>13} {run:8.3f} {read:8.3f} {(run - read) / 10 * 1000:12.2f}"
+              f" {statistics.median(rss) / 1024:13.1f}")
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def bench_folder(args, quobrina, sinks, work):
+    folder = os.path.join(work, "folder")
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    for i in range(args.folder_files):
+        with open(os.path.join(folder, f"f{i:07d}.dat"), "wb") as f:
+            f.write(b"0123456789abcdef")
+    wall, rss = run_quobrina(quobrina, work, folder, sinks["http"].url)
+    print(f"\n== {args.folder_files} new files of 16 bytes in one folder (http, one run)")
+    print(f"whole folder {wall:.1f} s = {args.folder_files / wall:.0f} files/s, peak RSS {rss / 1024:.1f} MiB")
+    shutil.rmtree(folder, ignore_errors=True)
+
+
 def bench_step(args, quobrina, work):
     print(f"\n== one queue step with N files and an N-line ledger naming all of them (medians of {args.runs} runs)")
     print(f"{'N':>8} {'seconds per step':>17}")
@@ -167,7 +237,7 @@ def bench_step(args, quobrina, work):
         times = []
         for _ in range(args.runs):
             config = write_config(work, folder, "http://127.0.0.1:9/")
-            state = os.path.join(work, "state")
+            state = state_folder(work)
             os.makedirs(state)
             with open(os.path.join(state, "00000000.LST"), "w", newline="") as f:
                 f.writelines(f"{folder}/f{i:07d}.txt\r\n" for i in range(n))
@@ -181,11 +251,23 @@ def main():
     parser.add_argument("--big-mib", type=int, default=1024)
     parser.add_argument("--files", type=int, default=2000)
     parser.add_argument("--step-sizes", type=int, nargs="+", default=[10000, 20000, 40000])
-    parser.add_argument("--only", default="big,many,step")
+    parser.add_argument("--ledger-sizes", type=int, nargs="+", default=[0, 10000, 100000, 1000000])
+    parser.add_argument("--folder-files", type=int, default=100000)
+    parser.add_argument("--only", default="big,many,step,ledger,folder")
+    parser.add_argument("--quobrina", help="the program to measure instead of a release build of this tree")
+    parser.add_argument("--state-dir", help="folder for the ledger (default: the work folder); /dev/shm shows the"
+                        " cost without the disk's flush latency")
     args = parser.parse_args()
+    global STATE_DIR
+    STATE_DIR = tempfile.mkdtemp(prefix="quobrina-state-", dir=args.state_dir) if args.state_dir else None
     quobrina, sink_binary, cert, key = build()
+    if args.quobrina:
+        quobrina = os.path.abspath(args.quobrina)
     work = tempfile.mkdtemp(prefix="quobrina-bench-", dir=os.environ.get("BENCH_DIR", "/tmp"))
     sinks = {"http": Sink(sink_binary), "https": Sink(sink_binary, (cert, key))}
+    if "many" in args.only.split(","):
+        sinks["http-da"] = Sink(sink_binary, delay_ack=True)
+        sinks["https-da"] = Sink(sink_binary, (cert, key), delay_ack=True)
     try:
         only = args.only.split(",")
         if "big" in only:
@@ -194,10 +276,16 @@ def main():
             bench_many(args, quobrina, sinks, work)
         if "step" in only:
             bench_step(args, quobrina, work)
+        if "ledger" in only:
+            bench_ledger(args, quobrina, sinks, work)
+        if "folder" in only:
+            bench_folder(args, quobrina, sinks, work)
     finally:
         for sink in sinks.values():
             sink.stop()
         shutil.rmtree(work, ignore_errors=True)
+        if STATE_DIR:
+            shutil.rmtree(STATE_DIR, ignore_errors=True)
 
 
 if __name__ == "__main__":

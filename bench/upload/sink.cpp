@@ -1,8 +1,10 @@
 // A loopback HTTP(S) sink for upload benchmarks: reads the request head, answers an
 // "Expect: 100-continue", reads exactly Content-Length body bytes, and only then answers
-// 200 and closes. One thread per connection.
+// 200 and closes. One thread per connection. With --delay-ack it acknowledges the way a
+// TCP stack that delays its ACKs does (quick acknowledgement off before every read), so
+// that a client whose small writes wait for an ACK (Nagle's algorithm) stalls on it.
 //
-//   sink --port-file FILE [--tls CERT KEY]
+//   sink --port-file FILE [--tls CERT KEY] [--delay-ack]
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -22,12 +24,19 @@
 namespace {
 
 SSL_CTX* g_tls = nullptr;
+bool g_delayAck = false;
 
 struct Connection {
   int fd;
   SSL* ssl = nullptr;
 
+  void DelayAcks() const {
+    if (!g_delayAck) return;
+    const int off = 0;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &off, sizeof off);
+  }
   long Read(char* buffer, std::size_t size) {
+    DelayAcks();
     if (ssl) return SSL_read(ssl, buffer, static_cast<int>(size));
     return ::recv(fd, buffer, size, 0);
   }
@@ -54,6 +63,7 @@ long long HeaderValue(const std::string& head, const char* name) {
 
 void Serve(int fd) {
   Connection c{fd};
+  c.DelayAcks();
   if (g_tls) {
     c.ssl = SSL_new(g_tls);
     SSL_set_fd(c.ssl, fd);
@@ -95,7 +105,9 @@ void Serve(int fd) {
 int main(int argc, char** argv) {
   std::string portFile;
   for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--port-file") && i + 1 < argc) {
+    if (!std::strcmp(argv[i], "--delay-ack")) {
+      g_delayAck = true;
+    } else if (!std::strcmp(argv[i], "--port-file") && i + 1 < argc) {
       portFile = argv[++i];
     } else if (!std::strcmp(argv[i], "--tls") && i + 2 < argc) {
       g_tls = SSL_CTX_new(TLS_server_method());

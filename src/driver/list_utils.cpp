@@ -100,21 +100,32 @@ void MarkListed(const PartitionedKeys::Partition& reference, const PartitionedKe
 
 }  // namespace
 
-bool ListFolderEntries(std::string_view path, std::uint32_t attributeFilter, TQbStringList& list, bool prefixFolder) {
+bool ForEachListedEntry(std::string_view path, std::uint32_t attributeFilter,
+                        const std::function<void(const std::string& folder, const std::string& name)>& entry) {
   const FolderAndMasks split = SplitFolderAndMasks(path);
-  std::vector<platform::FolderEntry> entries;
-  // Only the bits that the filter leaves out can exclude an entry.
-  const bool complete = platform::EnumerateFolder(split.folder, entries, kAllEntryAttributes & ~attributeFilter);
-  for (const platform::FolderEntry& entry : entries) {
-    if (entry.name == "." || entry.name == "..") continue;
-    if ((entry.attributes & attributeFilter) != (entry.attributes & kAllEntryAttributes)) continue;
-    for (const std::string& mask : split.masks) {
-      if (!MatchesMask(entry.name, mask)) continue;
-      list.Add(prefixFolder ? split.folder + entry.name : entry.name);
-      break;
+  bool complete = false;
+  {
+    std::vector<platform::FolderEntry> entries;
+    // Only the bits that the filter leaves out can exclude an entry.
+    complete = platform::EnumerateFolder(split.folder, entries, kAllEntryAttributes & ~attributeFilter);
+    for (platform::FolderEntry& found : entries) {
+      if (found.name == "." || found.name == "..") continue;
+      if ((found.attributes & attributeFilter) != (found.attributes & kAllEntryAttributes)) continue;
+      for (const std::string& mask : split.masks) {
+        if (!MatchesMask(found.name, mask)) continue;
+        entry(split.folder, found.name);
+        break;
+      }
+      std::string().swap(found.name);  // a folder of a million names is not held twice
     }
   }
   return complete;
+}
+
+bool ListFolderEntries(std::string_view path, std::uint32_t attributeFilter, TQbStringList& list, bool prefixFolder) {
+  return ForEachListedEntry(path, attributeFilter, [&](const std::string& folder, const std::string& name) {
+    list.Add(prefixFolder ? folder + name : name);
+  });
 }
 
 void RemoveListedEntries(TQbStringList& target, const TQbStringList& reference) {

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <string_view>
 
 #include "driver/string_list.h"
@@ -20,6 +22,11 @@ constexpr std::uint32_t kAllEntryAttributes = 63;
 // enumeration ran to its end, false when the folder could not be listed (missing,
 // unreadable) or reading it failed; entries appended before that stay in the list.
 bool ListFolderEntries(std::string_view path, std::uint32_t attributeFilter, TQbStringList& list, bool prefixFolder);
+
+// The entries that ListFolderEntries would append, handed one by one to `entry` with the
+// folder's text (as prefixing would put it in front) and the name; same result.
+bool ForEachListedEntry(std::string_view path, std::uint32_t attributeFilter,
+                        const std::function<void(const std::string& folder, const std::string& name)>& entry);
 
 // Deletes from `target` every entry that `reference` holds an equal entry for (equality
 // under the reference list's case mode, as its IndexOf), duplicates included; the rest

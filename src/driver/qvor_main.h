@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "support/exception.h"
@@ -9,6 +10,8 @@
 #include "xml/xml_document.h"
 
 namespace qb {
+
+class LedgerQueue;
 
 // A file that was written to, replaced or removed while it was being uploaded.
 QB_DECLARE_EXCEPTION(EQbFileChangedError, Exception);
@@ -24,6 +27,11 @@ struct TQvorServerOptions {
 
 class TQvorMain {
  public:
+  TQvorMain();
+  ~TQvorMain();
+  TQvorMain(TQvorMain&&) noexcept;
+  TQvorMain& operator=(TQvorMain&&) noexcept;
+
   std::string ConfigFolder;  // folder of the ledger, ending in the path delimiter once loaded
   std::string SourceFolder;  // folder whose entries are uploaded, ending in the delimiter
   std::string UploadAT;      // URL that files are posted to
@@ -40,10 +48,14 @@ class TQvorMain {
 
   // One step of the queue: lists the source folder, drops what the ledger names, uploads
   // the first file left and records it in the ledger. Returns the number of files that
-  // were queued at the start of the step; 0 means nothing was left to upload.
+  // were queued at the start of the step; 0 means nothing was left to upload. What the
+  // run learnt of the folder and the ledger is kept for the next step.
   std::int32_t ProcessQueueStep();
   // Posts one file to `url` as a multipart/form-data body with the file part "file".
   void UploadFile(const std::string& fileName, const std::string& url);
+
+ private:
+  std::unique_ptr<LedgerQueue> queue_;  // made by the first step, from the folders then set
 };
 
 // The ledger's file names in the configuration folder.

@@ -56,16 +56,17 @@ void TQbStringList::DeleteMarked(const std::vector<bool>& marked) {
   items_.resize(kept);
 }
 
-void TQbStringList::LoadFromStream(TStream& stream) {
-  std::vector<std::string> loaded;
-  std::string pending;          // text of the entry not yet ended by a break
-  bool pendingCr = false;       // the previous block ended with CR: an LF now ends nothing
+TextLineScan ForEachTextLine(TStream& stream, const std::function<void(std::string_view, bool)>& line) {
+  TextLineScan scan;
+  std::string pending;     // text of the entry not yet ended by a break
+  bool pendingCr = false;  // the previous block ended with CR: an LF now ends nothing
   std::vector<char> block(kBlockSize);
   for (;;) {
     const std::size_t size = stream.Read(block.data(), block.size());
     if (size == 0) break;
     const std::string_view bytes(block.data(), size);
     std::size_t at = pendingCr && bytes[0] == '\n' ? 1 : 0;
+    if (at == 1) scan.complete = scan.text + 1;
     pendingCr = false;
     bool stop = false;
     while (at < size) {
@@ -76,10 +77,12 @@ void TQbStringList::LoadFromStream(TStream& stream) {
       }
       pending.append(bytes.substr(at, end - at));
       if (bytes[end] == '\0') {  // the rest of the file is ignored
+        scan.stoppedAtZero = true;
+        scan.text += static_cast<std::int64_t>(end);
         stop = true;
         break;
       }
-      loaded.push_back(std::move(pending));
+      line(pending, true);
       pending.clear();
       at = end + 1;
       if (bytes[end] == '\r') {
@@ -89,11 +92,19 @@ void TQbStringList::LoadFromStream(TStream& stream) {
           ++at;
         }
       }
+      scan.complete = scan.text + static_cast<std::int64_t>(at);
     }
     if (stop) break;
+    scan.text += static_cast<std::int64_t>(size);
   }
   // Text after the last break is a final entry; a file ending in a break adds none.
-  if (!pending.empty()) loaded.push_back(std::move(pending));
+  if (!pending.empty()) line(pending, false);
+  return scan;
+}
+
+void TQbStringList::LoadFromStream(TStream& stream) {
+  std::vector<std::string> loaded;
+  ForEachTextLine(stream, [&](std::string_view entry, bool) { loaded.emplace_back(entry); });
   items_.swap(loaded);
 }
 

@@ -3,6 +3,8 @@
 // with the ledger's text-file format (every entry followed by CR LF).
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -90,6 +92,18 @@ class TQbStringList final : public IQbStringList {
   std::vector<std::string> items_;
   bool caseSensitive_ = false;
 };
+
+// What reading the text format found, in bytes from where the reading began.
+struct TextLineScan {
+  std::int64_t text = 0;      // bytes before the first 0 byte (the whole text without one)
+  std::int64_t complete = 0;  // bytes up to the end of the last line break within them
+  bool stoppedAtZero = false;
+};
+
+// Reads the text format from `stream` (from its position to the end, or to the first 0
+// byte) and hands every entry to `line` as it is found, with whether a line break ended
+// it (only a final entry may lack one). The text is valid only during the call.
+TextLineScan ForEachTextLine(TStream& stream, const std::function<void(std::string_view, bool)>& line);
 
 // A new empty list (case ignored).
 Ref<IQbStringList> CreateQbStringList();

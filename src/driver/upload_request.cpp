@@ -43,6 +43,9 @@ void TQvorMain::UploadFile(const std::string& fileName, const std::string& url) 
   if (ServerOptions.ConnectTimeout > 0) client.ConnectTimeout = ServerOptions.ConnectTimeout;
   if (ServerOptions.ReadTimeout > 0) client.ReadTimeout = ServerOptions.ReadTimeout;
   client.AnswerTimeout = ServerOptions.AnswerTimeout;
+  // The head and the body are separate writes: with Nagle's algorithm the body would wait
+  // for the ACK of the head, which a server delays by up to 200 ms.
+  client.UseNagle = false;
   client.Request.BasicAuthentication = !Username.empty() || !Password.empty();
   client.Request.Username = Username;
   client.Request.Password = Password;

@@ -54,6 +54,9 @@ struct FileStatus {
   bool isRegular = false;
   std::int64_t size = 0;
   std::int64_t modifiedNs = 0;  // modification time, nanoseconds since the epoch
+  // Status change time on POSIX, creation time on Windows: with the modification time it
+  // tells a folder or file changed behind the program's back.
+  std::int64_t changedNs = 0;
   // Which file it is: device and inode on POSIX, volume serial number and file index on
   // Windows (0 and 0 where the system does not tell).
   std::uint64_t device = 0;
@@ -75,6 +78,9 @@ bool MoveFileNoReplace(const std::string& from, const std::string& to);
 // Copies a file, overwriting an existing target file.
 bool CopyFileOverwriting(const std::string& from, const std::string& to);
 bool DeleteFile(const std::string& path);
+// Forces a folder's entries (a file just created or renamed in it) onto the disk; false
+// when the platform refuses. Windows needs no such step and returns true.
+bool FlushFolder(const std::string& folder);
 
 struct FolderEntry {
   std::string name;
@@ -98,7 +104,13 @@ class TFileStream final : public TStream {
   static std::unique_ptr<TFileStream> OpenReadExclusive(const std::string& path);
   // Creates a file or truncates an existing one, with no sharing while it is written.
   // Raises EFCreateError "Cannot create file "%s". %s" with the full path.
+  // Refuses anything that is not a regular file (a FIFO would block the open forever).
   static std::unique_ptr<TFileStream> Create(const std::string& path);
+  // Opens an existing regular file for reading and appending, and keeps every other writer
+  // that asks (another run of the program, a reader that excludes writers) out until it is
+  // closed. Writes go to the end of the file. Raises EFOpenError "Cannot open file "%s".
+  // %s" with the full path, also when another process holds the file.
+  static std::unique_ptr<TFileStream> OpenAppendLocked(const std::string& path);
 
   ~TFileStream() override;
 
@@ -111,6 +123,10 @@ class TFileStream final : public TStream {
   FileStatus Status() const;
   // Forces the written bytes onto the disk.
   void FlushToDisk();
+  // Makes sure that `count` more bytes can be appended: reserves the disk space they take
+  // where the file system can, and checks the process's file-size limit. Raises EWriteError
+  // "Stream write error. %s" (a full disk, a limit) and leaves the file's content as it was.
+  void ReserveAppend(std::int64_t count);
   const std::string& FileName() const { return fileName_; }
 
  private:
@@ -118,6 +134,7 @@ class TFileStream final : public TStream {
 
   std::intptr_t handle_;  // the platform's file handle
   std::string fileName_;
+  bool append_ = false;  // every write goes to the end (where the platform does not do it)
 };
 
 }  // namespace qb::platform

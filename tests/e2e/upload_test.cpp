@@ -55,7 +55,7 @@ TEST_F(UploadTest, TwoFilesAreSentInListingOrderAndRecorded) {
             "[--:--:--] [LOGX] No files left: quiting\r\n",
             Log(result));
   EXPECT_EQ(a + "\r\n" + b + "\r\n", ReadFile(Ledger()));
-  EXPECT_EQ(ReadFile(Ledger()), ReadFile(Temp()));  // the copy the last step left behind
+  EXPECT_FALSE(std::filesystem::exists(Temp()));  // lines are appended: no copy of the ledger is left
   EXPECT_EQ("hello", ReadFile(receiver.StoredFile("a.txt")));
   EXPECT_EQ(binary, ReadFile(receiver.StoredFile("b.bin")));
   const auto requests = receiver.Requests();
@@ -464,6 +464,32 @@ TEST_F(UploadTest, AnUnusableLedgerEndsTheRunInsteadOfSendingAgain) {
   EXPECT_EQ("[--:--:--] [ERRX] EFCreateError: Cannot create file \"" + Ledger() + "\". A directory has that name\r\n",
             log.substr(log.rfind("[--:--:--]")));
   EXPECT_TRUE(receiver.Requests().empty());
+}
+
+// Lines of a ledger written by hand are kept as they end; what no line break ends (the
+// remains of a write cut short) and what follows a 0 byte are cut before the next line.
+TEST_F(UploadTest, ALedgerLineIsNeverAppendedToAnUnfinishedOne) {
+  ReferenceReceiver receiver(Received());
+  WriteConfig(receiver.Url());
+  WriteFile(Path("a.txt"), "a");
+  WriteFile(Path("b.txt"), "b");
+  const std::string a = Path("a.txt");
+  const std::string b = Path("b.txt");
+  const std::pair<std::string, std::string> cases[] = {
+      {a + "\r\n" + b.substr(0, b.size() - 3), a + "\r\n" + b + "\r\n"},
+      {a + "\r\n" + std::string(1, '\0') + b + "\r\n", a + "\r\n" + b + "\r\n"},
+      {a + "\n", a + "\n" + b + "\r\n"},
+      {a + "\r", a + "\r" + b + "\r\n"},
+  };
+  std::size_t sent = 0;
+  for (const auto& [before, after] : cases) {
+    std::filesystem::create_directories(State());
+    WriteFile(Ledger(), before);
+    const ProgramResult result = Run();
+    EXPECT_EQ(0, result.exitCode) << result.output;
+    EXPECT_EQ(after, ReadFile(Ledger()));
+    EXPECT_EQ(++sent, receiver.Requests().size());
+  }
 }
 
 TEST_F(UploadTest, AFileAddedDuringTheRunIsSentInTheSameRun) {

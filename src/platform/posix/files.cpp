@@ -8,6 +8,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -43,6 +44,7 @@ FileStatus StatusOf(const struct stat& st) {
   status.modifiedNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   status.device = static_cast<std::uint64_t>(st.st_dev);
   status.fileId = static_cast<std::uint64_t>(st.st_ino);
+  status.changedNs = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
   return status;
 }
 
@@ -50,9 +52,26 @@ FileStatus StatusOf(const struct stat& st) {
   throw EFOpenError(Format("Cannot open file \"%s\". %s", ExpandFileName(path), reason));
 }
 
-[[noreturn]] void ThrowCreateError(const std::string& path, int error) {
-  throw EFCreateError(Format("Cannot create file \"%s\". %s", ExpandFileName(path), SystemErrorText(error)));
+[[noreturn]] void ThrowCreateError(const std::string& path, const std::string& reason) {
+  throw EFCreateError(Format("Cannot create file \"%s\". %s", ExpandFileName(path), reason));
 }
+
+[[noreturn]] void ThrowCreateError(const std::string& path, int error) { ThrowCreateError(path, SystemErrorText(error)); }
+
+constexpr const char* kNotRegular = "Not a regular file";
+
+// Opened with O_NONBLOCK, so that a FIFO cannot hold the open: anything but a regular file
+// is refused (closing `fd`), and the descriptor is made blocking again. Returns the errno
+// of a failed status query, -1 for a file that is not regular, 0 when the file is usable.
+int CheckRegularAndBlock(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return errno;
+  if (!S_ISREG(st.st_mode)) return S_ISDIR(st.st_mode) ? EISDIR : -1;
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return 0;
+}
+
+std::string ReasonOf(int check) { return check < 0 ? std::string(kNotRegular) : SystemErrorText(check); }
 
 }  // namespace
 
@@ -171,6 +190,15 @@ bool CopyFileOverwriting(const std::string& from, const std::string& to) {
 
 bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
+bool FlushFolder(const std::string& folder) {
+  if (HoldsZeroByte(folder)) return false;
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = ::fsync(fd) == 0;
+  ::close(fd);
+  return ok;
+}
+
 bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entries, std::uint32_t attributesWanted) {
   if (HoldsZeroByte(folder)) return false;
   DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
@@ -214,7 +242,11 @@ bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entrie
   }
   ::closedir(dir);
   std::sort(found.begin(), found.end(), [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
-  for (auto& item : found) entries.push_back(std::move(item));
+  if (entries.empty()) {
+    entries.swap(found);  // a folder of a million entries is not held twice
+  } else {
+    for (auto& item : found) entries.push_back(std::move(item));
+  }
   return ok;
 }
 
@@ -222,34 +254,49 @@ std::unique_ptr<TFileStream> TFileStream::OpenReadExclusive(const std::string& p
   if (HoldsZeroByte(path)) ThrowOpenError(path, SystemErrorText(EINVAL));
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) ThrowOpenError(path, SystemErrorText(errno));
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    const int error = errno;
+  if (const int check = CheckRegularAndBlock(fd); check != 0) {
     ::close(fd);
-    ThrowOpenError(path, SystemErrorText(error));
-  }
-  if (!S_ISREG(st.st_mode)) {
-    ::close(fd);
-    ThrowOpenError(path, S_ISDIR(st.st_mode) ? SystemErrorText(EISDIR) : "Not a regular file");
+    ThrowOpenError(path, ReasonOf(check));
   }
   if (!LockWhole(fd, F_RDLCK)) {
     const int error = errno;
     ::close(fd);
     ThrowOpenError(path, SystemErrorText(error));
   }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return std::unique_ptr<TFileStream>(new TFileStream(fd, path));
 }
 
 std::unique_ptr<TFileStream> TFileStream::Create(const std::string& path) {
   if (HoldsZeroByte(path)) ThrowCreateError(path, EINVAL);
-  // Lock before truncating, so that a file another writer holds is left intact.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) ThrowCreateError(path, errno);
+  // Lock before truncating, so that a file another writer holds is left intact. A FIFO
+  // without a reader fails the non-blocking open with ENXIO.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) ThrowCreateError(path, errno == ENXIO ? std::string(kNotRegular) : SystemErrorText(errno));
+  if (const int check = CheckRegularAndBlock(fd); check != 0) {
+    ::close(fd);
+    ThrowCreateError(path, ReasonOf(check));
+  }
   if (!LockWhole(fd, F_WRLCK) || ::ftruncate(fd, 0) != 0) {
     const int error = errno;
     ::close(fd);
     ThrowCreateError(path, error);
+  }
+  return std::unique_ptr<TFileStream>(new TFileStream(fd, path));
+}
+
+std::unique_ptr<TFileStream> TFileStream::OpenAppendLocked(const std::string& path) {
+  if (HoldsZeroByte(path)) ThrowOpenError(path, SystemErrorText(EINVAL));
+  const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) ThrowOpenError(path, errno == ENXIO ? std::string(kNotRegular) : SystemErrorText(errno));
+  if (const int check = CheckRegularAndBlock(fd); check != 0) {
+    ::close(fd);
+    ThrowOpenError(path, ReasonOf(check));
+  }
+  if (!LockWhole(fd, F_WRLCK)) {
+    const int error = errno;
+    ::close(fd);
+    ThrowOpenError(path, error == EAGAIN || error == EACCES ? std::string("The file is in use by another process")
+                                                            : SystemErrorText(error));
   }
   return std::unique_ptr<TFileStream>(new TFileStream(fd, path));
 }
@@ -291,8 +338,26 @@ FileStatus TFileStream::Status() const {
   return StatusOf(st);
 }
 
+void TFileStream::ReserveAppend(std::int64_t count) {
+  const std::int64_t size = Status().size;
+  struct rlimit limit {};
+  if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+      static_cast<std::uint64_t>(size + count) > static_cast<std::uint64_t>(limit.rlim_cur)) {
+    throw EWriteError(Format("Stream write error. %s", SystemErrorText(EFBIG)));
+  }
+  // Blocks past the end, the size kept: the append later lands in space already taken.
+  // File systems that cannot reserve are written without the check.
+  if (::fallocate(Fd(handle_), FALLOC_FL_KEEP_SIZE, static_cast<off_t>(size), static_cast<off_t>(count)) != 0) {
+    const int error = errno;
+    if (error == ENOSPC || error == EDQUOT || error == EFBIG || error == EIO) {
+      throw EWriteError(Format("Stream write error. %s", SystemErrorText(error)));
+    }
+  }
+}
+
 void TFileStream::FlushToDisk() {
-  if (::fsync(Fd(handle_)) != 0) throw EWriteError(Format("Stream flush error. %s", SystemErrorText(errno)));
+  // The data and what finding it needs (the size); times may follow later.
+  if (::fdatasync(Fd(handle_)) != 0) throw EWriteError(Format("Stream flush error. %s", SystemErrorText(errno)));
 }
 
 }  // namespace qb::platform

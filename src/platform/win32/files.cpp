@@ -96,6 +96,7 @@ std::optional<FileStatus> GetFileStatus(const std::string& path) {
   status.isRegular = !status.isDirectory && (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) == 0;
   status.size = Size(data.nFileSizeHigh, data.nFileSizeLow);
   status.modifiedNs = UnixNanoseconds(data.ftLastWriteTime);
+  status.changedNs = UnixNanoseconds(data.ftCreationTime);
   // The file index needs a handle; one without access rights is refused by no share mode.
   const HANDLE handle = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -133,6 +134,8 @@ bool CopyFileOverwriting(const std::string& from, const std::string& to) {
 
 bool DeleteFile(const std::string& path) { return !HoldsZeroByte(path) && ::DeleteFileA(path.c_str()) != FALSE; }
 
+bool FlushFolder(const std::string& /*folder*/) { return true; }
+
 bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entries, std::uint32_t /*attributesWanted*/) {
   if (HoldsZeroByte(folder)) return false;
   std::string pattern = folder;
@@ -167,8 +170,23 @@ std::unique_ptr<TFileStream> TFileStream::Create(const std::string& path) {
   win32::UniqueHandle file(
       ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) ThrowCreateError(path, LastErrorText());
+  if (::GetFileType(file.get()) != FILE_TYPE_DISK) ThrowCreateError(path, "Not a regular file");
   const auto handle = reinterpret_cast<std::intptr_t>(file.get());
   auto stream = std::unique_ptr<TFileStream>(new TFileStream(handle, path));
+  (void)file.release();
+  return stream;
+}
+
+std::unique_ptr<TFileStream> TFileStream::OpenAppendLocked(const std::string& path) {
+  if (HoldsZeroByte(path)) ThrowOpenError(path, SystemErrorText(ERROR_INVALID_NAME));
+  // Shared for reading only: no other process writes, renames or deletes it meanwhile.
+  win32::UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) ThrowOpenError(path, LastErrorText());
+  if (::GetFileType(file.get()) != FILE_TYPE_DISK) ThrowOpenError(path, "Not a regular file");
+  const auto handle = reinterpret_cast<std::intptr_t>(file.get());
+  auto stream = std::unique_ptr<TFileStream>(new TFileStream(handle, path));
+  stream->append_ = true;
   (void)file.release();
   return stream;
 }
@@ -187,6 +205,7 @@ std::size_t TFileStream::Read(void* buffer, std::size_t count) {
 std::size_t TFileStream::Write(const void* buffer, std::size_t count) {
   const DWORD chunk = count > 0x40000000 ? 0x40000000 : static_cast<DWORD>(count);
   DWORD written = 0;
+  if (append_) Seek(0, SeekOrigin::End);
   if (!::WriteFile(Handle(handle_), buffer, chunk, &written, nullptr)) {
     throw EWriteError(Format("Stream write error. %s", LastErrorText()));
   }
@@ -227,6 +246,18 @@ FileStatus TFileStream::Status() const {
   status.modifiedNs = UnixNanoseconds(info.ftLastWriteTime);
   SetIdentity(status, info);
   return status;
+}
+
+void TFileStream::ReserveAppend(std::int64_t count) {
+  // The clusters for the new bytes, allocated without moving the end of the file.
+  FILE_ALLOCATION_INFO allocation{};
+  allocation.AllocationSize.QuadPart = Status().size + count;
+  if (!::SetFileInformationByHandle(Handle(handle_), FileAllocationInfo, &allocation, sizeof allocation)) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) {
+      throw EWriteError(Format("Stream write error. %s", SystemErrorText(static_cast<int>(error))));
+    }
+  }
 }
 
 void TFileStream::FlushToDisk() {

@@ -1,16 +1,25 @@
 // The end-to-end runs of what only POSIX has: FIFOs, file names that differ only in case,
 // writers that nothing keeps out of a file being sent, a parent made by fork, the peak
-// memory of a run and a limit on its address space.
+// memory of a run and a limit on its address space, kills at random moments, file-size
+// limits and folders that refuse renames.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <random>
+#include <set>
 #include <thread>
 
 #include "e2e/upload_fixture.h"
@@ -209,6 +218,236 @@ TEST_F(UploadTest, RunningOutOfMemoryEndsWithOneErrorLine) {
   EXPECT_EQ(1, result.exitCode);
   const std::string log = Log(result);
   EXPECT_EQ("[--:--:--] [ERRX] EOutOfMemory: Out of memory\r\n", log.substr(log.find("[--:--:--]"))) << log;
+}
+
+// Starts the binary with the configuration, its output thrown away; returns its id.
+pid_t StartQuobrina(const std::string& configFile) {
+  const std::string binary = QuobrinaPath();
+  const std::string configSwitch = "-configFile=" + configFile;
+  std::vector<char*> argv{const_cast<char*>(binary.c_str()), const_cast<char*>(configSwitch.c_str()), nullptr};
+  posix_spawn_file_actions_t actions;
+  ::posix_spawn_file_actions_init(&actions);
+  ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  const int rc = ::posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), environ);
+  ::posix_spawn_file_actions_destroy(&actions);
+  return rc == 0 ? pid : -1;
+}
+
+std::string LastLine(const std::string& log) { return log.substr(log.rfind("[--:--:--]")); }
+
+// Killed at any moment, a run leaves a ledger of whole lines, each naming a file that the
+// receiver took whole; the next start sends what was not recorded.
+TEST_F(UploadTest, RunsKilledAtRandomMomentsLeaveOnlyWholeLinesOfAcceptedFiles) {
+  ReferenceReceiver receiver(Received());
+  WriteConfig(receiver.Url());
+  constexpr int kFiles = 300;
+  const auto name = [](int i) { return "file-" + std::to_string(i) + ".dat"; };
+  const auto content = [](int i) { return std::string(static_cast<std::size_t>(100 + i * 7), static_cast<char>('a' + i % 26)); };
+  for (int i = 0; i < kFiles; ++i) WriteFile(Path(name(i)), content(i));
+  std::mt19937 random(std::random_device{}());
+  std::uniform_int_distribution<int> delayMs(0, 80);
+  const auto killUntil = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  int kills = 0;
+  for (bool finished = false; !finished;) {
+    const pid_t pid = StartQuobrina(Config());
+    ASSERT_GT(pid, 0);
+    if (std::chrono::steady_clock::now() < killUntil) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(delayMs(random)));
+      if (::kill(pid, SIGKILL) == 0) ++kills;
+    }
+    int status = 0;
+    ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
+    ASSERT_FALSE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << "a run failed";
+    finished = WIFEXITED(status);
+  }
+  EXPECT_GT(kills, 10);
+  const std::string ledger = ReadFile(Ledger());
+  ASSERT_TRUE(ledger.empty() || ledger.ends_with("\r\n"));
+  std::set<std::string> lines;
+  for (std::size_t at = 0; at < ledger.size();) {
+    const std::size_t end = ledger.find("\r\n", at);
+    lines.insert(ledger.substr(at, end - at));
+    at = end + 2;
+  }
+  EXPECT_EQ(static_cast<std::size_t>(kFiles), lines.size());
+  for (int i = 0; i < kFiles; ++i) {
+    EXPECT_EQ(content(i), ReadFile(receiver.StoredFile(name(i)))) << name(i);
+    EXPECT_EQ(1u, lines.count(Path(name(i)))) << name(i);
+  }
+}
+
+// A second run on the same ledger while the first one is sending ends at once.
+TEST_F(UploadTest, ASecondRunOnTheSameLedgerEndsWithoutSendingAnything) {
+  ReferenceReceiver receiver(Received());
+  WriteConfig(receiver.Url("/slow/2"));
+  WriteFile(Path("a.txt"), "a");
+  ProgramResult first;
+  std::thread running([&] { first = Run(); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  const ProgramResult second = Run();
+  running.join();
+  EXPECT_EQ(1, second.exitCode);
+  EXPECT_EQ("[--:--:--] [ERRX] EFOpenError: Cannot open file \"" + Ledger() +
+                "\". The file is in use by another process\r\n",
+            Log(second));
+  EXPECT_EQ(0, first.exitCode) << first.output;
+  EXPECT_EQ(Path("a.txt") + "\r\n", ReadFile(Ledger()));
+  EXPECT_EQ(1u, receiver.Requests().size());
+}
+
+// What others change in the folder or the ledger while a file is sent is seen by the next
+// step. The folder's time is set an hour back first, so that only the change itself can
+// make the run list the folder again.
+TEST_F(UploadTest, ChangesByOthersDuringARunAreSeenByItsNextStep) {
+  ReferenceReceiver receiver(Received());
+  WriteConfig(receiver.Url("/slow/1"));
+  const std::string a = Path("a.txt");
+  const std::string b = Path("b.txt");
+  const std::string c = Path("c.txt");
+  struct Case {
+    const char* what;
+    std::function<void()> change;
+    std::string ledger;
+    std::size_t sent;
+  };
+  const Case cases[] = {
+      {"a line appended to the ledger", [&] { std::ofstream(Ledger(), std::ios::app | std::ios::binary) << b << "\r\n"; },
+       b + "\r\n" + a + "\r\n", 1},
+      {"the ledger replaced",
+       [&] {
+         WriteFile(State() + "/new", b + "\r\n");
+         std::filesystem::rename(State() + "/new", Ledger());
+       },
+       b + "\r\n" + a + "\r\n", 1},
+      {"a file removed", [&] { std::filesystem::remove(b); }, a + "\r\n", 1},
+      {"a file added", [&] { WriteFile(c, "c"); }, a + "\r\n" + b + "\r\n" + c + "\r\n", 3},
+  };
+  for (const Case& test : cases) {
+    std::filesystem::remove_all(State());
+    std::filesystem::remove(c);
+    WriteFile(a, "a");
+    WriteFile(b, "b");
+    std::filesystem::last_write_time(Source(), std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+    const std::size_t before = receiver.Requests().size();
+    std::thread other([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(400));
+      test.change();
+    });
+    const ProgramResult result = Run();
+    other.join();
+    EXPECT_EQ(0, result.exitCode) << test.what << result.output;
+    EXPECT_EQ(test.ledger, ReadFile(Ledger())) << test.what;
+    EXPECT_EQ(test.sent, receiver.Requests().size() - before) << test.what;
+  }
+}
+
+// A ledger that cannot take the next line (here a file-size limit; a full disk the same)
+// ends the run before the file is sent, instead of after, at every start.
+TEST_F(UploadTest, ALedgerThatCannotTakeTheLineEndsTheRunBeforeTheUpload) {
+  ReferenceReceiver receiver(Received());
+  WriteConfig(receiver.Url());
+  WriteFile(Path("a.txt"), "a");
+  std::filesystem::create_directories(State());
+  const std::string old = Path("old.txt") + "\r\n";
+  WriteFile(Ledger(), old);
+  rlimit saved{};
+  ASSERT_EQ(0, ::getrlimit(RLIMIT_FSIZE, &saved));
+  rlimit limit = saved;
+  limit.rlim_cur = old.size() + 2;
+  const auto previous = ::signal(SIGXFSZ, SIG_IGN);  // inherited: the write fails instead of killing
+  ASSERT_EQ(0, ::setrlimit(RLIMIT_FSIZE, &limit));
+  const ProgramResult result = Run();
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  ::signal(SIGXFSZ, previous);
+  EXPECT_EQ(1, result.exitCode);
+  EXPECT_EQ("[--:--:--] [ERRX] EWriteError: Stream write error. File too large\r\n", LastLine(Log(result)));
+  EXPECT_TRUE(receiver.Requests().empty());
+  EXPECT_EQ(old, ReadFile(Ledger()));
+}
+
+// The ledger's temporary file is only written to make a first, empty ledger; a FIFO in its
+// place neither hangs the run nor matters once the ledger exists.
+TEST_F(UploadTest, ATemporaryFileThatIsAFifoNeitherHangsNorHoldsBackTheRun) {
+  ReferenceReceiver receiver(Received());
+  WriteConfig(receiver.Url());
+  WriteFile(Path("a.txt"), "a");
+  std::filesystem::create_directories(State());
+  ASSERT_EQ(0, ::mkfifo(Temp().c_str(), 0600));
+  const ProgramResult first = RunQuobrina({"-configFile=" + Config()}, 10);
+  EXPECT_FALSE(first.timedOut);
+  EXPECT_EQ(1, first.exitCode);
+  EXPECT_EQ("[--:--:--] [ERRX] EFCreateError: Cannot create file \"" + Temp() + "\". Not a regular file\r\n",
+            LastLine(Log(first)));
+  WriteFile(Ledger(), "");
+  const ProgramResult second = RunQuobrina({"-configFile=" + Config()}, 10);
+  EXPECT_EQ(0, second.exitCode) << second.output;
+  EXPECT_EQ(Path("a.txt") + "\r\n", ReadFile(Ledger()));
+}
+
+// Makes a folder refuse renames while the files in it stay writable, as a folder that the
+// program may not write does: immutable where the file system allows it (root can rename
+// in any folder it may not write), else without write permission.
+class RenamesRefused {
+ public:
+  explicit RenamesRefused(const std::string& folder) : folder_(folder) {
+    fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    int flags = 0;
+    if (fd_ >= 0 && ::ioctl(fd_, FS_IOC_GETFLAGS, &flags) == 0) {
+      flags |= FS_IMMUTABLE_FL;
+      immutable_ = ::ioctl(fd_, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    if (!immutable_) ::chmod(folder.c_str(), 0555);
+    const std::string probe = folder + "/probe";
+    refused_ = ::mkdir(probe.c_str(), 0700) != 0;
+    if (!refused_) ::rmdir(probe.c_str());
+  }
+  ~RenamesRefused() {
+    if (immutable_) {
+      int flags = 0;
+      ::ioctl(fd_, FS_IOC_GETFLAGS, &flags);
+      flags &= ~FS_IMMUTABLE_FL;
+      ::ioctl(fd_, FS_IOC_SETFLAGS, &flags);
+    }
+    ::chmod(folder_.c_str(), 0755);
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool refused() const { return refused_; }
+
+ private:
+  std::string folder_;
+  int fd_ = -1;
+  bool immutable_ = false;
+  bool refused_ = false;
+};
+
+// Where the ledger cannot be replaced by a rename, recording must not rewrite it in place:
+// a stop in the middle would leave it cut. Its size must never go down during the run.
+TEST_F(UploadTest, ALedgerInAFolderThatRefusesRenamesIsNeverCutWhileRecording) {
+  ReferenceReceiver receiver(Received());
+  WriteConfig(receiver.Url());
+  WriteFile(Path("a.txt"), "a");
+  std::filesystem::create_directories(State());
+  std::string old;
+  for (int i = 0; i < 200000; ++i) old += Path("old-" + std::to_string(i) + ".txt") + "\r\n";
+  WriteFile(Ledger(), old);
+  WriteFile(Temp(), "");
+  RenamesRefused folder(State());
+  if (!folder.refused()) GTEST_SKIP() << "this file system lets the test rename in any folder";
+  std::atomic<bool> done{false};
+  std::int64_t smallest = static_cast<std::int64_t>(old.size());
+  std::thread watcher([&] {
+    while (!done) {
+      struct stat st {};
+      if (::stat(Ledger().c_str(), &st) == 0) smallest = std::min<std::int64_t>(smallest, st.st_size);
+    }
+  });
+  const ProgramResult result = Run();
+  done = true;
+  watcher.join();
+  EXPECT_EQ(0, result.exitCode) << result.output;
+  EXPECT_EQ(static_cast<std::int64_t>(old.size()), smallest);
+  EXPECT_EQ(old + Path("a.txt") + "\r\n", ReadFile(Ledger()));
 }
 
 }  // namespace

@@ -1,0 +1,324 @@
+// Implementation details: the queue is still every listed file minus what the ledger
+// names, in listing order, but a run no longer rebuilds it from scratch in every step.
+// The ledger is read once, streamed line by line against a hash table of the folder's
+// names, so memory follows the folder, not the ledger; a recorded file is appended as one
+// line and forced onto the disk. The ledger stays open, locked against other runs, and
+// its size, time and identity after the run's last read or write tell whether someone
+// else changed it (then it is read again). The folder is listed again only when its times
+// or identity changed; times too close to the listing cannot tell a later change in the
+// same clock tick, so such a listing is not trusted and the next step lists again. A
+// relisting keeps what it knew of names it listed before; a new name is looked up in a
+// fixed-size filter of the ledger's lines, and only a possible match reads the ledger again.
+#include "driver/ledger_queue.h"
+
+#include <algorithm>
+#include <chrono>
+#include <limits>
+
+#include "driver/file_mask.h"
+#include "driver/list_utils.h"
+#include "driver/qvor_main.h"
+#include "driver/string_list.h"
+#include "platform/locale.h"
+#include "support/format.h"
+
+namespace qb {
+namespace {
+
+constexpr std::uint64_t kFnvBasis = 14695981039346656037ull;
+constexpr std::uint64_t kFnvPrime = 1099511628211ull;
+// Folder times younger than this at the listing may hide a change made after it.
+constexpr std::int64_t kUntrustedNs = 3'000'000'000;
+
+std::uint64_t Hash(std::string_view bytes, std::uint64_t state = kFnvBasis) {
+  for (const unsigned char c : bytes) state = (state ^ c) * kFnvPrime;
+  return state;
+}
+
+std::uint64_t Mixed(std::uint64_t h) {
+  h ^= h >> 33;
+  h *= 0xff51afd7ed558ccdull;
+  return h ^ (h >> 33);
+}
+
+std::int64_t NowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+bool SameFolderStatus(const std::optional<platform::FileStatus>& a, const std::optional<platform::FileStatus>& b) {
+  if (!a || !b) return false;
+  return a->isDirectory == b->isDirectory && a->modifiedNs == b->modifiedNs && a->changedNs == b->changedNs &&
+         a->device == b->device && a->fileId == b->fileId;
+}
+
+[[noreturn]] void ThrowLedgerNotWritten(const std::string& ledgerPath, const char* reason) {
+  throw EFCreateError(Format("Cannot create file \"%s\". %s", platform::ExpandFileName(ledgerPath), reason));
+}
+
+}  // namespace
+
+// The files of one listing in listing order, their keys (the name, or its case-folded
+// form) in one block of bytes, and an open-addressing table over the keys' hashes, which
+// are those of the full ledger line (folder and name).
+class LedgerQueue::Listing {
+ public:
+  static constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+
+  Listing(bool exact, std::uint64_t prefixState) : exact_(exact), prefixState_(prefixState) {}
+
+  void Add(const std::string& name) {
+    names_.append(name);
+    nameEnds_.push_back(Offset(names_));
+    if (!exact_) {
+      keys_.append(platform::CaseFoldKey(name));
+      keyEnds_.push_back(Offset(keys_));
+    }
+  }
+
+  void Index() {
+    const std::size_t count = nameEnds_.size();
+    recorded.assign(count, false);
+    std::size_t capacity = 16;
+    while (capacity < count * 2) capacity *= 2;
+    mask_ = capacity - 1;
+    table_.assign(capacity, 0);
+    for (std::size_t i = 0; i < count; ++i) {
+      std::size_t slot = Mixed(HashOf(i)) & mask_;
+      while (table_[slot] != 0) slot = (slot + 1) & mask_;
+      table_[slot] = static_cast<std::uint32_t>(i + 1);
+    }
+  }
+
+  // The index of the file whose key is `key`, hashed with the folder as `hash`.
+  std::size_t Find(std::string_view key, std::uint64_t hash) const {
+    for (std::size_t slot = Mixed(hash) & mask_; table_[slot] != 0; slot = (slot + 1) & mask_) {
+      const std::size_t index = table_[slot] - 1;
+      if (Key(index) == key) return index;
+    }
+    return kNone;
+  }
+
+  std::size_t size() const { return nameEnds_.size(); }
+  std::string_view Name(std::size_t i) const { return Slice(names_, nameEnds_, i); }
+  std::string_view Key(std::size_t i) const { return exact_ ? Name(i) : Slice(keys_, keyEnds_, i); }
+  std::uint64_t HashOf(std::size_t i) const { return Hash(Key(i), prefixState_); }
+
+  std::vector<bool> recorded;
+
+ private:
+  static std::uint32_t Offset(const std::string& bytes) {
+    if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) throw Exception("Folder listing too large");
+    return static_cast<std::uint32_t>(bytes.size());
+  }
+  static std::string_view Slice(const std::string& bytes, const std::vector<std::uint32_t>& ends, std::size_t i) {
+    const std::size_t start = i == 0 ? 0 : ends[i - 1];
+    return std::string_view(bytes).substr(start, ends[i] - start);
+  }
+
+  bool exact_;
+  std::uint64_t prefixState_;
+  std::string names_;
+  std::vector<std::uint32_t> nameEnds_;
+  std::string keys_;
+  std::vector<std::uint32_t> keyEnds_;
+  std::vector<std::uint32_t> table_;  // 1 + index of a file, 0 for an empty slot
+  std::size_t mask_ = 0;
+};
+
+// Which ledger lines may exist: a bit array of fixed size (three bits per line), so that
+// "certainly not in the ledger" costs no reading of it. Its size follows the ledger's up
+// to a cap; beyond that more names look possible and cost a reading.
+class LedgerQueue::Filter {
+ public:
+  explicit Filter(std::int64_t ledgerBytes) {
+    std::size_t bits = std::size_t{1} << 16;
+    while (bits < (std::size_t{1} << 25) && static_cast<std::int64_t>(bits) < ledgerBytes * 2) bits *= 2;
+    words_.assign(bits / 64, 0);
+    mask_ = bits - 1;
+  }
+
+  void Add(std::uint64_t hash) {
+    for (int k = 0; k < 3; ++k) {
+      const std::size_t bit = Bit(hash, k);
+      words_[bit / 64] |= std::uint64_t{1} << (bit % 64);
+    }
+  }
+
+  bool MayHold(std::uint64_t hash) const {
+    for (int k = 0; k < 3; ++k) {
+      const std::size_t bit = Bit(hash, k);
+      if ((words_[bit / 64] & (std::uint64_t{1} << (bit % 64))) == 0) return false;
+    }
+    return true;
+  }
+
+ private:
+  std::size_t Bit(std::uint64_t hash, int k) const {
+    const std::uint64_t mixed = Mixed(hash);
+    return static_cast<std::size_t>((mixed + static_cast<std::uint64_t>(k) * ((mixed >> 32) | 1)) & mask_);
+  }
+
+  std::vector<std::uint64_t> words_;
+  std::size_t mask_;
+};
+
+LedgerQueue::LedgerQueue(std::string sourceFolder, std::string configFolder)
+    : source_(SplitFolderAndMasks(sourceFolder + "*.*").folder),
+      ledgerPath_(configFolder + kLedgerFileName),
+      tempPath_(configFolder + kLedgerTempFileName),
+      configFolder_(std::move(configFolder)),
+      exact_(!platform::FileNamesIgnoreCase()),
+      keyPrefix_(exact_ ? source_ : platform::CaseFoldKey(source_)) {}
+
+LedgerQueue::~LedgerQueue() = default;
+
+std::int32_t LedgerQueue::Refresh() {
+  bool read = !ledger_ || rereadLedger_;
+  if (!ledger_) {
+    OpenLedger();
+  } else if (LedgerChanged()) {
+    read = true;
+  }
+  const std::optional<platform::FileStatus> folder = platform::GetFileStatus(source_);
+  const bool list = !listing_ || !folderTrusted_ || !SameFolderStatus(folder, folderKnown_);
+  if (list) {
+    const std::int64_t listedAt = NowNs();
+    auto fresh = std::make_unique<Listing>(exact_, Hash(keyPrefix_));
+    // Files only, and only names that one ledger line can hold: a directory or a FIFO
+    // would fail to open and block every file after it, and a file that cannot be
+    // recorded would be sent again at every start.
+    if (StorableAsLine(source_)) {
+      ForEachListedEntry(source_ + "*.*", kAllEntryAttributes & ~platform::NonFileAttributes(),
+                         [&](const std::string&, const std::string& name) {
+                           if (StorableAsLine(name)) fresh->Add(name);
+                         });
+    }
+    fresh->Index();
+    folderKnown_ = folder;
+    // A change of the entries sets the modification time (and the change time) to the
+    // clock's time: an old time cannot stay the same through one.
+    folderTrusted_ = folder && folder->modifiedNs < listedAt - kUntrustedNs;
+    if (!read) {
+      for (std::size_t i = 0; i < fresh->size() && !read; ++i) {
+        const std::uint64_t hash = fresh->HashOf(i);
+        const std::size_t before = listing_->Find(fresh->Key(i), hash);
+        if (before != Listing::kNone) {
+          fresh->recorded[i] = listing_->recorded[before];
+        } else if (filter_->MayHold(hash)) {
+          read = true;  // a name new to the run that the ledger may hold
+        }
+      }
+    }
+    listing_ = std::move(fresh);
+  }
+  if (read) ReadLedger();
+  if (read || list) FindFirst();
+  return queued_;
+}
+
+std::string LedgerQueue::First() const { return source_ + std::string(listing_->Name(first_)); }
+
+void LedgerQueue::ReserveLine(const std::string& path) {
+  // Reserving may set the file's times; that is no change by someone else.
+  if (LedgerChanged()) rereadLedger_ = true;
+  ledger_->ReserveAppend(static_cast<std::int64_t>(path.size()) + 2);
+  ledgerKnown_ = ledger_->Status();
+}
+
+void LedgerQueue::Record(const std::string& path) {
+  // Lines that someone else appended since the step began are read again next step.
+  if (LedgerChanged()) rereadLedger_ = true;
+  const std::string line = path + "\r\n";
+  const std::int64_t before = ledger_->Status().size;
+  try {
+    ledger_->WriteBuffer(line.data(), line.size());
+    ledger_->FlushToDisk();
+  } catch (...) {
+    // A part of a line would run into the next one: take it back where the system lets us.
+    try {
+      ledger_->SetSize(before);
+    } catch (...) {
+    }
+    throw;
+  }
+  ledgerKnown_ = ledger_->Status();
+  const std::string_view name = std::string_view(path).substr(source_.size());
+  const std::string folded = exact_ ? std::string() : platform::CaseFoldKey(path);
+  const std::string_view key = exact_ ? std::string_view(path) : std::string_view(folded);
+  filter_->Add(Hash(key));
+  if (first_ < listing_->size() && listing_->Name(first_) == name) {
+    listing_->recorded[first_] = true;
+    --queued_;
+    while (first_ < listing_->size() && listing_->recorded[first_]) ++first_;
+  } else {
+    FindFirst();
+  }
+}
+
+void LedgerQueue::OpenLedger() {
+  // A directory in the ledger's place would take the ledger as a file inside it, and
+  // every file would be sent again at every step.
+  if (platform::DirectoryExists(ledgerPath_)) ThrowLedgerNotWritten(ledgerPath_, "A directory has that name");
+  if (!platform::GetFileStatus(ledgerPath_)) {
+    // An empty ledger, made to appear whole: created aside and renamed unless another
+    // run made one first.
+    platform::TFileStream::Create(tempPath_);
+    if (platform::MoveFileNoReplace(tempPath_, ledgerPath_)) platform::FlushFolder(configFolder_);
+    if (platform::DirectoryExists(ledgerPath_)) ThrowLedgerNotWritten(ledgerPath_, "A directory has that name");
+  }
+  ledger_ = platform::TFileStream::OpenAppendLocked(ledgerPath_);
+}
+
+bool LedgerQueue::LedgerChanged() {
+  const std::optional<platform::FileStatus> path = platform::GetFileStatus(ledgerPath_);
+  const platform::FileStatus open = ledger_->Status();
+  if (!path || path->isDirectory || path->device != open.device || path->fileId != open.fileId) {
+    ledger_.reset();  // removed or replaced: the file now at the path is the ledger
+    OpenLedger();
+    return true;
+  }
+  return open.size != ledgerKnown_.size || open.modifiedNs != ledgerKnown_.modifiedNs;
+}
+
+void LedgerQueue::ReadLedger() {
+  rereadLedger_ = false;
+  listing_->recorded.assign(listing_->size(), false);
+  const std::int64_t size = ledger_->Status().size;
+  filter_ = std::make_unique<Filter>(size);
+  ledger_->SetPosition(0);
+  std::string folded;
+  const TextLineScan scan = ForEachTextLine(*ledger_, [&](std::string_view line, bool ended) {
+    if (!ended) return;
+    std::string_view key = line;
+    if (!exact_) {
+      folded = platform::CaseFoldKey(line);
+      key = folded;
+    }
+    const std::uint64_t hash = Hash(key);
+    filter_->Add(hash);
+    if (key.substr(0, keyPrefix_.size()) != keyPrefix_) return;
+    const std::size_t index = listing_->Find(key.substr(keyPrefix_.size()), hash);
+    if (index != Listing::kNone) listing_->recorded[index] = true;
+  });
+  // A last line without its line break is what a write cut short leaves (or a hand edit
+  // without one): the next line would run into it, and what is left of a path may name
+  // another file. It is cut off, with anything after a 0 byte, which no reader sees.
+  if (scan.complete < size) {
+    ledger_->SetSize(scan.complete);
+    ledger_->FlushToDisk();
+  }
+  ledgerKnown_ = ledger_->Status();
+}
+
+void LedgerQueue::FindFirst() {
+  first_ = listing_->size();
+  queued_ = 0;
+  for (std::size_t i = listing_->size(); i-- > 0;) {
+    if (listing_->recorded[i]) continue;
+    first_ = i;
+    ++queued_;
+  }
+}
+
+}  // namespace qb

@@ -1,0 +1,63 @@
+// What one run knows of its source folder and its ledger between queue steps, so that a
+// step costs the same whatever the ledger's size: the folder's listing with, for every
+// file, whether the ledger names it, and the ledger held open for appending.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+
+namespace qb {
+
+class LedgerQueue {
+ public:
+  // `sourceFolder` and `configFolder` end in the path delimiter.
+  LedgerQueue(std::string sourceFolder, std::string configFolder);
+  ~LedgerQueue();
+  LedgerQueue(const LedgerQueue&) = delete;
+  LedgerQueue& operator=(const LedgerQueue&) = delete;
+
+  // Brings the listing and the ledger up to date: creates the ledger when there is none,
+  // opens it on the first call (EFOpenError while another run holds it), lists the
+  // folder again when it changed and reads the ledger again when someone else changed
+  // it. Returns the number of queued files: listed files the ledger does not name.
+  std::int32_t Refresh();
+  // The full path of the first queued file; Refresh must have returned more than 0.
+  std::string First() const;
+  // Makes sure that the ledger can take the line for `path` (EWriteError otherwise), so
+  // that a file is not sent when recording it would fail.
+  void ReserveLine(const std::string& path);
+  // Appends the line for `path` and forces it onto the disk.
+  void Record(const std::string& path);
+
+ private:
+  class Listing;
+  class Filter;
+
+  void OpenLedger();
+  bool LedgerChanged();
+  void ReadLedger();
+  void FindFirst();
+
+  std::string source_;
+  std::string ledgerPath_;
+  std::string tempPath_;
+  std::string configFolder_;
+  bool exact_;
+  std::string keyPrefix_;  // the source folder as ledger lines begin with it, as a key
+  std::unique_ptr<platform::TFileStream> ledger_;
+  platform::FileStatus ledgerKnown_;  // the ledger as the run last read or wrote it
+  std::unique_ptr<Listing> listing_;
+  std::unique_ptr<Filter> filter_;
+  std::optional<platform::FileStatus> folderKnown_;
+  bool folderTrusted_ = false;  // the folder's times can tell whether it changed
+  bool rereadLedger_ = false;   // someone else wrote to the ledger since the run read it
+  std::size_t first_ = 0;       // index of the first queued file in the listing
+  std::int32_t queued_ = 0;
+};
+
+}  // namespace qb
