@@ -5,12 +5,15 @@ Accepts one multipart/form-data POST per file and stores the part's data under t
 output folder by the part's file name. One line per request goes to standard output
 and, as a JSON object, to <output>/requests.jsonl, so tests can see what arrived.
 
-    receiver.py --output DIR [--port 0] [--bind 127.0.0.1] [--tls]
+    receiver.py --output DIR [--port 0] [--bind 127.0.0.1] [--tls] [--tls-max 1.2]
                 [--user NAME] [--password SECRET] [--port-file FILE]
 
 Paths with a meaning of their own (everything else stores the file and answers 200):
     /status/<code>   answer <code> after reading the body (302 and 303 carry a Location)
     /slow/<seconds>  wait that long after reading the body, then store and answer 200
+    /auth/<user>/<password>/<rest>
+                     require these Basic credentials (either may be empty) instead of
+                     --user and --password, then treat <rest> as the path
 """
 import argparse
 import base64
@@ -120,7 +123,11 @@ class Handler(BaseHTTPRequestHandler):
         self.wfile.write(body)
 
     def record(self, **fields):
+        """Logs the request. Called before the answer goes out: a client that has its answer
+        must find the request logged."""
         fields.update(method=self.command, path=self.path, time=time.time())
+        if hasattr(self.connection, "version"):
+            fields.update(tls=self.connection.version())
         line = json.dumps(fields, sort_keys=True)
         with self.server.lock:
             with open(os.path.join(self.server.output, "requests.jsonl"), "a") as log:
@@ -128,8 +135,15 @@ class Handler(BaseHTTPRequestHandler):
         print(f"{self.command} {self.path} -> {fields.get('status')} {fields.get('filename', '')} "
               f"{fields.get('size', '')}", flush=True)
 
+    def route(self):
+        """The credentials the path requires, as (user, password), and the path that is left."""
+        match = re.match(r"^/auth/([^/]*)/([^/]*)(/.*)?$", self.path)
+        if match:
+            return (match.group(1), match.group(2)), match.group(3) or "/"
+        return (self.server.user, self.server.password), self.path
+
     def authorized(self):
-        user, password = self.server.user, self.server.password
+        (user, password), _ = self.route()
         header = self.headers.get("Authorization")
         if user is None and password is None:
             return True, header
@@ -137,8 +151,8 @@ class Handler(BaseHTTPRequestHandler):
         return header == expected, header
 
     def do_GET(self):
-        self.answer(200, b"Quobrina receiver: POST multipart/form-data here\n")
         self.record(status=200)
+        self.answer(200, b"Quobrina receiver: POST multipart/form-data here\n")
 
     def do_POST(self):
         length = int(self.headers.get("Content-Length", "-1"))
@@ -160,17 +174,17 @@ class Handler(BaseHTTPRequestHandler):
 
         ok, _ = self.authorized()
         if length < 0 or not match:
-            self.answer(400, b"multipart body with Content-Length expected\n")
             self.record(status=400, authorization=authorization)
+            self.answer(400, b"multipart body with Content-Length expected\n")
             return
         try:
             parse_multipart(read_exact(self.rfile, length), match.group(1).strip('"').encode("latin-1"), store)
         except MultipartError as error:
-            self.answer(400, f"{error}\n".encode())
             self.record(status=400, authorization=authorization, error=str(error))
+            self.answer(400, f"{error}\n".encode())
             return
         status = 200
-        special = re.match(r"^/(status|slow)/([0-9.]+)", self.path)
+        special = re.match(r"^/(status|slow)/([0-9.]+)", self.route()[1])
         if special and special.group(1) == "slow":
             time.sleep(float(special.group(2)))
         elif special:
@@ -187,10 +201,10 @@ class Handler(BaseHTTPRequestHandler):
             extra["WWW-Authenticate"] = 'Basic realm="quobrina"'
         if status in (301, 302, 303, 307, 308):
             extra["Location"] = "/moved"
-        self.answer(status, b"ok\n" if status == 200 else f"status {status}\n".encode(), extra)
         field, name, ctype, size = (stored[0][:4] if stored else ("", "", "", 0))
         self.record(status=status, field=field, filename=name, content_type=ctype, size=size,
                     authorization=authorization, parts=len(stored), length=length)
+        self.answer(status, b"ok\n" if status == 200 else f"status {status}\n".encode(), extra)
 
 
 def make_certificate(folder):
@@ -212,6 +226,7 @@ def main():
     parser.add_argument("--port-file")
     parser.add_argument("--tls", action="store_true")
     parser.add_argument("--certificate-file", help="with --tls: where to copy the certificate it shows")
+    parser.add_argument("--tls-max", choices=["1.2", "1.3"], help="the newest TLS version offered")
     parser.add_argument("--user")
     parser.add_argument("--password")
     args = parser.parse_args()
@@ -233,6 +248,8 @@ def main():
         context.load_cert_chain(cert, key)
         if args.certificate_file:
             shutil.copyfile(cert, args.certificate_file)
+        if args.tls_max == "1.2":
+            context.maximum_version = ssl.TLSVersion.TLSv1_2
         server.socket = context.wrap_socket(server.socket, server_side=True)
         shutil.rmtree(folder, ignore_errors=True)
         scheme = "https"

@@ -149,7 +149,6 @@ TEST_F(UploadTest, FilesOfTwoGibibytesAndMoreAreSent) {
 }
 
 TEST_F(UploadTest, BasicCredentialsAsTheReceiverSeesThem) {
-  if (!kOwnReceivers) GTEST_SKIP() << "needs receivers that require credentials; the one shared under Wine requires none";
   struct Case {
     const char* user;
     const char* password;
@@ -176,7 +175,6 @@ TEST_F(UploadTest, BasicCredentialsAsTheReceiverSeesThem) {
 }
 
 TEST_F(UploadTest, RefusedCredentialsEndTheRunAndRecordNothing) {
-  if (!kOwnReceivers) GTEST_SKIP() << "needs a receiver that requires credentials; the one shared under Wine requires none";
   ReferenceReceiver receiver(Received(), {false, "branch12", "secret"});
   WriteFile(Path("a.txt"), "a");
   for (const std::string credentials : {"", "<Username>branch12</Username><Password>wrong</Password>"}) {
@@ -192,14 +190,28 @@ TEST_F(UploadTest, RefusedCredentialsEndTheRunAndRecordNothing) {
 
 TEST_F(UploadTest, HttpsWithASelfSignedCertificate) {
   if (!kTlsPeers) {
-    GTEST_SKIP() << "no OpenSSL in this build (Windows): e2e/win32 expects \"Could not load SSL library.\" instead";
+    GTEST_SKIP() << "no OpenSSL in this build (Windows without the OpenSSL DLLs): https cannot work";
   }
-  ReferenceReceiver receiver(Received(), {true});
-  WriteConfig(receiver.Url("/secure"));
-  WriteFile(Path("report.txt"), "hello over TLS");
-  const ProgramResult result = Run();
-  EXPECT_EQ(0, result.exitCode) << result.output;
-  EXPECT_EQ("hello over TLS", ReadFile(receiver.StoredFile("report.txt")));
+  const std::string credentials = "<Username>branch12</Username><Password>secret</Password>";
+  const struct {
+    bool tls12;  // the receiver offers TLS 1.2 at the most
+    bool credentials;
+    std::string version;
+  } cases[] = {{false, false, "TLSv1.3"}, {true, false, "TLSv1.2"}, {false, true, "TLSv1.3"}, {true, true, "TLSv1.2"}};
+  for (const auto& c : cases) {
+    ScopedTempDir received;
+    ReferenceReceiver receiver(received.path(), {true, c.credentials ? "branch12" : nullptr,
+                                                 c.credentials ? "secret" : nullptr, c.tls12});
+    std::filesystem::remove_all(State());
+    WriteConfig(receiver.Url("/secure"), c.credentials ? credentials : "");
+    WriteFile(Path("report.txt"), "hello over TLS");
+    const ProgramResult result = Run();
+    EXPECT_EQ(0, result.exitCode) << result.output;
+    EXPECT_EQ("hello over TLS", ReadFile(receiver.StoredFile("report.txt")));
+    const auto requests = receiver.Requests();
+    ASSERT_EQ(1u, requests.size());
+    EXPECT_NE(std::string::npos, requests[0].find("\"tls\": \"" + c.version + "\"")) << requests[0];
+  }
 }
 
 #if QUOBRINA_TLS_PEERS

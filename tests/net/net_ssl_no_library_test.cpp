@@ -1,6 +1,6 @@
 // What the TLS handler does that needs no OpenSSL: its method and version options, and a
-// process in which OpenSSL cannot be loaded. These run on every platform, Windows (whose
-// tests have no OpenSSL) included.
+// process in which OpenSSL cannot be loaded. These run in every build, those whose tests
+// have no OpenSSL (Windows without the OpenSSL DLLs) included.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -50,8 +50,8 @@ TEST(NetSslTest, MethodAndVersionsGoTogether) {
 }
 
 // Without OpenSSL (simulated by names that do not exist, in a fresh process, since a
-// loaded OpenSSL stays loaded; on Windows there is none anyway): TLS fails with "Could
-// not load SSL library.", clear text works with the same handler.
+// loaded OpenSSL stays loaded): TLS fails with "Could not load SSL library.", clear text
+// works with the same handler.
 void RunWithoutOpenSSL() {
   ossl::SetOpenSSLLibraryNames({{"libquobrina-no-crypto.so.9", "libquobrina-no-ssl.so.9"}});
   auto fail = [](const std::string& what) {

@@ -256,13 +256,22 @@ TEST(NetSslTest, SwitchingModesOnAConnectedHandler) {
   EXPECT_EQ(peer.Finish(), "");
 }
 
+// The file names of the OpenSSL 3 libraries that the tests link.
+#ifdef _WIN32
+const char* const kCryptoLibrary = "libcrypto-3.dll";
+const char* const kSslLibrary = "libssl-3.dll";
+#else
+const char* const kCryptoLibrary = "libcrypto.so.3";
+const char* const kSslLibrary = "libssl.so.3";
+#endif
+
 TEST(NetSslTest, LoaderRecordsWhatIsMissing) {
   using Names = std::vector<platform::OpenSSLLibraryNames>;
-  ossl::Loader missing(Names{{"libquobrina-no-crypto.so.9", "libssl.so.3"}, {"libcrypto.so.3", "libquobrina-no-ssl.so.9"}});
+  ossl::Loader missing(Names{{"libquobrina-no-crypto.so.9", kSslLibrary}, {kCryptoLibrary, "libquobrina-no-ssl.so.9"}});
   EXPECT_FALSE(missing.Load());
   EXPECT_EQ(missing.LoadFailures(), (std::vector<std::string>{"Failed to load libquobrina-no-crypto.so.9.",
                                                               "Failed to load libquobrina-no-ssl.so.9."}));
-  ossl::Loader incomplete(Names{{"libcrypto.so.3", "libcrypto.so.3"}});  // no SSL names in it
+  ossl::Loader incomplete(Names{{kCryptoLibrary, kCryptoLibrary}});  // no SSL names in it
   EXPECT_FALSE(incomplete.Load());
   const auto& failures = incomplete.LoadFailures();
   EXPECT_NE(std::find(failures.begin(), failures.end(), "SSL_connect"), failures.end());

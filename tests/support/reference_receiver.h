@@ -1,8 +1,11 @@
 // The reference receiving server (scripts/receiver.py) for end-to-end tests, on loopback.
 // On POSIX each receiver is a child process of the test, stopped when the object goes.
-// Under Wine a test cannot start one: there every receiver is the plain http one that
-// scripts/test-windows runs (QUOBRINA_WINDOWS_RECEIVER, QUOBRINA_WINDOWS_RECEIVER_OUTPUT),
-// used by one test at a time (a ctest resource lock) and emptied of stored files first.
+// Under Wine a test cannot start one: there the receivers are the ones scripts/test-windows
+// runs, storing into one folder (QUOBRINA_WINDOWS_RECEIVER_OUTPUT): plain http
+// (QUOBRINA_WINDOWS_RECEIVER), https (QUOBRINA_WINDOWS_TLS_RECEIVER) and https of TLS 1.2 at
+// the most (QUOBRINA_WINDOWS_TLS12_RECEIVER), each requiring the credentials that the path
+// of Url() names. They serve one test at a time (a ctest resource lock) and are emptied of
+// stored files first.
 #pragma once
 
 #include <string>
@@ -14,11 +17,8 @@ struct ReceiverOptions {
   bool tls = false;
   const char* user = nullptr;  // Basic credentials the receiver requires, if any
   const char* password = nullptr;
+  bool tls12 = false;  // with `tls`: TLS 1.2 at the most
 };
-
-// Whether a test gets a receiver of its own, with any options; where it does not, a
-// receiver with options other than the defaults cannot be made.
-extern const bool kOwnReceivers;
 
 class ReferenceReceiver {
  public:
@@ -43,6 +43,7 @@ class ReferenceReceiver {
   int port_ = 0;
   long long process_ = 0;  // the receiver's process id, where the test started it
   std::string mark_;       // the query parameter of Url(), where the receiver is shared
+  std::string auth_;       // the path prefix that requires the credentials, there too
 };
 
 }  // namespace qb::test

@@ -3,7 +3,8 @@
 // for each, plain or over TLS. Every wait is bounded (kPeerTimeoutMs), so a peer whose
 // client misbehaves ends by itself; a failed step is kept as text for the test to check.
 // The TLS peers link OpenSSL and exist only where the tests have it (QUOBRINA_TLS_PEERS):
-// not in the Windows build, whose program then fails https with "Could not load SSL library.".
+// not in a Windows build without the OpenSSL DLLs, whose program then fails https with
+// "Could not load SSL library.".
 #pragma once
 
 #include <atomic>

@@ -7,10 +7,10 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
-#include <poll.h>
 
 #include <stdexcept>
 
+#include "support/peer_socket.h"
 #include "support/scripted_peer.h"
 
 namespace qb::test {
@@ -156,14 +156,11 @@ ScriptedTlsPeer::ScriptedTlsPeer(PeerScript script, TlsPeerOptions tls, PeerOpti
 ScriptedTlsPeer::~ScriptedTlsPeer() { Finish(); }
 
 std::unique_ptr<PeerConnection> ScriptedTlsPeer::Accept(PeerSocket socket) {
-  const int fd = static_cast<int>(socket);
   SSL* ssl = SSL_new(context_->ctx);
-  SSL_set_fd(ssl, fd);
+  SSL_set_fd(ssl, static_cast<int>(socket));  // a Winsock SOCKET fits too, as OpenSSL expects
   auto connection = std::make_unique<TlsPeerConnection>(socket, ssl);
-  pollfd entry{fd, POLLIN, 0};
-  int result;
-  // The socket is blocking; the poll bounds the wait for a client that never speaks.
-  if (::poll(&entry, 1, kPeerTimeoutMs) <= 0 || (result = SSL_accept(ssl)) != 1) {
+  // The socket is blocking; the wait bounds it for a client that never speaks.
+  if (!peer_socket::WaitReadable(socket, kPeerTimeoutMs) || SSL_accept(ssl) != 1) {
     ERR_clear_error();
     return nullptr;
   }

@@ -115,15 +115,68 @@ TEST_F(Win32UploadTest, UploadsTheFolderSkipsWhatTheLedgerNamesInOtherCase) {
   }
 }
 
-TEST_F(Win32UploadTest, HttpsWithoutOpenSSLEndsWithTheLibraryError) {
-  WriteFile(Source() + "\\" + Name("a", ".txt"), "x");
-  WriteConfig("https://127.0.0.1:9/");
-  const ProgramResult result = RunQuobrina({"-configFile=" + dir_.file("upload.xml")}, 60);
-  EXPECT_EQ(1, result.exitCode);
-  EXPECT_NE(StripStamps(result.output)
-                .find("\r\n[--:--:--] [ERRX] ENetOSSLCouldNotLoadSSLLibrary: Could not load SSL library.\r\n"),
-            std::string::npos)
-      << result.output;
+// OpenSSL's DLLs as a site may have them: the program is copied into a folder of its own
+// with the DLLs (those of the build, which lie beside it) under the names given, or in a
+// folder on PATH, and run from there, so that no folder of the build is searched.
+TEST_F(Win32UploadTest, OpenSSLIsFoundUnderTheNamesOfASite) {
+  const std::string tlsUrl = Environment("QUOBRINA_WINDOWS_TLS_RECEIVER");
+  if (tlsUrl.empty()) GTEST_SKIP() << "scripts/test-windows runs the TLS receiver with the OpenSSL DLLs";
+  const std::filesystem::path build = std::filesystem::path(QuobrinaPath()).parent_path();
+  using Copies = std::vector<std::pair<const char*, const char*>>;  // the build's DLL, its name here
+  const Copies current{{"libcrypto-3.dll", "libcrypto-3.dll"}, {"libssl-3.dll", "libssl-3.dll"}};
+  const struct {
+    const char* what;
+    Copies beside;
+    bool onPath;  // the current names in a folder on PATH
+    bool loads;
+  } cases[] = {
+      {"none", {}, false, false},
+      {"current names beside the program", current, false, true},
+      {"current names on PATH", {}, true, true},
+      // A copy of libssl-3.dll still imports libcrypto-3.dll by that name.
+      {"old names alone", {{"libcrypto-3.dll", "libeay32.dll"}, {"libssl-3.dll", "ssleay32.dll"}}, false, false},
+      {"old names and libcrypto-3.dll",
+       {{"libcrypto-3.dll", "libeay32.dll"}, {"libssl-3.dll", "ssleay32.dll"}, {"libcrypto-3.dll", "libcrypto-3.dll"}},
+       false, true},
+      {"libssl32.dll", {{"libcrypto-3.dll", "libeay32.dll"}, {"libssl-3.dll", "libssl32.dll"},
+                        {"libcrypto-3.dll", "libcrypto-3.dll"}}, false, true},
+      {"old names holding each other's library",
+       {{"libssl-3.dll", "libeay32.dll"}, {"libcrypto-3.dll", "ssleay32.dll"}, {"libcrypto-3.dll", "libcrypto-3.dll"}},
+       false, false},
+  };
+  const std::filesystem::path before = std::filesystem::current_path();
+  char path[32767] = {};
+  ::GetEnvironmentVariableA("PATH", path, sizeof path);
+  for (const auto& c : cases) {
+    ScopedTempDir site;
+    const std::filesystem::path folder = site.path();
+    std::filesystem::copy_file(build / "quobrina.exe", folder / "quobrina.exe");
+    for (const auto& [from, name] : c.beside) std::filesystem::copy_file(build / from, folder / name);
+    std::filesystem::create_directory(folder / "openssl");
+    if (c.onPath) {
+      for (const auto& [from, name] : current) std::filesystem::copy_file(build / from, folder / "openssl" / name);
+    }
+    std::filesystem::remove_all(Source());
+    std::filesystem::remove_all(State());
+    ASSERT_EQ(platform::CreateDirectory(Source()), platform::CreateDirectoryResult::Created);
+    const std::string name = Name("tls", ".txt");
+    WriteFile(Source() + "\\" + name, c.what);
+    WriteConfig(tlsUrl);
+    ::SetEnvironmentVariableA("PATH", ((folder / "openssl").string() + ";" + path).c_str());
+    std::filesystem::current_path(folder);
+    const ProgramResult result =
+        RunProgram((folder / "quobrina.exe").string(), {"quobrina.exe", "-configFile=" + dir_.file("upload.xml")}, 60);
+    std::filesystem::current_path(before);
+    ::SetEnvironmentVariableA("PATH", path);
+    const bool failed = StripStamps(result.output)
+                            .find("\r\n[--:--:--] [ERRX] ENetOSSLCouldNotLoadSSLLibrary: Could not load SSL library.\r\n") !=
+                        std::string::npos;
+    EXPECT_EQ(c.loads ? 0 : 1, result.exitCode) << c.what << "\n" << result.output;
+    EXPECT_EQ(!c.loads, failed) << c.what << "\n" << result.output;
+    if (c.loads) {
+      EXPECT_EQ(ReadFile(Received(name)), c.what);
+    }
+  }
 }
 
 // Verification against the TLS receiver of scripts/test-windows, whose self-signed
@@ -141,7 +194,6 @@ TEST_F(Win32UploadTest, VerificationTrustsTheCertificateFileAndNotTheRootStore) 
     WriteConfig(url, verify + (given ? "<CertificateFile>" + certificate + "</CertificateFile>" : ""));
     const ProgramResult result = RunQuobrina({"-configFile=" + dir_.file("upload.xml")}, 60);
     const std::string log = StripStamps(result.output);
-    if (log.find("Could not load SSL library.") != std::string::npos) GTEST_SKIP() << "no OpenSSL DLLs";
     if (given) {
       EXPECT_EQ(0, result.exitCode) << result.output;
       EXPECT_EQ(ReadFile(State() + "\\00000000.LST"), path + "\r\n");

@@ -1,8 +1,10 @@
-// Implementation details: the receiver is the one that scripts/test-windows runs outside
-// Wine. The ctest resource lock gives it to one test at a time, and each object empties
-// its folder of stored files, so a file an earlier test sent cannot pass for one this
-// test sends. Requests are told apart by a query parameter of the object's own, since a
-// request of an earlier test can still end late (a program that was ended mid-upload).
+// Implementation details: the receivers are the ones that scripts/test-windows runs
+// outside Wine. The ctest resource lock gives them to one test at a time, and each object
+// empties their folder of stored files, so a file an earlier test sent cannot pass for one
+// this test sends. Requests are told apart by a query parameter of the object's own, since
+// a request of an earlier test can still end late (a program that was ended mid-upload).
+// Credentials are required through the path ("/auth/<user>/<password>"), which the
+// receivers understand, so one receiver serves every set of credentials.
 #include "support/reference_receiver.h"
 
 #include <cstdlib>
@@ -13,20 +15,22 @@
 
 namespace qb::test {
 
-const bool kOwnReceivers = false;
-
-ReferenceReceiver::ReferenceReceiver(const std::string&, ReceiverOptions options) {
-  if (options.tls || options.user || options.password) {
-    throw std::runtime_error("the receiver under Wine speaks plain http and requires no credentials");
-  }
-  const char* url = std::getenv("QUOBRINA_WINDOWS_RECEIVER");
+ReferenceReceiver::ReferenceReceiver(const std::string&, ReceiverOptions options) : tls_(options.tls) {
+  const char* variable = !options.tls    ? "QUOBRINA_WINDOWS_RECEIVER"
+                         : options.tls12 ? "QUOBRINA_WINDOWS_TLS12_RECEIVER"
+                                         : "QUOBRINA_WINDOWS_TLS_RECEIVER";
+  const char* url = std::getenv(variable);
   const char* output = std::getenv("QUOBRINA_WINDOWS_RECEIVER_OUTPUT");
-  const std::string prefix = "http://127.0.0.1:";
+  const std::string prefix = std::string(options.tls ? "https" : "http") + "://127.0.0.1:";
   if (!url || !output || std::string(url).rfind(prefix, 0) != 0) {
-    throw std::runtime_error("no reference receiver: scripts/test-windows runs one for the Windows tests");
+    throw std::runtime_error(std::string("no reference receiver in ") + variable +
+                             ": scripts/test-windows runs them for the Windows tests");
   }
   port_ = std::atoi(url + prefix.size());
   output_ = output;
+  if (options.user || options.password) {
+    auth_ = std::string("/auth/") + (options.user ? options.user : "") + "/" + (options.password ? options.password : "");
+  }
   mark_ = "quobrina-test=" + std::to_string(std::random_device()() % 1000000000);
   std::error_code ignored;
   for (const auto& entry : std::filesystem::directory_iterator(output_ + "\\files", ignored)) {
@@ -37,8 +41,8 @@ ReferenceReceiver::ReferenceReceiver(const std::string&, ReceiverOptions options
 ReferenceReceiver::~ReferenceReceiver() = default;
 
 std::string ReferenceReceiver::Url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + path + (path.find('?') == std::string::npos ? "?" : "&") +
-         mark_;
+  return std::string(tls_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) + auth_ + path +
+         (path.find('?') == std::string::npos ? "?" : "&") + mark_;
 }
 
 std::string ReferenceReceiver::StoredFile(const std::string& name) const { return output_ + "\\files\\" + name; }
