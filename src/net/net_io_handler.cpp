@@ -2,7 +2,8 @@
 // receive to the receive buffer and turns a close by the peer, a time-out or a socket
 // error into the handler's state or an exception; the line, block and until-close reads
 // only search and drain that buffer. A reset or abort during a receive becomes a close
-// first, so bytes that arrived before it stay readable.
+// first, so bytes that arrived before it stay readable; the read that needs more than
+// they hold raises the reset, also when part of a line is among them.
 #include "net/net_io_handler.h"
 
 #include <algorithm>
@@ -76,6 +77,7 @@ std::string TNetIOHandler::DecodeWireText(std::string_view bytes) {
 
 void TNetIOHandler::Open() {
   peerClosed_ = false;
+  closeError_ = 0;
   batch_.reset();
   receiveBuffer_.Clear();
   opened_ = true;
@@ -98,7 +100,9 @@ void TNetIOHandler::CheckPeerClosed(bool raise, bool ignoreBuffer) {
     if (SourceIsAvailable()) CloseSource();
     closed = true;
   }
-  if (closed && raise && (ignoreBuffer || receiveBuffer_.Empty())) RaiseClosedGracefully();
+  if (!closed || !raise || (!ignoreBuffer && !receiveBuffer_.Empty())) return;
+  if (closeError_ != 0) RaiseError(closeError_);
+  RaiseClosedGracefully();
 }
 
 // --- Receiving -------------------------------------------------------------------------
@@ -140,6 +144,7 @@ int TNetIOHandler::ReadFromSource(bool raiseIfDisconnected, int timeout, bool ra
           timedOut = true;
         } else {
           peerClosed_ = true;
+          closeError_ = error;
           CloseSource();
           if (receiveBuffer_.Empty() && raiseIfDisconnected) RaiseError(error);
         }

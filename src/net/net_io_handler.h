@@ -71,7 +71,8 @@ class TNetIOHandler {
   // unread bytes remain.
   bool Connected();
   // Notices a close by the peer; raises ENetConnClosedGracefully "Connection Closed
-  // Gracefully." when asked to and the receive buffer is empty (or ignoreBuffer is set).
+  // Gracefully." when asked to and the receive buffer is empty (or ignoreBuffer is set),
+  // or the socket error that ended the connection when a receive met one (a reset).
   void CheckPeerClosed(bool raise = true, bool ignoreBuffer = false);
   bool PeerClosed() const { return peerClosed_; }
 
@@ -157,6 +158,7 @@ class TNetIOHandler {
   std::unique_ptr<TNetBuffer> batch_;
   int batchThreshold_ = -1;
   bool peerClosed_ = false;
+  int closeError_ = 0;  // the socket error a receive ended the connection with; 0 for a close
   bool opened_ = false;
   bool lineTimedOut_ = false;
   bool lineSplit_ = false;

@@ -1,12 +1,16 @@
 // Implementation details: the parameters are split from GetCommandLine by the rule of
 // command_line.h, not taken from the C runtime's argv, whose rule (backslash escapes before
 // quotes) would change paths such as "C:\Data\". Parameter 0 is the module's own path.
-// The parent is opened with SYNCHRONIZE alone, the only right a wait needs.
+// The parent is opened with SYNCHRONIZE alone, the only right a wait needs. A process
+// keeps the id of the process that created it after that one has ended, so a named id
+// that cannot be opened is our own ended parent when it is that id.
 #include "platform/process.h"
 
 #include "platform/win32/command_line.h"
 #include "platform/win32/handle.h"
 #include "platform/win32/win32.h"
+
+#include <tlhelp32.h>
 
 namespace qb::platform {
 namespace {
@@ -45,6 +49,26 @@ class HandleWaiter final : public ProcessWaiter {
   win32::UniqueHandle process_;
 };
 
+// Our own parent that ended before the watch began.
+class EndedWaiter final : public ProcessWaiter {
+ public:
+  WaitResult Wait(int) override { return WaitResult::Ended; }
+};
+
+// The id of the process that created this one, from a snapshot of the processes; 0 when
+// the snapshot fails.
+DWORD CreatorProcessId() {
+  win32::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return 0;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  const DWORD self = ::GetCurrentProcessId();
+  for (BOOL more = ::Process32First(snapshot.get(), &entry); more; more = ::Process32Next(snapshot.get(), &entry)) {
+    if (entry.th32ProcessID == self) return entry.th32ParentProcessID;
+  }
+  return 0;
+}
+
 }  // namespace
 
 void InitializeProcess(int /*argc*/, char** /*argv*/) {
@@ -67,7 +91,11 @@ void ExitProcessNow(int code) { ::ExitProcess(static_cast<UINT>(code)); }
 std::unique_ptr<ProcessWaiter> OpenProcessForWait(std::int32_t pid) {
   if (pid == 0) return nullptr;
   win32::UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid)));
-  if (!process) return nullptr;
+  if (!process) {
+    const bool gone = ::GetLastError() == ERROR_INVALID_PARAMETER;
+    if (gone && CreatorProcessId() == static_cast<DWORD>(pid)) return std::make_unique<EndedWaiter>();
+    return nullptr;
+  }
   return std::make_unique<HandleWaiter>(std::move(process));
 }
 

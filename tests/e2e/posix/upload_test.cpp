@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -115,6 +116,50 @@ TEST_F(UploadTest, TheParentEndingDuringAnUploadEndsTheRunAndTheFileIsSentAgain)
   const ProgramResult again = Run();
   EXPECT_EQ(0, again.exitCode);
   EXPECT_EQ(Path("a.txt") + "\r\n", ReadFile(Ledger()));
+}
+
+// A parent that names itself and ends the moment it has started the program, before the
+// watch begins, must still end the run. The parent leads a process group of its own, as a
+// job that a shell starts does; this process takes in the orphaned program, so that its
+// exit code can be read.
+TEST_F(UploadTest, AParentThatEndsAtOnceStillEndsTheRun) {
+  ReferenceReceiver receiver(Received());
+  WriteConfig(receiver.Url("/slow/2"));
+  WriteFile(Path("a.txt"), "a");
+  const std::string binary = QuobrinaPath();
+  const std::string configSwitch = "-configFile=" + Config();
+  ASSERT_EQ(0, ::prctl(PR_SET_CHILD_SUBREAPER, 1));
+  for (int run = 0; run < 10; ++run) {
+    SCOPED_TRACE(run);
+    int pipeFds[2];
+    ASSERT_EQ(0, ::pipe(pipeFds));
+    const pid_t parent = ::fork();
+    if (parent == 0) {
+      ::setpgid(0, 0);
+      char parentSwitch[64];
+      std::snprintf(parentSwitch, sizeof parentSwitch, "-parentProcID=%d", static_cast<int>(::getpid()));
+      char* argv[] = {const_cast<char*>(binary.c_str()), parentSwitch, const_cast<char*>(configSwitch.c_str()),
+                      nullptr};
+      posix_spawn_file_actions_t actions;
+      ::posix_spawn_file_actions_init(&actions);
+      ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+      pid_t pid = -1;
+      if (::posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv, environ) != 0) pid = -1;
+      (void)!::write(pipeFds[1], &pid, sizeof pid);
+      ::_exit(0);
+    }
+    ::close(pipeFds[1]);
+    pid_t pid = -1;
+    ASSERT_EQ(static_cast<ssize_t>(sizeof pid), ::read(pipeFds[0], &pid, sizeof pid));
+    ::close(pipeFds[0]);
+    ASSERT_EQ(parent, ::waitpid(parent, nullptr, 0));
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  }
+  ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+  EXPECT_EQ("", ReadFile(Ledger()));
 }
 
 // Started with standard input, output and error closed, the program must not let the
