@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "support/child_process.h"
+#include "xml/xml_document.h"
 #include "support/error_texts.h"
 #include "support/temp_dir.h"
 
@@ -51,7 +52,13 @@ TEST(ConfigurationErrorsTest, EachFailureIsOneErrorLineAndExitCodeOne) {
            "<VerifyCertificate>TRUE</VerifyCertificate>" + end,
        "[--:--:--] [ERRX] Exception: Error: \"VerifyCertificate\" is true, but the upload URL is not https\r\n"},
   };
+  // A binary configuration holds typed values: a date out of range cannot become text.
+  auto binary = MakeRef<TXmlDocument>();
+  binary->LoadXml("<settings><configData><ConfigFolder/></configData></settings>");
+  const Ref<TXmlNode> folder = binary->GetDocumentElement()->SelectFirst("configData\\ConfigFolder");
+  folder->AppendChild(MakeRef<TXmlText>(binary->GetNameTable(), Variant::FromDateTime(1e300)));
   std::vector<Case> all(std::begin(cases), std::end(cases));
+  all.push_back({binary->GetBinaryXml(), "[--:--:--] [ERRX] EConvertError: Invalid argument to date decode\r\n"});
   all.insert(all.end(), std::begin(optionCases), std::end(optionCases));
   for (const Case& c : all) {
     if (c.content.empty()) {
