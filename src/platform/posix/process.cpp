@@ -140,12 +140,16 @@ void ExitProcessNow(int code) { ::_exit(code); }
 
 std::unique_ptr<ProcessWaiter> OpenProcessForWait(std::int32_t pid) {
   if (pid <= 0) return nullptr;
-  if (OwnParentEnded(static_cast<pid_t>(pid))) return std::make_unique<EndedWaiter>();
   const long fd = ::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0);
-  if (fd >= 0) {
-    return std::make_unique<PidfdWaiter>(static_cast<int>(fd));
+  const int openError = errno;
+  // Looked at after the open: a parent that ends in between, and whose id another
+  // process then takes, is found here instead of being watched in that one's place.
+  if (OwnParentEnded(static_cast<pid_t>(pid))) {
+    if (fd >= 0) ::close(static_cast<int>(fd));
+    return std::make_unique<EndedWaiter>();
   }
-  if (errno != ENOSYS) return nullptr;  // ESRCH, EPERM: not watched
+  if (fd >= 0) return std::make_unique<PidfdWaiter>(static_cast<int>(fd));
+  if (openError != ENOSYS) return nullptr;  // ESRCH, EPERM: not watched
   return OpenProcessForProbe(pid);
 }
 
