@@ -129,6 +129,9 @@ TEST_F(UploadTest, AParentThatEndsAtOnceStillEndsTheRun) {
   const std::string binary = QuobrinaPath();
   const std::string configSwitch = "-configFile=" + Config();
   ASSERT_EQ(0, ::prctl(PR_SET_CHILD_SUBREAPER, 1));
+  struct ReaperUntilTheEnd {
+    ~ReaperUntilTheEnd() { ::prctl(PR_SET_CHILD_SUBREAPER, 0); }
+  } reaper;
   for (int run = 0; run < 10; ++run) {
     SCOPED_TRACE(run);
     int pipeFds[2];
@@ -158,7 +161,6 @@ TEST_F(UploadTest, AParentThatEndsAtOnceStillEndsTheRun) {
     ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
   }
-  ::prctl(PR_SET_CHILD_SUBREAPER, 0);
   EXPECT_EQ("", ReadFile(Ledger()));
 }
 
