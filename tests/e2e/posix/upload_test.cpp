@@ -161,7 +161,8 @@ TEST_F(UploadTest, AParentThatEndsAtOnceStillEndsTheRun) {
     ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
   }
-  EXPECT_EQ("", ReadFile(Ledger()));
+  // Ended before it made the ledger, or with the ledger empty.
+  EXPECT_EQ(0u, std::filesystem::exists(Ledger()) ? std::filesystem::file_size(Ledger()) : 0u);
 }
 
 // Started with standard input, output and error closed, the program must not let the
