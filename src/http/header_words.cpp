@@ -128,6 +128,52 @@ std::uint16_t StartupLanguageId() {
   return languageId;
 }
 
+bool IsEscapedNameByte(unsigned char byte) {
+  return (byte < 32 && byte != '\t') || byte == 127 || byte >= 128 || byte == '"' || byte == '\\' || byte == '%';
+}
+
+std::string EncodeQuotedName(std::string_view text) {
+  // On POSIX the program's text is UTF-8 already, and a stray byte of it must stay
+  // distinguishable: converting would turn it into "?".
+  const std::string utf8 = platform::AnsiCodePage() == platform::kCodePageUtf8
+                               ? std::string(text)
+                               : platform::ConvertCodePage(0, platform::kCodePageUtf8, text);
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  auto hexValue = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+  };
+  std::string out;
+  out.reserve(utf8.size() + 16);
+  std::size_t i = 0;
+  while (i < utf8.size()) {
+    const auto b = static_cast<unsigned char>(utf8[i]);
+    if (b >= 128) {
+      const std::size_t length = platform::Utf8CharLength(utf8, i);
+      if (length > 1) {
+        out.append(utf8, i, length);
+        i += length;
+        continue;
+      }
+    }
+    bool escape = b != '%' && IsEscapedNameByte(b);
+    if (b == '%' && i + 2 < utf8.size() && hexValue(utf8[i + 1]) >= 0 && hexValue(utf8[i + 2]) >= 0) {
+      escape = IsEscapedNameByte(static_cast<unsigned char>(hexValue(utf8[i + 1]) * 16 + hexValue(utf8[i + 2])));
+    }
+    if (escape) {
+      out += '%';
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+    } else {
+      out += static_cast<char>(b);
+    }
+    ++i;
+  }
+  return out;
+}
+
 std::string EncodeHeaderWords(std::string_view text, std::string_view charset, char encoding,
                               std::string_view specials) {
   if (text.empty()) return {};

@@ -159,36 +159,41 @@ TEST_F(MultipartTest, SizeQueriesAndRestarts) {
   EXPECT_EQ(ReadAll(body, 64), whole);
 }
 
-TEST_F(MultipartTest, CyrillicFileNameFollowsTheLocale) {
-  const std::string path = Write("отчёт.txt", "hello");
-  const struct {
-    std::uint16_t languageId;
-    const char* fileName;
-  } cases[] = {
-      {Russian(), "=?KOI8-R?B?z9Teo9QudHh0?="},
-      // ISO-8859-1 holds none of the letters: each becomes "?", and what is left is plain.
-      {English(), "?????.txt"},
-  };
-  for (const auto& c : cases) {
-    TNetMultiPartFormDataStream body(kExampleTime, c.languageId);
-    const TNetFormDataField& field = body.AppendFilePart("file", path, "");
-    EXPECT_EQ(field.PartFileName, "отчёт.txt");
-    const std::string expected = PartHeader(c.fileName, "text/plain") + "hello\r\n" + kClosing;
-    EXPECT_EQ(body.GetSize(), static_cast<std::int64_t>(expected.size()));
-    EXPECT_EQ(ReadAll(body, 4096), expected);
+// Whatever the locale, names go out as UTF-8: two names that one charset cannot hold
+// must not arrive as one.
+TEST_F(MultipartTest, FileNamesGoOutAsUtf8WhateverTheLocale) {
+  const std::string longName = [] {
+    std::string name;
+    for (int i = 0; i < 100; ++i) name += "я";
+    return name + ".txt";
+  }();
+  const std::string names[] = {"отчёт.txt", "архив.txt", "01_список.txt", "报告.txt", "café.txt", longName};
+  for (const std::uint16_t languageId : {Russian(), English(), platform::LanguageIdOfLocaleName("zh_CN.UTF-8")}) {
+    for (const std::string& name : names) {
+      const std::string path = Write(name, "hello");
+      TNetMultiPartFormDataStream body(kExampleTime, languageId);
+      const TNetFormDataField& field = body.AppendFilePart("file", path, "");
+      EXPECT_EQ(field.PartFileName, name);
+      const std::string expected = PartHeader(name, "text/plain") + "hello\r\n" + kClosing;
+      EXPECT_EQ(body.GetSize(), static_cast<std::int64_t>(expected.size()));
+      EXPECT_EQ(ReadAll(body, 4096), expected) << name;
+    }
   }
 }
 
 TEST_F(MultipartTest, NamesCannotBreakThePartHeader) {
 #ifdef _WIN32
-  GTEST_SKIP() << "Windows file names cannot hold quotes or line breaks";
+  GTEST_SKIP() << "Windows file names cannot hold quotes, backslashes or line breaks";
 #endif
   const struct {
     const char* name;
     const char* onTheWire;
   } cases[] = {
-      {"say \"hi\".txt", "say =?ISO-8859-1?Q?=22hi=22.txt?="},
-      {"a\r\nContent-Type: evil.txt", "=?ISO-8859-1?Q?a=0D=0AContent-Type:?= evil.txt"},
+      {"say \"hi\".txt", "say %22hi%22.txt"},
+      {"a\r\nContent-Type: evil.txt", "a%0D%0AContent-Type: evil.txt"},
+      {"a\\b.txt", "a%5Cb.txt"},
+      {"100%22.txt", "100%2522.txt"},
+      {"caf\xE9.txt", "caf%E9.txt"},
   };
   for (const auto& c : cases) {
     TNetMultiPartFormDataStream body(kExampleTime, English());
