@@ -46,6 +46,11 @@ std::string EncodeHeaderWords(std::string_view text, std::string_view charset, c
 // names without those bytes are copied unchanged.
 std::string EncodeQuotedName(std::string_view text);
 
+// The same name as an extended parameter value (RFC 5987: "UTF-8''" and the bytes of
+// `quoted`, the result of EncodeQuotedName, outside the attribute characters as "%XX"),
+// for receivers that read the quoted form as Latin-1; empty for an ASCII `quoted`.
+std::string ExtendedNameValue(std::string_view quoted);
+
 // Whether `byte` is written as "%XX" inside a quoted name (see EncodeQuotedName) when it
 // stands on its own; bytes of well-formed UTF-8 sequences go out raw all the same.
 bool IsEscapedNameByte(unsigned char byte);

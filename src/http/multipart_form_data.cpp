@@ -157,9 +157,16 @@ std::string TNetFormDataField::PartHeader(std::string_view boundary) const {
   header += EncodeQuotedName(PartName);
   header += '"';
   if (!PartFileName.empty()) {
+    const std::string quoted = EncodeQuotedName(PartFileName);
     header += "; filename=\"";
-    header += EncodeQuotedName(PartFileName);
+    header += quoted;
     header += '"';
+    // Some receivers read the quoted name as Latin-1; they take this one instead.
+    const std::string extended = ExtendedNameValue(quoted);
+    if (!extended.empty()) {
+      header += "; filename*=";
+      header += extended;
+    }
   }
   header += kCrLf;
   if (!PartContentType.empty()) {

@@ -160,23 +160,37 @@ TEST_F(MultipartTest, SizeQueriesAndRestarts) {
 }
 
 // Whatever the locale, names go out as UTF-8: two names that one charset cannot hold
-// must not arrive as one.
+// must not arrive as one. Non-ASCII names come once more as an extended parameter, for
+// receivers that read the quoted form as Latin-1.
 TEST_F(MultipartTest, FileNamesGoOutAsUtf8WhateverTheLocale) {
-  const std::string longName = [] {
+  std::string longName;
+  for (int i = 0; i < 100; ++i) longName += "я";
+  longName += ".txt";
+  std::string longExtended = "UTF-8''";
+  for (int i = 0; i < 100; ++i) longExtended += "%D1%8F";
+  longExtended += ".txt";
+  const struct {
     std::string name;
-    for (int i = 0; i < 100; ++i) name += "я";
-    return name + ".txt";
-  }();
-  const std::string names[] = {"отчёт.txt", "архив.txt", "01_список.txt", "报告.txt", "café.txt", longName};
+    std::string extended;
+  } cases[] = {
+      {"отчёт.txt", "UTF-8''%D0%BE%D1%82%D1%87%D1%91%D1%82.txt"},
+      {"报告 1.txt", "UTF-8''%E6%8A%A5%E5%91%8A%201.txt"},
+      {"café.txt", "UTF-8''caf%C3%A9.txt"},
+      {longName, longExtended},
+      {"plain (1).txt", ""},
+  };
   for (const std::uint16_t languageId : {Russian(), English(), platform::LanguageIdOfLocaleName("zh_CN.UTF-8")}) {
-    for (const std::string& name : names) {
-      const std::string path = Write(name, "hello");
+    for (const auto& c : cases) {
+      const std::string path = Write(c.name, "hello");
       TNetMultiPartFormDataStream body(kExampleTime, languageId);
       const TNetFormDataField& field = body.AppendFilePart("file", path, "");
-      EXPECT_EQ(field.PartFileName, name);
-      const std::string expected = PartHeader(name, "text/plain") + "hello\r\n" + kClosing;
+      EXPECT_EQ(field.PartFileName, c.name);
+      std::string expected = PartHeader(c.name, "text/plain") + "hello\r\n" + kClosing;
+      if (!c.extended.empty()) {
+        expected.insert(expected.find("\r\nContent-Type"), "; filename*=" + c.extended);
+      }
       EXPECT_EQ(body.GetSize(), static_cast<std::int64_t>(expected.size()));
-      EXPECT_EQ(ReadAll(body, 4096), expected) << name;
+      EXPECT_EQ(ReadAll(body, 4096), expected) << c.name;
     }
   }
 }

@@ -1,7 +1,7 @@
 // The real binary against the receiving servers that users run, on loopback: nginx in
 // front of PHP-FPM (http, https of TLS 1.2 only and of TLS 1.3 only, and a small body
-// limit) and Flask. The servers are started once for all cases, each on free ports in a
-// folder of its own, and stopped by their process ids. One table of files, one runner.
+// limit), Flask and Node with busboy. Each test starts its servers on free ports in a folder
+// of its own and stops them by their process ids. One table of files, one runner.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -34,6 +34,8 @@ const std::string kServers = QUOBRINA_SOURCE_DIR "/tests/e2e/servers";
 const std::string kNginx = "/usr/sbin/nginx";
 const std::string kPhpFpm = "/usr/sbin/php-fpm8.2";
 const std::string kPython = "/usr/bin/python3";  // the system's, where python3-flask installs Flask
+const std::string kNode = "/usr/bin/node";
+const std::string kBusboy = "/usr/share/nodejs/busboy";
 const std::string kCredentials = "<Username>branch12</Username><Password>secret</Password>";
 
 // A server process, stopped by its id when the object goes.
@@ -41,10 +43,12 @@ class ServerProcess {
  public:
   ServerProcess(std::vector<std::string> arguments, const std::string& log) {
     // Services run under a plain UTF-8 locale, whatever the test's.
-    std::vector<std::string> environment{"LANG=C.UTF-8"};
+    std::vector<std::string> environment{"LANG=C.UTF-8", "NODE_PATH=/usr/share/nodejs"};
     for (char** entry = environ; *entry; ++entry) {
       const std::string text = *entry;
-      if (text.rfind("LANG=", 0) != 0 && text.rfind("LC_", 0) != 0) environment.push_back(text);
+      if (text.rfind("LANG=", 0) != 0 && text.rfind("LC_", 0) != 0 && text.rfind("NODE_PATH=", 0) != 0) {
+        environment.push_back(text);
+      }
     }
     std::vector<char*> argv, envp;
     for (auto& argument : arguments) argv.push_back(argument.data());
@@ -118,47 +122,73 @@ std::string Fill(std::string text, const std::map<std::string, std::string>& mar
   return text;
 }
 
-// The servers of all cases, started when first needed and stopped when the tests end.
+// The servers of one test, stopped when it ends.
 struct Servers {
   ScopedTempDir dir;
-  std::string missing;  // why the PHP servers cannot run, if they cannot
-  std::string flaskMissing;
+  std::string missing;  // what is not installed, if anything
+  std::string failure;  // why installed servers did not start, if they did not
   std::map<std::string, int> ports;
   std::vector<std::unique_ptr<ServerProcess>> processes;
 
   std::string PhpStore() const { return dir.file("php-files"); }
   std::string FlaskStore() const { return dir.file("flask-files"); }
+  std::string BusboyStore() const { return dir.file("busboy-files"); }
 
-  Servers() {
-    const bool root = ::geteuid() == 0;
-    for (const char* folder : {"php-files", "flask-files", "php-tmp", "nginx-body"}) {
+  // Starts the servers of one kind: "php" (nginx in front of PHP-FPM), "flask" or "busboy".
+  explicit Servers(const std::string& kind) {
+    for (const char* folder : {"php-files", "flask-files", "busboy-files", "php-tmp", "nginx-body"}) {
       std::filesystem::create_directories(dir.file(folder));
     }
-    if (::access(kNginx.c_str(), X_OK) != 0 || ::access(kPhpFpm.c_str(), X_OK) != 0) {
-      missing = "nginx or php-fpm is not installed (scripts/setup installs them)";
-    } else {
-      StartPhp(root);
-    }
-    if (RunProgram(kPython, {"python3", "-c", "import flask"}, 30).exitCode != 0) {
-      flaskMissing = "Flask is not installed for " + kPython + " (scripts/setup installs python3-flask)";
-    } else {
-      const std::string portFile = dir.file("flask.port");
-      processes.push_back(std::make_unique<ServerProcess>(
-          std::vector<std::string>{kPython, kServers + "/flask_store.py", FlaskStore(), portFile},
-          dir.file("flask.log")));
-      int port = 0;
-      if (!Await([&] { return std::istringstream(ReadFileIfAny(portFile)) >> port && port > 0; })) {
-        flaskMissing = "Flask did not start: " + ReadFileIfAny(dir.file("flask.log"));
+    if (kind == "php") {
+      if (::access(kNginx.c_str(), X_OK) != 0 || ::access(kPhpFpm.c_str(), X_OK) != 0) {
+        missing = "nginx or php-fpm is not installed (scripts/setup installs them)";
+      } else {
+        StartPhp(::geteuid() == 0);
       }
-      ports["flask"] = port;
+    } else if (kind == "flask") {
+      if (RunProgram(kPython, {"python3", "-c", "import flask"}, 30).exitCode != 0) {
+        missing = "Flask is not installed for " + kPython + " (scripts/setup installs python3-flask)";
+      } else {
+        failure = StartScript("flask", {kPython, kServers + "/flask_store.py", FlaskStore()});
+      }
+    } else if (::access(kNode.c_str(), X_OK) != 0 || !std::filesystem::exists(kBusboy)) {
+      missing = "Node or busboy is not installed (scripts/setup installs nodejs and node-busboy)";
+    } else {
+      failure = StartScript("busboy", {kNode, kServers + "/busboy_store.js", BusboyStore()});
     }
+  }
+
+  // Starts a server script that takes its store folder and then a port file; the reason
+  // it cannot run, or nothing.
+  std::string StartScript(const std::string& name, std::vector<std::string> arguments) {
+    const std::string portFile = dir.file(name + ".port");
+    arguments.push_back(portFile);
+    processes.push_back(std::make_unique<ServerProcess>(arguments, dir.file(name + ".log")));
+    int port = 0;
+    if (!Await([&] { return std::istringstream(ReadFileIfAny(portFile)) >> port && port > 0; })) {
+      return name + " did not start: " + ReadFileIfAny(dir.file(name + ".log"));
+    }
+    ports[name] = port;
+    return {};
   }
 
   static std::string ReadFileIfAny(const std::string& path) {
     return std::filesystem::exists(path) ? ReadFile(path) : std::string();
   }
 
+  // Free ports can be taken by others before nginx binds them: a failed start is tried
+  // again on new ones.
   void StartPhp(bool root) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      processes.clear();
+      std::filesystem::remove(dir.file("php-fpm.sock"));
+      failure.clear();
+      StartPhpOnce(root);
+      if (failure.empty()) return;
+    }
+  }
+
+  void StartPhpOnce(bool root) {
     for (const char* name : {"HTTP", "TLS12", "TLS13", "SMALL"}) ports[name] = FreePort();
     const std::map<std::string, std::string> marks{
         {"@DIR@", dir.path()},
@@ -193,16 +223,11 @@ struct Servers {
                            return true;
                          });
     if (!started) {
-      missing = "nginx and PHP-FPM did not start: " + ReadFileIfAny(dir.file("nginx-error.log")) +
+      failure = "nginx and PHP-FPM did not start: " + ReadFileIfAny(dir.file("nginx-error.log")) +
                 ReadFileIfAny(dir.file("php-fpm-error.log"));
     }
   }
 };
-
-Servers& TheServers() {
-  static Servers servers;
-  return servers;
-}
 
 std::string Repeat(const std::string& text, int count) {
   std::string out;
@@ -331,8 +356,9 @@ class RealServerTest : public UploadTest {
 };
 
 TEST_F(RealServerTest, PhpBehindNginx) {
-  const Servers& servers = TheServers();
+  const Servers servers("php");
   if (!servers.missing.empty()) GTEST_SKIP() << servers.missing;
+  ASSERT_EQ("", servers.failure);
   const auto url = [&](const char* scheme, const char* port, const std::string& path) {
     return std::string(scheme) + "://127.0.0.1:" + std::to_string(servers.ports.at(port)) + path;
   };
@@ -346,14 +372,26 @@ TEST_F(RealServerTest, PhpBehindNginx) {
 }
 
 TEST_F(RealServerTest, Flask) {
-  const Servers& servers = TheServers();
-  if (!servers.flaskMissing.empty()) GTEST_SKIP() << servers.flaskMissing;
+  const Servers servers("flask");
+  if (!servers.missing.empty()) GTEST_SKIP() << servers.missing;
+  ASSERT_EQ("", servers.failure);
   const std::string url = "http://127.0.0.1:" + std::to_string(servers.ports.at("flask"));
   UploadTheTable(url + "/upload", servers.FlaskStore());
   ExpectAccepted(url + "/auth/upload", servers.FlaskStore());
   // Flask answers before it reads the body, then closes.
   ExpectRefusal(url + "/auth/upload", "<Username>branch12</Username><Password>wrong</Password>",
                 "HTTP/1.1 401 UNAUTHORIZED");
+}
+
+TEST_F(RealServerTest, NodeWithBusboy) {
+  const Servers servers("busboy");
+  if (!servers.missing.empty()) GTEST_SKIP() << servers.missing;
+  ASSERT_EQ("", servers.failure);
+  const std::string url = "http://127.0.0.1:" + std::to_string(servers.ports.at("busboy"));
+  UploadTheTable(url + "/upload", servers.BusboyStore());
+  ExpectAccepted(url + "/auth/upload", servers.BusboyStore());
+  ExpectRefusal(url + "/auth/upload", "<Username>branch12</Username><Password>wrong</Password>",
+                "HTTP/1.1 401 Unauthorized");
 }
 
 }  // namespace
