@@ -32,7 +32,14 @@ namespace {
 
 const std::string kServers = QUOBRINA_SOURCE_DIR "/tests/e2e/servers";
 const std::string kNginx = "/usr/sbin/nginx";
-const std::string kPhpFpm = "/usr/sbin/php-fpm8.2";
+// Debian names the binary after the PHP version: php-fpm8.2 and the like.
+const std::string kPhpFpm = [] {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/usr/sbin", error)) {
+    if (entry.path().filename().string().rfind("php-fpm", 0) == 0) return entry.path().string();
+  }
+  return std::string("/usr/sbin/php-fpm");
+}();
 const std::string kPython = "/usr/bin/python3";  // the system's, where python3-flask installs Flask
 const std::string kNode = "/usr/bin/node";
 const std::string kBusboy = "/usr/share/nodejs/busboy";
