@@ -59,8 +59,8 @@ bool SameFolderStatus(const std::optional<platform::FileStatus>& a, const std::o
 }  // namespace
 
 // The files of one listing in listing order, their keys (the name, or its case-folded
-// form) in one block of bytes, and an open-addressing table over the keys' hashes, which
-// are those of the full ledger line (folder and name).
+// form) in one block of bytes, and an open-addressing table over the keys' hashes, each
+// taken after the folder's key, as the ledger's lines are hashed.
 class LedgerQueue::Listing {
  public:
   static constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
@@ -244,9 +244,9 @@ void LedgerQueue::Record(const std::string& path) {
   }
   ledgerKnown_ = ledger_->Status();
   const std::string_view name = std::string_view(path).substr(source_.size());
-  const std::string folded = exact_ ? std::string() : platform::CaseFoldKey(path);
-  const std::string_view key = exact_ ? std::string_view(path) : std::string_view(folded);
-  filter_->Add(Hash(key));
+  const std::string folded = exact_ ? std::string() : platform::CaseFoldKey(name);
+  const std::string_view key = exact_ ? name : std::string_view(folded);
+  filter_->Add(Hash(key, Hash(keyPrefix_)));
   if (first_ < listing_->size() && listing_->Name(first_) == name) {
     listing_->recorded[first_] = true;
     --queued_;
@@ -287,18 +287,23 @@ void LedgerQueue::ReadLedger() {
   const std::int64_t size = ledger_->Status().size;
   filter_ = std::make_unique<Filter>(size);
   ledger_->SetPosition(0);
+  const std::uint64_t prefixHash = Hash(keyPrefix_);
   std::string folded;
   const TextLineScan scan = ForEachTextLine(*ledger_, [&](std::string_view line, bool ended) {
-    if (!ended) return;
-    std::string_view key = line;
+    // Only lines of the source folder can name a listed file. Where case is ignored, the
+    // folder and the name are folded apart: a sort key of the whole line is not the
+    // folder's key followed by the name's.
+    if (!ended || line.size() < source_.size()) return;
+    const std::string_view folder = line.substr(0, source_.size());
+    if (exact_ ? folder != keyPrefix_ : platform::CaseFoldKey(folder) != keyPrefix_) return;
+    std::string_view key = line.substr(source_.size());
     if (!exact_) {
-      folded = platform::CaseFoldKey(line);
+      folded = platform::CaseFoldKey(key);
       key = folded;
     }
-    const std::uint64_t hash = Hash(key);
+    const std::uint64_t hash = Hash(key, prefixHash);
     filter_->Add(hash);
-    if (key.substr(0, keyPrefix_.size()) != keyPrefix_) return;
-    const std::size_t index = listing_->Find(key.substr(keyPrefix_.size()), hash);
+    const std::size_t index = listing_->Find(key, hash);
     if (index != Listing::kNone) listing_->recorded[index] = true;
   });
   // A last line without its line break is what a write cut short leaves (or a hand edit
