@@ -405,7 +405,12 @@ void TNetIOHandlerStack::ConnectClient() {
   TNetSocketHandle& binding = Binding();
   binding.SetIPVersion(IPVersion);
   binding.AllocateSocket();
-  binding.Bind(ReuseSocket == TNetReuseSocket::rsTrue, BoundIP, BoundPort);
+  // Without an address or port of its own the socket is left for the connect to bind: an
+  // explicit bind to port 0 searches the ephemeral ports under a conflict check whose cost
+  // grows with every earlier connection of the run still in TIME_WAIT (a folder of 20,000
+  // files went at two thirds of the speed of one of 2,000), while the connect may reuse such
+  // a port towards the same server.
+  if (!BoundIP.empty() || BoundPort != 0) binding.Bind(ReuseSocket == TNetReuseSocket::rsTrue, BoundIP, BoundPort);
   if (!UseNagle) binding.SetNoDelay(true);
   if (ConnectTimeout <= 0) {
     binding.SetPeer(TNetStack::Instance().ResolveHost(Host, IPVersion), Port);

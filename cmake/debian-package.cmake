@@ -1,0 +1,65 @@
+# Install rules for Linux and the Debian package made from them (target debian-package,
+# which gives quobrina_<version>_<arch>.deb in the build folder): the program, its manual
+# page, and the documentation and example where Debian keeps them.
+include(GNUInstallDirs)
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+  OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+# Installing builds only what is installed (debian-package depends on it), not the tests.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
+
+# The changelog's newest entry names the version it describes; a release that forgets
+# one of the two would ship a package whose changelog contradicts its version.
+file(STRINGS ${CMAKE_SOURCE_DIR}/doc/changelog changelog_head LIMIT_COUNT 1)
+if(NOT changelog_head MATCHES "^quobrina \\(${PROJECT_VERSION}\\) ")
+  message(FATAL_ERROR "doc/changelog begins with '${changelog_head}', not with the entry for ${PROJECT_VERSION}")
+endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/doc/changelog)
+
+set(stage ${CMAKE_BINARY_DIR}/package)
+configure_file(${CMAKE_SOURCE_DIR}/doc/quobrina.1.in ${stage}/quobrina.1 @ONLY)
+configure_file(${CMAKE_SOURCE_DIR}/doc/changelog ${stage}/changelog COPYONLY)
+
+# Compressed without a name or time stamp, so that equal sources give equal packages.
+find_program(QUOBRINA_GZIP gzip REQUIRED)
+set(compressed)
+foreach(name quobrina.1 changelog)
+  add_custom_command(OUTPUT ${stage}/${name}.gz
+    COMMAND ${QUOBRINA_GZIP} -9nkf ${stage}/${name}
+    DEPENDS ${stage}/${name} VERBATIM)
+  list(APPEND compressed ${stage}/${name}.gz)
+endforeach()
+add_custom_target(quobrina_documents ALL DEPENDS ${compressed})
+
+install(TARGETS quobrina RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${stage}/quobrina.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES README.md doc/copyright ${stage}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES examples/upload.xml DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME quobrina)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Quobrina maintainers <maintainers@quobrina.example>")
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "uploads the files of a folder to an HTTP or HTTPS server")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+  "Quobrina is a console program that a parent program starts to upload the\n"
+  "files of one folder to an HTTP or HTTPS server, one multipart/form-data\n"
+  "POST per file. A ledger records every file sent, so that no file is sent\n"
+  "twice. The program reports through time-stamped log lines on standard\n"
+  "output and through its exit code, and reads its settings from an XML file\n"
+  "named on the command line.")
+# The C and C++ runtimes, as the linked program needs them (dpkg-shlibdeps).
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# OpenSSL is loaded at run time, and only for https.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libssl3 | libssl3t64 | libssl1.1")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_STRIP_FILES ON)
+include(CPack)
+
+add_custom_target(debian-package
+  COMMAND ${CMAKE_CPACK_COMMAND} -G DEB --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake
+  WORKING_DIRECTORY ${CMAKE_BINARY_DIR} VERBATIM)
+add_dependencies(debian-package quobrina quobrina_documents)
