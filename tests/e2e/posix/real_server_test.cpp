@@ -261,8 +261,10 @@ std::vector<NamedFile> FileTable() {
       {"a\\b.txt", "a%5Cb.txt", ""},
       {"b.txt", "b.txt", ""},  // what a cut "a\b.txt" would overwrite
       {"50% off.txt", "50% off.txt", ""},
+      {"tab\there.txt", "tab\there.txt", ""},
       {"%22hi%22.txt", "%2522hi%2522.txt", ""},  // not the same as the quoted one
       {"café.txt", "café.txt", ""},
+      {"caf\xE9.txt", "caf%E9.txt", ""},  // the same name in Latin-1: no UTF-8
       {"отчёт.txt", "отчёт.txt", ""},
       {"архив.txt", "архив.txt", ""},
       {"01_список.txt", "01_список.txt", ""},
