@@ -1,6 +1,6 @@
 // The real binary against the receiving servers that users run, on loopback: nginx in
 // front of PHP-FPM (http, https of TLS 1.2 only and of TLS 1.3 only, and a small body
-// limit), Flask and Node with busboy. Each test starts its servers on free ports in a folder
+// limit), Flask, Node with busboy and Go's net/http. Each test starts its servers on free ports in a folder
 // of its own and stops them by their process ids. One table of files, one runner.
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -42,6 +42,7 @@ const std::string kPhpFpm = [] {
 }();
 const std::string kPython = "/usr/bin/python3";  // the system's, where python3-flask installs Flask
 const std::string kNode = "/usr/bin/node";
+const std::string kGo = "/usr/bin/go";
 const std::string kBusboy = "/usr/share/nodejs/busboy";
 const std::string kCredentials = "<Username>branch12</Username><Password>secret</Password>";
 
@@ -140,10 +141,11 @@ struct Servers {
   std::string PhpStore() const { return dir.file("php-files"); }
   std::string FlaskStore() const { return dir.file("flask-files"); }
   std::string BusboyStore() const { return dir.file("busboy-files"); }
+  std::string GoStore() const { return dir.file("go-files"); }
 
   // Starts the servers of one kind: "php" (nginx in front of PHP-FPM), "flask" or "busboy".
   explicit Servers(const std::string& kind) {
-    for (const char* folder : {"php-files", "flask-files", "busboy-files", "php-tmp", "nginx-body"}) {
+    for (const char* folder : {"php-files", "flask-files", "busboy-files", "go-files", "php-tmp", "nginx-body"}) {
       std::filesystem::create_directories(dir.file(folder));
     }
     if (kind == "php") {
@@ -157,6 +159,18 @@ struct Servers {
         missing = "Flask is not installed for " + kPython + " (scripts/setup installs python3-flask)";
       } else {
         failure = StartScript("flask", {kPython, kServers + "/flask_store.py", FlaskStore()});
+      }
+    } else if (kind == "go") {
+      if (::access(kGo.c_str(), X_OK) != 0) {
+        missing = "Go is not installed (scripts/setup installs golang-go)";
+      } else {
+        // Built first, so that the wait for its port is not spent compiling.
+        const std::string binary = dir.file("go_store");
+        const ProgramResult built = RunProgram(
+            "/usr/bin/env", {"env", "GOCACHE=" + dir.file("go-cache"), kGo, "build", "-o", binary,
+                             kServers + "/go_store.go"},
+            120);
+        failure = built.exitCode == 0 ? StartScript("go", {binary, GoStore()}) : "go build failed: " + built.output;
       }
     } else if (::access(kNode.c_str(), X_OK) != 0 || !std::filesystem::exists(kBusboy)) {
       missing = "Node or busboy is not installed (scripts/setup installs nodejs and node-busboy)";
@@ -401,6 +415,17 @@ TEST_F(RealServerTest, NodeWithBusboy) {
   ExpectAccepted(url + "/auth/upload", servers.BusboyStore());
   ExpectRefusal(url + "/auth/upload", "<Username>branch12</Username><Password>wrong</Password>",
                 "HTTP/1.1 401 Unauthorized");
+}
+
+TEST_F(RealServerTest, GoNetHttp) {
+  const Servers servers("go");
+  if (!servers.missing.empty()) GTEST_SKIP() << servers.missing;
+  ASSERT_EQ("", servers.failure);
+  const std::string url = "http://127.0.0.1:" + std::to_string(servers.ports.at("go"));
+  UploadTheTable(url + "/upload", servers.GoStore());
+  ExpectAccepted(url + "/auth/upload", servers.GoStore());
+  ExpectRefusal(url + "/auth/upload", "<Username>branch12</Username><Password>wrong</Password>",
+                "HTTP/1.0 401 Unauthorized");
 }
 
 }  // namespace
