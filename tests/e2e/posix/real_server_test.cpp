@@ -139,9 +139,6 @@ struct Servers {
   std::vector<std::unique_ptr<ServerProcess>> processes;
 
   std::string PhpStore() const { return dir.file("php-files"); }
-  std::string FlaskStore() const { return dir.file("flask-files"); }
-  std::string BusboyStore() const { return dir.file("busboy-files"); }
-  std::string GoStore() const { return dir.file("go-files"); }
 
   // Starts the servers of one kind: "php" (nginx in front of PHP-FPM), "flask" or "busboy".
   explicit Servers(const std::string& kind) {
@@ -158,7 +155,7 @@ struct Servers {
       if (RunProgram(kPython, {"python3", "-c", "import flask"}, 30).exitCode != 0) {
         missing = "Flask is not installed for " + kPython + " (scripts/setup installs python3-flask)";
       } else {
-        failure = StartScript("flask", {kPython, kServers + "/flask_store.py", FlaskStore()});
+        failure = StartScript("flask", {kPython, kServers + "/flask_store.py", dir.file("flask-files")});
       }
     } else if (kind == "go") {
       if (::access(kGo.c_str(), X_OK) != 0) {
@@ -170,12 +167,12 @@ struct Servers {
             "/usr/bin/env", {"env", "GOCACHE=" + dir.file("go-cache"), kGo, "build", "-o", binary,
                              kServers + "/go_store.go"},
             120);
-        failure = built.exitCode == 0 ? StartScript("go", {binary, GoStore()}) : "go build failed: " + built.output;
+        failure = built.exitCode == 0 ? StartScript("go", {binary, dir.file("go-files")}) : "go build failed: " + built.output;
       }
     } else if (::access(kNode.c_str(), X_OK) != 0 || !std::filesystem::exists(kBusboy)) {
       missing = "Node or busboy is not installed (scripts/setup installs nodejs and node-busboy)";
     } else {
-      failure = StartScript("busboy", {kNode, kServers + "/busboy_store.js", BusboyStore()});
+      failure = StartScript("busboy", {kNode, kServers + "/busboy_store.js", dir.file("busboy-files")});
     }
   }
 
@@ -369,6 +366,18 @@ class RealServerTest : public UploadTest {
     EXPECT_EQ("with credentials", ReadFile(store + "/signed.txt"));
   }
 
+  // The table, right credentials and wrong ones against a server of one process.
+  void UploadToOneProcessServer(const std::string& kind, const std::string& unauthorized) {
+    const Servers servers(kind);
+    if (!servers.missing.empty()) GTEST_SKIP() << servers.missing;
+    ASSERT_EQ("", servers.failure);
+    const std::string url = "http://127.0.0.1:" + std::to_string(servers.ports.at(kind));
+    const std::string store = servers.dir.file(kind + "-files");
+    UploadTheTable(url + "/upload", store);
+    ExpectAccepted(url + "/auth/upload", store);
+    ExpectRefusal(url + "/auth/upload", "<Username>branch12</Username><Password>wrong</Password>", unauthorized);
+  }
+
   void ClearSource() {
     std::filesystem::remove_all(State());
     std::filesystem::remove_all(Source());
@@ -394,39 +403,11 @@ TEST_F(RealServerTest, PhpBehindNginx) {
   ExpectRefusal(url("http", "SMALL", "/upload/store.php"), "", "HTTP/1.1 413 Request Entity Too Large");
 }
 
-TEST_F(RealServerTest, Flask) {
-  const Servers servers("flask");
-  if (!servers.missing.empty()) GTEST_SKIP() << servers.missing;
-  ASSERT_EQ("", servers.failure);
-  const std::string url = "http://127.0.0.1:" + std::to_string(servers.ports.at("flask"));
-  UploadTheTable(url + "/upload", servers.FlaskStore());
-  ExpectAccepted(url + "/auth/upload", servers.FlaskStore());
-  // Flask answers before it reads the body, then closes.
-  ExpectRefusal(url + "/auth/upload", "<Username>branch12</Username><Password>wrong</Password>",
-                "HTTP/1.1 401 UNAUTHORIZED");
-}
-
-TEST_F(RealServerTest, NodeWithBusboy) {
-  const Servers servers("busboy");
-  if (!servers.missing.empty()) GTEST_SKIP() << servers.missing;
-  ASSERT_EQ("", servers.failure);
-  const std::string url = "http://127.0.0.1:" + std::to_string(servers.ports.at("busboy"));
-  UploadTheTable(url + "/upload", servers.BusboyStore());
-  ExpectAccepted(url + "/auth/upload", servers.BusboyStore());
-  ExpectRefusal(url + "/auth/upload", "<Username>branch12</Username><Password>wrong</Password>",
-                "HTTP/1.1 401 Unauthorized");
-}
-
-TEST_F(RealServerTest, GoNetHttp) {
-  const Servers servers("go");
-  if (!servers.missing.empty()) GTEST_SKIP() << servers.missing;
-  ASSERT_EQ("", servers.failure);
-  const std::string url = "http://127.0.0.1:" + std::to_string(servers.ports.at("go"));
-  UploadTheTable(url + "/upload", servers.GoStore());
-  ExpectAccepted(url + "/auth/upload", servers.GoStore());
-  ExpectRefusal(url + "/auth/upload", "<Username>branch12</Username><Password>wrong</Password>",
-                "HTTP/1.0 401 Unauthorized");
-}
+// Flask, busboy and Go answer a request with wrong credentials before they read its body,
+// then close.
+TEST_F(RealServerTest, Flask) { UploadToOneProcessServer("flask", "HTTP/1.1 401 UNAUTHORIZED"); }
+TEST_F(RealServerTest, NodeWithBusboy) { UploadToOneProcessServer("busboy", "HTTP/1.1 401 Unauthorized"); }
+TEST_F(RealServerTest, GoNetHttp) { UploadToOneProcessServer("go", "HTTP/1.0 401 Unauthorized"); }
 
 }  // namespace
 }  // namespace qb::test
