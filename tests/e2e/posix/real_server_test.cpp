@@ -140,7 +140,8 @@ struct Servers {
 
   std::string PhpStore() const { return dir.file("php-files"); }
 
-  // Starts the servers of one kind: "php" (nginx in front of PHP-FPM), "flask" or "busboy".
+  // Starts the servers of one kind: "php" (nginx in front of PHP-FPM), "flask", "go" or
+  // "busboy".
   explicit Servers(const std::string& kind) {
     for (const char* folder : {"php-files", "flask-files", "busboy-files", "go-files", "php-tmp", "nginx-body"}) {
       std::filesystem::create_directories(dir.file(folder));
@@ -167,7 +168,8 @@ struct Servers {
             "/usr/bin/env", {"env", "GOCACHE=" + dir.file("go-cache"), kGo, "build", "-o", binary,
                              kServers + "/go_store.go"},
             120);
-        failure = built.exitCode == 0 ? StartScript("go", {binary, dir.file("go-files")}) : "go build failed: " + built.output;
+        failure = built.exitCode == 0 ? StartScript("go", {binary, dir.file("go-files")})
+                                      : "go build failed: " + built.output;
       }
     } else if (::access(kNode.c_str(), X_OK) != 0 || !std::filesystem::exists(kBusboy)) {
       missing = "Node or busboy is not installed (scripts/setup installs nodejs and node-busboy)";
