@@ -27,6 +27,7 @@ import sys
 import tempfile
 import threading
 import time
+import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 CHUNK = 1 << 16
@@ -155,8 +156,9 @@ class Handler(BaseHTTPRequestHandler):
     def route(self):
         """The credentials the path requires, as (user, password), and the path that is left."""
         match = re.match(r"^/auth/([^/]*)/([^/]*)(/.*)?$", self.path)
-        if match:
-            return (match.group(1), match.group(2)), match.group(3) or "/"
+        if match:  # the path is percent-encoded as it arrives (UTF-8)
+            user, password = (urllib.parse.unquote(match.group(i)) for i in (1, 2))
+            return (user, password), match.group(3) or "/"
         return (self.server.user, self.server.password), self.path
 
     def authorized(self):
