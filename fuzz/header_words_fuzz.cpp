@@ -1,6 +1,7 @@
 // Any name, under any of the locale charsets, encodes to one header value: the only line
 // breaks are the encoder's own folds, and no line passes 75 characters plus the blank
-// that continues it.
+// that continues it. The quoted form of the same name holds no quote, backslash or
+// control byte but the tab.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -33,5 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     continued = true;
   }
   if (!specials.empty() && encoded.find('"') != std::string::npos) std::abort();
+  for (const char c : qb::EncodeQuotedName(text)) {
+    const auto b = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\' || (b < 32 && c != '\t') || b == 127) std::abort();
+  }
   return 0;
 }

@@ -27,6 +27,7 @@ import sys
 import tempfile
 import threading
 import time
+import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 CHUNK = 1 << 16
@@ -99,6 +100,23 @@ def parse_multipart(pieces, boundary, store):
         store(headers, data())
 
 
+ESCAPED = re.compile(rb"%([0-9A-Fa-f]{2})")
+
+
+def is_escaped_byte(byte):
+    """The bytes that the program writes as %XX inside a quoted name."""
+    return byte < 32 and byte != 9 or byte >= 127 or byte in b'"\\%'
+
+
+def decode_name(quoted):
+    """The name's bytes from its quoted form: raw UTF-8 with quotes, backslashes, control
+    bytes and bytes outside UTF-8 as %XX, and "%" as %25 where it would read as one."""
+    def unescape(match):
+        byte = int(match.group(1), 16)
+        return bytes([byte]) if is_escaped_byte(byte) else match.group(0)
+    return ESCAPED.sub(unescape, quoted.encode("latin-1"))
+
+
 def disposition_params(value):
     params = {}
     for match in re.finditer(r';\s*([A-Za-z*]+)="([^"]*)"', value):
@@ -138,8 +156,9 @@ class Handler(BaseHTTPRequestHandler):
     def route(self):
         """The credentials the path requires, as (user, password), and the path that is left."""
         match = re.match(r"^/auth/([^/]*)/([^/]*)(/.*)?$", self.path)
-        if match:
-            return (match.group(1), match.group(2)), match.group(3) or "/"
+        if match:  # the path is percent-encoded as it arrives (UTF-8)
+            user, password = (urllib.parse.unquote(match.group(i)) for i in (1, 2))
+            return (user, password), match.group(3) or "/"
         return (self.server.user, self.server.password), self.path
 
     def authorized(self):
@@ -147,8 +166,22 @@ class Handler(BaseHTTPRequestHandler):
         header = self.headers.get("Authorization")
         if user is None and password is None:
             return True, header
-        expected = "Basic " + base64.b64encode(f"{user or ''}:{password or ''}".encode()).decode()
+        # The program sends credentials one byte per character when they fit, else UTF-8.
+        credentials = f"{user or ''}:{password or ''}"
+        try:
+            raw = credentials.encode("latin-1")
+        except UnicodeEncodeError:
+            raw = credentials.encode("utf-8")
+        expected = "Basic " + base64.b64encode(raw).decode()
         return header == expected, header
+
+    @staticmethod
+    def discard(stored):
+        for *_, part in stored:
+            try:
+                os.remove(part)
+            except OSError:
+                pass
 
     def do_GET(self):
         self.record(status=200)
@@ -163,14 +196,18 @@ class Handler(BaseHTTPRequestHandler):
 
         def store(headers, chunks):
             params = disposition_params(headers.get("content-disposition", ""))
-            name = os.path.basename(params.get("filename", "") or "unnamed")
-            path = os.path.join(self.server.output, "files", name)
+            name = os.path.basename(decode_name(params.get("filename", "")) or b"unnamed")
+            path = os.path.join(os.fsencode(self.server.output), b"files", name)
             size = 0
-            with open(path + ".part", "wb") as out:
+            # Data goes to a temporary file of a short name: the stored name may have 255 bytes.
+            handle, part = tempfile.mkstemp(prefix=b".part-", dir=os.path.dirname(path))
+            stored.append([decode_name(params.get("name", "")).decode("utf-8", "backslashreplace"),
+                           name.decode("utf-8", "backslashreplace"), headers.get("content-type", ""), size, path, part])
+            with open(handle, "wb") as out:
                 for chunk in chunks:
                     out.write(chunk)
                     size += len(chunk)
-            stored.append((params.get("name", ""), name, headers.get("content-type", ""), size, path))
+            stored[-1][3] = size
 
         ok, _ = self.authorized()
         if length < 0 or not match:
@@ -180,8 +217,17 @@ class Handler(BaseHTTPRequestHandler):
         try:
             parse_multipart(read_exact(self.rfile, length), match.group(1).strip('"').encode("latin-1"), store)
         except MultipartError as error:
+            self.discard(stored)
             self.record(status=400, authorization=authorization, error=str(error))
             self.answer(400, f"{error}\n".encode())
+            return
+        except OSError as error:
+            # A file that cannot be stored is never answered with success.
+            self.discard(stored)
+            self.record(status=500, authorization=authorization, error=str(error),
+                        filename=stored[-1][1] if stored else "")
+            self.answer(500, f"cannot store the file: {error.strerror}\n".encode())
+            self.close_connection = True
             return
         status = 200
         special = re.match(r"^/(status|slow)/([0-9.]+)", self.route()[1])
@@ -191,11 +237,17 @@ class Handler(BaseHTTPRequestHandler):
             status = int(special.group(2))
         if not ok:
             status = 401
-        for _, name, _, _, path in stored:
-            if status == 200:
-                os.replace(path + ".part", path)
-            else:
-                os.remove(path + ".part")
+        try:
+            for *_, path, part in stored:
+                if status == 200:
+                    os.replace(part, path)
+                else:
+                    os.remove(part)
+        except OSError as error:
+            self.discard(stored)
+            self.record(status=500, authorization=authorization, error=str(error))
+            self.answer(500, f"cannot store the file: {error.strerror}\n".encode())
+            return
         extra = {}
         if status == 401:
             extra["WWW-Authenticate"] = 'Basic realm="quobrina"'

@@ -12,6 +12,7 @@
 namespace qb {
 
 class LedgerQueue;
+class TNetSSLSessionCache;
 
 // A file that was written to, replaced or removed while it was being uploaded.
 QB_DECLARE_EXCEPTION(EQbFileChangedError, Exception);
@@ -56,6 +57,8 @@ class TQvorMain {
 
  private:
   std::unique_ptr<LedgerQueue> queue_;  // made by the first step, from the folders then set
+  // The TLS context and the last session, shared by the run's uploads over https.
+  std::shared_ptr<TNetSSLSessionCache> tlsSessions_;
 };
 
 // The ledger's file names in the configuration folder.

@@ -1,6 +1,7 @@
 // Implementation details: every upload builds its own client, TLS-capable handler and
-// body and frees them before returning, so nothing carries over from one file to the
-// next. The body is freed before the client; that closes the file. POSIX cannot keep
+// body and frees them before returning; only the TLS context and the last session carry
+// over to the next file, so that its connection resumes the session instead of paying a
+// full handshake (and a new context) for every small file. The body is freed before the client; that closes the file. POSIX cannot keep
 // other writers out of the file while it is sent, so its identity, size and modification
 // time are compared afterwards: a file that changed, or another file moved into its
 // place, is not recorded and goes again whole next time. The answer's status decides;
@@ -33,6 +34,8 @@ void TQvorMain::UploadFile(const std::string& fileName, const std::string& url) 
   // Without it the transport refuses bodies of 2 GiB and more, and such a file would
   // stay first in the queue for good, holding back every file after it.
   handler->LargeStream = true;
+  if (!tlsSessions_) tlsSessions_ = std::make_shared<TNetSSLSessionCache>();
+  handler->SessionCache = tlsSessions_;
   if (ServerOptions.VerifyCertificate) {
     handler->SSLOptions.VerifyMode = {TNetSSLVerifyMode::sslvrfPeer};
     handler->SSLOptions.VerifyHostName = true;

@@ -4,6 +4,7 @@
 // line counter is local to each run: text before the run on the same line is not counted.
 #include "http/header_words.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "platform/codepage.h"
@@ -15,6 +16,13 @@ namespace qb {
 namespace {
 
 constexpr std::size_t kMaxLineLength = 75;
+constexpr char kHex[] = "0123456789ABCDEF";
+
+void AppendPercentEscape(std::string& out, unsigned char b) {
+  out += '%';
+  out += kHex[b >> 4];
+  out += kHex[b & 15];
+}
 
 bool IsWordSeparator(char c) { return c == ' ' || c == '\t'; }
 
@@ -67,7 +75,6 @@ class EncodedRunWriter {
       const std::string encoded = Base64Encode(bytes);
       for (std::size_t i = 0; i < encoded.size(); i += 4) Piece(std::string_view(encoded).substr(i, 4));
     } else {
-      static constexpr char kHex[] = "0123456789ABCDEF";
       for (const char c : bytes) {
         const auto b = static_cast<unsigned char>(c);
         if (b == ' ') {
@@ -126,6 +133,65 @@ THeaderWordCharset DefaultWordCharset(std::uint16_t languageId) {
 std::uint16_t StartupLanguageId() {
   static const std::uint16_t languageId = platform::ThreadLanguageId();
   return languageId;
+}
+
+bool IsEscapedNameByte(unsigned char byte) {
+  return (byte < 32 && byte != '\t') || byte == 127 || byte >= 128 || byte == '"' || byte == '\\' || byte == '%';
+}
+
+std::string EncodeQuotedName(std::string_view text) {
+  // On POSIX the program's text is UTF-8 already, and a stray byte of it must stay
+  // distinguishable: converting would turn it into "?".
+  const std::string utf8 = platform::AnsiCodePage() == platform::kCodePageUtf8
+                               ? std::string(text)
+                               : platform::ConvertCodePage(0, platform::kCodePageUtf8, text);
+  auto hexValue = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+  };
+  std::string out;
+  out.reserve(utf8.size() + 16);
+  std::size_t i = 0;
+  while (i < utf8.size()) {
+    const auto b = static_cast<unsigned char>(utf8[i]);
+    if (b >= 128) {
+      const std::size_t length = platform::Utf8CharLength(utf8, i);
+      if (length > 1) {
+        out.append(utf8, i, length);
+        i += length;
+        continue;
+      }
+    }
+    bool escape = b != '%' && IsEscapedNameByte(b);
+    if (b == '%' && i + 2 < utf8.size() && hexValue(utf8[i + 1]) >= 0 && hexValue(utf8[i + 2]) >= 0) {
+      escape = IsEscapedNameByte(static_cast<unsigned char>(hexValue(utf8[i + 1]) * 16 + hexValue(utf8[i + 2])));
+    }
+    if (escape) {
+      AppendPercentEscape(out, b);
+    } else {
+      out += static_cast<char>(b);
+    }
+    ++i;
+  }
+  return out;
+}
+
+std::string ExtendedNameValue(std::string_view quoted) {
+  if (std::all_of(quoted.begin(), quoted.end(), [](char c) { return static_cast<unsigned char>(c) < 128; })) return {};
+  std::string out = "UTF-8''";
+  for (const char c : quoted) {
+    const auto b = static_cast<unsigned char>(c);
+    const bool attrChar = (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') ||
+                          std::string_view("!#$&+-.^_`|~").find(c) != std::string_view::npos;
+    if (attrChar) {
+      out += c;
+    } else {
+      AppendPercentEscape(out, b);
+    }
+  }
+  return out;
 }
 
 std::string EncodeHeaderWords(std::string_view text, std::string_view charset, char encoding,

@@ -146,20 +146,27 @@ void TNetFormDataField::SetContentType(std::string_view contentType) {
 }
 
 std::string TNetFormDataField::PartHeader(std::string_view boundary) const {
-  // A double quote inside a name would end the quoted value early: it is encoded.
-  constexpr std::string_view kSpecials = "\"";
+  // Receiving servers store the quoted names as they are; escapes keep quotes, line
+  // breaks and backslashes from ending or cutting them.
   std::string header;
   header.reserve(128 + PartName.size() + PartFileName.size());
   header += "--";
   header += boundary;
   header += kCrLf;
   header += "Content-Disposition: form-data; name=\"";
-  header += EncodeHeaderWords(PartName, WordCharset, WordEncoding, kSpecials);
+  header += EncodeQuotedName(PartName);
   header += '"';
   if (!PartFileName.empty()) {
+    const std::string quoted = EncodeQuotedName(PartFileName);
     header += "; filename=\"";
-    header += EncodeHeaderWords(PartFileName, WordCharset, WordEncoding, kSpecials);
+    header += quoted;
     header += '"';
+    // Some receivers read the quoted name as Latin-1; they take this one instead.
+    const std::string extended = ExtendedNameValue(quoted);
+    if (!extended.empty()) {
+      header += "; filename*=";
+      header += extended;
+    }
   }
   header += kCrLf;
   if (!PartContentType.empty()) {

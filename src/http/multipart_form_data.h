@@ -32,7 +32,7 @@ class TNetFormDataField {
   std::string PartContentType;  // media type; empty for no Content-Type line
   std::string PartTransfer;     // Content-Transfer-Encoding value; empty for no such line
   std::string PartName;         // form field name
-  std::string WordCharset;      // charset of encoded header words
+  std::string WordCharset;      // charset of encoded header words (names no longer use them)
   char WordEncoding;            // "B" or "Q"
 
   // Where the part's data comes from, or nothing.
@@ -49,7 +49,7 @@ class TNetFormDataField {
   void SetContentType(std::string_view contentType);
 
   // The part header: boundary line, Content-Disposition, Content-Type, transfer
-  // encoding and the empty line, ASCII only.
+  // encoding and the empty line. Names go out as UTF-8 (see EncodeQuotedName).
   std::string PartHeader(std::string_view boundary) const;
 
  private:

@@ -67,6 +67,7 @@ TNetSSLSocket* SocketOf(const ossl::Api& api, const ossl::SSL* ssl) {
 int PasswordCallback(char* buffer, int size, int rwflag, void* userdata) {
   try {
     auto* owner = static_cast<TNetSSLIOHandlerSocketOpenSSL*>(userdata);
+    if (!owner) return 0;  // a shared context has no handler to ask
     std::string password;
     if (owner->Events.OnGetPasswordEx) owner->Events.OnGetPasswordEx(password, rwflag != 0);
     if (owner->Events.OnGetPassword) owner->Events.OnGetPassword(password);
@@ -353,7 +354,7 @@ void TNetSSLSocket::RaiseSessionError(const std::string& text) const {
 
 void TNetSSLSocket::RaiseLastError() const { RaiseSessionError<ENetOpenSSLAPISSLError>(""); }
 
-void TNetSSLSocket::Connect(platform::SocketHandle socket) {
+void TNetSSLSocket::Connect(platform::SocketHandle socket, ossl::SSL_SESSION* resume) {
   socket_ = socket;
   ssl_.reset(api_.SSL_new(context_.Context()));
   if (!ssl_) throw ENetOSSLCreatingSessionError("Error creating SSL session.");
@@ -373,6 +374,8 @@ void TNetSSLSocket::Connect(platform::SocketHandle socket) {
   if (!HostName.empty()) {
     api_.SSL_ctrl(ssl_.get(), ossl::kCtrlSetTlsextHostname, ossl::kTlsextNametypeHostName, HostName.data());
   }
+  // A server that no longer knows the session answers with a full handshake.
+  if (resume && api_.CanResumeSessions()) api_.SSL_set_session(ssl_.get(), resume);
   const TNetSSLOptions& options = context_.Options();
   const bool checkIdentity = !options.VerifyMode.Empty() && options.VerifyHostName;
   if (checkIdentity) RequireHostName();
@@ -484,6 +487,17 @@ long TNetSSLSocket::Send(const char* data, std::size_t count) {
   return static_cast<long>(done);
 }
 
+ossl::SSL_SESSION* TNetSSLSocket::TakeSession() const {
+  if (!ssl_ || !api_.CanResumeSessions()) return nullptr;
+  ossl::SSL_SESSION* session = api_.SSL_get1_session(ssl_.get());
+  // Before 1.1.1 the library cannot tell; a session it will not resume costs nothing.
+  if (session && api_.SSL_SESSION_is_resumable && api_.SSL_SESSION_is_resumable(session) != 1) {
+    api_.SSL_SESSION_free(session);
+    return nullptr;
+  }
+  return session;
+}
+
 bool TNetSSLSocket::Pending() const { return ssl_ && api_.SSL_pending && api_.SSL_pending(ssl_.get()) > 0; }
 
 void TNetSSLSocket::Shutdown(bool twice) {
@@ -491,6 +505,16 @@ void TNetSSLSocket::Shutdown(bool twice) {
   const int result = api_.SSL_shutdown(ssl_.get());
   if (twice && result == 0) api_.SSL_shutdown(ssl_.get());
   api_.ERR_clear_error();
+}
+
+// --- Session cache ---------------------------------------------------------------------
+
+TNetSSLSessionCache::~TNetSSLSessionCache() { ForgetSession(); }
+
+void TNetSSLSessionCache::ForgetSession() {
+  if (session_ && context_) context_->Api().SSL_SESSION_free(session_);
+  session_ = nullptr;
+  server_.clear();
 }
 
 // --- Handler ---------------------------------------------------------------------------
@@ -502,15 +526,37 @@ TNetSSLIOHandlerSocketOpenSSL::~TNetSSLIOHandlerSocketOpenSSL() { Close(); }
 void TNetSSLIOHandlerSocketOpenSSL::InitContext() {
   const ossl::Api* api = ossl::LoadOpenSSL();
   if (!api) throw ENetOSSLCouldNotLoadSSLLibrary("Could not load SSL library.");
-  auto context = std::make_unique<TNetSSLContext>(*api, *this, SSLOptions);
+  auto context = std::make_shared<TNetSSLContext>(*api, *this, SSLOptions);
   context->InitContext(SSLOptions.Mode);
   sslContext_ = std::move(context);
+}
+
+bool TNetSSLIOHandlerSocketOpenSSL::ContextShareable() const {
+  // Callbacks and key files tie a context to the handler that made it.
+  return SessionCache && !Events.OnStatusInfo && !Events.OnStatusInfoEx && !Events.OnGetPassword &&
+         !Events.OnGetPasswordEx && !Events.OnVerifyPeer && SSLOptions.CertFile.empty() && SSLOptions.KeyFile.empty();
+}
+
+std::string TNetSSLIOHandlerSocketOpenSSL::ServerKey() const {
+  return (sslSocket_ ? sslSocket_->HostName : Host) + ":" + std::to_string(Port);
 }
 
 void TNetSSLIOHandlerSocketOpenSSL::ConnectClient() {
   if (!sslContext_) {
     try {
-      InitContext();
+      const bool share = ContextShareable();
+      if (share && SessionCache->context_ && SessionCache->options_ == SSLOptions) {
+        sslContext_ = SessionCache->context_;
+      } else {
+        InitContext();
+        if (share) {
+          SessionCache->ForgetSession();
+          SessionCache->context_ = sslContext_;
+          SessionCache->options_ = SSLOptions;
+          // It outlives this handler; with no key file nothing asks for a password.
+          sslContext_->Api().SSL_CTX_set_default_passwd_cb_userdata(sslContext_->Context(), nullptr);
+        }
+      }
     } catch (const ENetOSSLCouldNotLoadSSLLibrary&) {
       if (!clearTextMode_) throw;  // clear text needs no OpenSSL
     }
@@ -534,7 +580,8 @@ void TNetSSLIOHandlerSocketOpenSSL::StartSSL() {
   platform::SetSendReceiveTimeouts(handle, ReadTimeout < 1 ? RecordTimeout : ReadTimeout);
   std::string host = HostOfUri(TargetUri);
   sslSocket_->HostName = host.empty() ? Host : host;
-  sslSocket_->Connect(handle);
+  const bool resume = SessionCache && SessionCache->context_ == sslContext_ && SessionCache->server_ == ServerKey();
+  sslSocket_->Connect(handle, resume ? SessionCache->session_ : nullptr);
   clearTextMode_ = false;
 }
 
@@ -557,6 +604,14 @@ void TNetSSLIOHandlerSocketOpenSSL::SetClearTextMode(bool on) {
 void TNetSSLIOHandlerSocketOpenSSL::FreeSession() {
   if (!sslSocket_) return;
   if (SourceIsAvailable()) sslSocket_->Shutdown(false);
+  // Taken after the close: a session whose connection failed is not resumable.
+  if (SessionCache && SessionCache->context_ == sslContext_) {
+    if (ossl::SSL_SESSION* session = sslSocket_->TakeSession()) {
+      SessionCache->ForgetSession();
+      SessionCache->session_ = session;
+      SessionCache->server_ = ServerKey();
+    }
+  }
   sslSocket_.reset();
 }
 

@@ -115,6 +115,8 @@ class TNetSSLOptions {
   // it to sslvSSLv23 allows every version. Setting SSLVersions to one version makes it
   // the Method; to several, Method becomes sslvSSLv23; an empty set, or one holding only
   // sslvSSLv23, allows every version.
+  friend bool operator==(const TNetSSLOptions&, const TNetSSLOptions&) = default;
+
   TNetSSLVersion Method() const { return method_; }
   void SetMethod(TNetSSLVersion method);
   const TNetSSLVersions& SSLVersions() const { return versions_; }
@@ -193,8 +195,11 @@ class TNetSSLSocket {
 
   std::string HostName;
 
-  // Creates the session, sends HostName as server name and does the handshake.
-  void Connect(platform::SocketHandle socket);
+  // Creates the session, sends HostName as server name and does the handshake, offering
+  // to resume `resume` (a session of an earlier connection to the same server) if given.
+  void Connect(platform::SocketHandle socket, ossl::SSL_SESSION* resume = nullptr);
+  // The session as another connection could resume it (the caller owns it), or nothing.
+  ossl::SSL_SESSION* TakeSession() const;
   // The primitives: a count, 0 for a close by the peer, negative on failure. With a
   // deadline a receive does not wait past it (nor `waitMs` without a byte), however slowly
   // a record trickles in: it fails as a time-out.
@@ -245,6 +250,29 @@ class TNetSSLSocket {
   unsigned long queuedError_ = 0;
 };
 
+// What one caller's connections can share from one to the next: the TLS context, whose
+// making costs about as much as the rest of a small upload, and the session of the last
+// connection to a server, which the next connection there resumes instead of a full
+// handshake. A caller that connects again and again (one connection per file) gives the
+// same cache to each of its handlers. Handlers with callbacks or a key of their own build
+// their own context, as without a cache.
+class TNetSSLSessionCache {
+ public:
+  TNetSSLSessionCache() = default;
+  ~TNetSSLSessionCache();
+  TNetSSLSessionCache(const TNetSSLSessionCache&) = delete;
+  TNetSSLSessionCache& operator=(const TNetSSLSessionCache&) = delete;
+
+ private:
+  friend class TNetSSLIOHandlerSocketOpenSSL;
+  void ForgetSession();
+
+  std::shared_ptr<TNetSSLContext> context_;
+  TNetSSLOptions options_;  // those the context was made with
+  std::string server_;      // host and port the session belongs to
+  ossl::SSL_SESSION* session_ = nullptr;
+};
+
 class TNetSSLIOHandlerSocketOpenSSL : public TNetSSLIOHandlerSocketBase {
  public:
   TNetSSLIOHandlerSocketOpenSSL();
@@ -255,6 +283,8 @@ class TNetSSLIOHandlerSocketOpenSSL : public TNetSSLIOHandlerSocketBase {
   // Milliseconds that a read or write may stall inside OpenSSL (within a record, or in
   // the handshake) when ReadTimeout sets no limit of its own.
   int RecordTimeout = 30000;
+  // Shared with the caller's other handlers; none: every connection starts afresh.
+  std::shared_ptr<TNetSSLSessionCache> SessionCache;
 
   void SetClearTextMode(bool on) override;
   void Close() override;
@@ -276,8 +306,10 @@ class TNetSSLIOHandlerSocketOpenSSL : public TNetSSLIOHandlerSocketBase {
   void StartSSL();
   void FreeSession();
   bool TlsActive() const { return !clearTextMode_ && sslSocket_; }
+  bool ContextShareable() const;
+  std::string ServerKey() const;
 
-  std::unique_ptr<TNetSSLContext> sslContext_;
+  std::shared_ptr<TNetSSLContext> sslContext_;
   std::unique_ptr<TNetSSLSocket> sslSocket_;
 };
 

@@ -82,6 +82,10 @@ void BindSsl(Binder& b, Api& api) {
   QB_OPTIONAL(b, SSL_get_verify_result);
   QB_OPTIONAL(b, SSL_get0_param);
   QB_OPTIONAL(b, SSL_CTX_get_cert_store);
+  QB_OPTIONAL(b, SSL_get1_session);
+  QB_OPTIONAL(b, SSL_set_session);
+  QB_OPTIONAL(b, SSL_SESSION_free);
+  QB_OPTIONAL(b, SSL_SESSION_is_resumable);
 }
 
 void BindCrypto(Binder& b, Api& api) {

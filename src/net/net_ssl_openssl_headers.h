@@ -17,6 +17,7 @@ namespace qb::ossl {
 
 struct SSL;
 struct SSL_CTX;
+struct SSL_SESSION;
 struct SSL_METHOD;
 struct X509;
 struct X509_NAME;
@@ -101,6 +102,11 @@ struct Api {
   long (*SSL_get_verify_result)(const SSL* ssl) = nullptr;
   X509_VERIFY_PARAM* (*SSL_get0_param)(SSL* ssl) = nullptr;
   X509_STORE* (*SSL_CTX_get_cert_store)(const SSL_CTX* ctx) = nullptr;
+  // For resuming the session of an earlier connection (is_resumable from 1.1.1 on).
+  SSL_SESSION* (*SSL_get1_session)(SSL* ssl) = nullptr;
+  int (*SSL_set_session)(SSL* ssl, SSL_SESSION* session) = nullptr;
+  void (*SSL_SESSION_free)(SSL_SESSION* session) = nullptr;
+  int (*SSL_SESSION_is_resumable)(const SSL_SESSION* session) = nullptr;
 
   // Crypto library.
   unsigned long (*OpenSSL_version_num)() = nullptr;
@@ -133,6 +139,7 @@ struct Api {
   int (*X509_STORE_add_cert)(X509_STORE* store, X509* x) = nullptr;
 
   // Whether every entry point that checking a server's certificate needs is there.
+  bool CanResumeSessions() const { return SSL_get1_session && SSL_set_session && SSL_SESSION_free; }
   bool CanVerifyHost() const {
     return SSL_get_verify_result && SSL_get0_param && X509_VERIFY_PARAM_set1_host && X509_VERIFY_PARAM_set1_ip_asc &&
            X509_verify_cert_error_string;

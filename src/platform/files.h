@@ -134,7 +134,7 @@ class TFileStream final : public TStream {
 
   std::intptr_t handle_;  // the platform's file handle
   std::string fileName_;
-  [[maybe_unused]] bool append_ = false;  // every write goes to the end (where the platform does not do it)
+  [[maybe_unused]] bool append_ = false;  // every write goes to the end (where the system does not: Windows)
 };
 
 }  // namespace qb::platform

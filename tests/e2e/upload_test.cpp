@@ -159,6 +159,11 @@ TEST_F(UploadTest, BasicCredentialsAsTheReceiverSeesThem) {
       {"branch12", "secret", "<Username>branch12</Username><Password>secret</Password>", "Basic YnJhbmNoMTI6c2VjcmV0"},
       {"branch12", nullptr, "<Username>branch12</Username>", "Basic YnJhbmNoMTI6"},
       {nullptr, "secret", "<Password>secret</Password>", "Basic OnNlY3JldA=="},
+      // One byte per character where they fit (Latin-1), UTF-8 beyond.
+      {"café", "secret", "<Username>café</Username><Password>secret</Password>", "Basic Y2Fm6TpzZWNyZXQ="},
+#ifndef _WIN32  // the Windows program's text is in the ANSI code page, which has no Cyrillic under Wine
+      {"Пётр", "secret", "<Username>Пётр</Username><Password>secret</Password>", "Basic 0J/RkdGC0YA6c2VjcmV0"},
+#endif
   };
   for (const Case& c : cases) {
     ScopedTempDir received;

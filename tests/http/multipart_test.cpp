@@ -159,36 +159,55 @@ TEST_F(MultipartTest, SizeQueriesAndRestarts) {
   EXPECT_EQ(ReadAll(body, 64), whole);
 }
 
-TEST_F(MultipartTest, CyrillicFileNameFollowsTheLocale) {
-  const std::string path = Write("отчёт.txt", "hello");
+// Whatever the locale, names go out as UTF-8: two names that one charset cannot hold
+// must not arrive as one. Non-ASCII names come once more as an extended parameter, for
+// receivers that read the quoted form as Latin-1.
+TEST_F(MultipartTest, FileNamesGoOutAsUtf8WhateverTheLocale) {
+  std::string longName;
+  for (int i = 0; i < 100; ++i) longName += "я";
+  longName += ".txt";
+  std::string longExtended = "UTF-8''";
+  for (int i = 0; i < 100; ++i) longExtended += "%D1%8F";
+  longExtended += ".txt";
   const struct {
-    std::uint16_t languageId;
-    const char* fileName;
+    std::string name;
+    std::string extended;
   } cases[] = {
-      {Russian(), "=?KOI8-R?B?z9Teo9QudHh0?="},
-      // ISO-8859-1 holds none of the letters: each becomes "?", and what is left is plain.
-      {English(), "?????.txt"},
+      {"отчёт.txt", "UTF-8''%D0%BE%D1%82%D1%87%D1%91%D1%82.txt"},
+      {"报告 1.txt", "UTF-8''%E6%8A%A5%E5%91%8A%201.txt"},
+      {"café.txt", "UTF-8''caf%C3%A9.txt"},
+      {longName, longExtended},
+      {"plain (1).txt", ""},
   };
-  for (const auto& c : cases) {
-    TNetMultiPartFormDataStream body(kExampleTime, c.languageId);
-    const TNetFormDataField& field = body.AppendFilePart("file", path, "");
-    EXPECT_EQ(field.PartFileName, "отчёт.txt");
-    const std::string expected = PartHeader(c.fileName, "text/plain") + "hello\r\n" + kClosing;
-    EXPECT_EQ(body.GetSize(), static_cast<std::int64_t>(expected.size()));
-    EXPECT_EQ(ReadAll(body, 4096), expected);
+  for (const std::uint16_t languageId : {Russian(), English(), platform::LanguageIdOfLocaleName("zh_CN.UTF-8")}) {
+    for (const auto& c : cases) {
+      const std::string path = Write(c.name, "hello");
+      TNetMultiPartFormDataStream body(kExampleTime, languageId);
+      const TNetFormDataField& field = body.AppendFilePart("file", path, "");
+      EXPECT_EQ(field.PartFileName, c.name);
+      std::string expected = PartHeader(c.name, "text/plain") + "hello\r\n" + kClosing;
+      if (!c.extended.empty()) {
+        expected.insert(expected.find("\r\nContent-Type"), "; filename*=" + c.extended);
+      }
+      EXPECT_EQ(body.GetSize(), static_cast<std::int64_t>(expected.size()));
+      EXPECT_EQ(ReadAll(body, 4096), expected) << c.name;
+    }
   }
 }
 
 TEST_F(MultipartTest, NamesCannotBreakThePartHeader) {
 #ifdef _WIN32
-  GTEST_SKIP() << "Windows file names cannot hold quotes or line breaks";
+  GTEST_SKIP() << "Windows file names cannot hold quotes, backslashes or line breaks";
 #endif
   const struct {
     const char* name;
     const char* onTheWire;
   } cases[] = {
-      {"say \"hi\".txt", "say =?ISO-8859-1?Q?=22hi=22.txt?="},
-      {"a\r\nContent-Type: evil.txt", "=?ISO-8859-1?Q?a=0D=0AContent-Type:?= evil.txt"},
+      {"say \"hi\".txt", "say %22hi%22.txt"},
+      {"a\r\nContent-Type: evil.txt", "a%0D%0AContent-Type: evil.txt"},
+      {"a\\b.txt", "a%5Cb.txt"},
+      {"100%22.txt", "100%2522.txt"},
+      {"caf\xE9.txt", "caf%E9.txt"},
   };
   for (const auto& c : cases) {
     TNetMultiPartFormDataStream body(kExampleTime, English());

@@ -54,6 +54,34 @@ TEST(NetSslTest, DefaultOptionsReachCurrentServers) {
   }
 }
 
+// Handlers that share a cache share one context, and each connection after the first
+// resumes the session of the one before, over TLS 1.2 and 1.3 (whose tickets come after
+// the handshake). Without a cache, or with options other than those the cached context
+// was made with, every handshake is a full one.
+TEST(NetSslTest, HandlersSharingACacheResumeTheLastSession) {
+  const struct {
+    int version;
+    bool shared;
+    bool sameOptions;
+    int resumed;
+  } cases[] = {{0x0303, true, true, 2}, {0x0304, true, true, 2}, {0x0304, false, true, 0}, {0x0304, true, false, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Format("version %x, shared %d, same options %d", c.version, int{c.shared}, int{c.sameOptions}));
+    ScriptedTlsPeer peer(PingPong, {.minVersion = c.version, .maxVersion = c.version}, {.connections = 3});
+    auto cache = std::make_shared<TNetSSLSessionCache>();
+    for (int i = 0; i < 3; ++i) {
+      auto client = MakeClient(peer.port());
+      if (c.shared) client->tls->SessionCache = cache;
+      // Another cipher list each time: a context made for other options is not taken.
+      if (!c.sameOptions) client->tls->SSLOptions.CipherList = i % 2 ? "DEFAULT" : "HIGH";
+      ExpectPingPong(*client);
+      client->tcp.CloseConnection();
+    }
+    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(c.resumed, peer.resumedSessions());
+  }
+}
+
 TEST(NetSslTest, ServerNameIsTheHostOfTheTarget) {
   const struct {
     std::string targetUri;

@@ -154,6 +154,8 @@ class ScriptedTlsPeer : public ScriptedPeer {
   std::string serverName() const;
   int version() const;
   std::string clientSubject() const;
+  // How many handshakes resumed an earlier session.
+  int resumedSessions() const;
 
   // A key and self-signed certificate in PEM, for tests that hand them to the client.
   static void MakeCertificatePem(std::string& certificatePem, std::string& keyPem, bool expired = false);
@@ -167,6 +169,7 @@ class ScriptedTlsPeer : public ScriptedPeer {
   mutable std::mutex lock_;
   std::string serverName_;
   int version_ = 0;
+  int resumed_ = 0;
   std::string clientSubject_;
 };
 #endif

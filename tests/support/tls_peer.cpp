@@ -172,6 +172,7 @@ std::unique_ptr<PeerConnection> ScriptedTlsPeer::Accept(PeerSocket socket) {
   const char* name = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name);
   serverName_ = name ? name : "";
   version_ = SSL_version(ssl);
+  if (SSL_session_reused(ssl)) ++resumed_;
   clientSubject_.clear();
   if (X509* peer = SSL_get1_peer_certificate(ssl)) {
     char subject[256];
@@ -190,6 +191,11 @@ std::string ScriptedTlsPeer::serverName() const {
 int ScriptedTlsPeer::version() const {
   std::lock_guard guard(lock_);
   return version_;
+}
+
+int ScriptedTlsPeer::resumedSessions() const {
+  std::lock_guard guard(lock_);
+  return resumed_;
 }
 
 std::string ScriptedTlsPeer::clientSubject() const {

@@ -60,6 +60,22 @@ TEST_F(UploadTest, ALedgerLineDecidesExactlyWhichFileIsSkipped) {
   EXPECT_EQ("A", ReadFile(receiver.StoredFile("A.TXT")));
 }
 
+// A receiver that cannot store the file (a folder stands where it goes) must not answer 2xx.
+TEST_F(UploadTest, AFileTheReceiverCannotStoreIsNotRecorded) {
+  ReferenceReceiver receiver(Received());
+  WriteConfig(receiver.Url());
+  WriteFile(Path("a.txt"), "a");
+  std::filesystem::create_directories(receiver.StoredFile("a.txt"));
+  const ProgramResult result = Run();
+  EXPECT_EQ(1, result.exitCode);
+  const std::string log = Log(result);
+  EXPECT_EQ("[--:--:--] [ERRX] ENetHTTPProtocolException: HTTP/1.0 500 Internal Server Error\r\n",
+            log.substr(log.rfind("[--:--:--]")));
+  EXPECT_EQ("", ReadFile(Ledger()));
+  ASSERT_EQ(1u, receiver.Requests().size());
+  EXPECT_NE(std::string::npos, receiver.Requests()[0].find("\"status\": 500"));
+}
+
 // Nothing keeps other writers out of a file here, so a change is found after sending:
 // new content, or another file of the same size and time moved into its place.
 TEST_F(UploadTest, AFileWrittenDuringItsUploadIsNotRecorded) {

@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/win32/win32.h"
 #include "support/child_process.h"
@@ -113,6 +114,21 @@ TEST_F(Win32UploadTest, UploadsTheFolderSkipsWhatTheLedgerNamesInOtherCase) {
   for (const auto& name : {a, hidden, typed}) {
     EXPECT_NE(ledger.find(Source() + "\\" + name + "\r\n"), std::string::npos) << ledger;
   }
+}
+
+// A name of the ANSI code page goes out as UTF-8: the receiver stores the same letters.
+TEST_F(Win32UploadTest, AnAnsiFileNameArrivesAsUtf8) {
+  if (platform::AnsiCodePage() != 1251) GTEST_SKIP() << "the ANSI code page is not 1251";
+  const std::string name = Name("\xEE\xF2\xF7\xB8\xF2", ".txt");  // "отчёт" in code page 1251
+  WriteFile(Source() + "\\" + name, "report");
+  WriteConfig(url_);
+  const ProgramResult result = RunQuobrina({"-configFile=" + dir_.file("upload.xml")}, 120);
+  ASSERT_EQ(0, result.exitCode) << result.output;
+  EXPECT_EQ(ReadFile(Received(name)), "report");
+  const std::string requests = ReadFile(received_ + "\\requests.jsonl");
+  EXPECT_NE(requests.find("\"filename\": \"\\u043e\\u0442\\u0447\\u0451\\u0442-" + token_ + ".txt\""),
+            std::string::npos)
+      << requests;
 }
 
 // OpenSSL's DLLs as a site may have them: the program is copied into a folder of its own

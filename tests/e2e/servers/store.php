@@ -1,0 +1,22 @@
+<?php
+// Stores the uploaded part "file" under the name PHP gives it, in the folder nginx names;
+// with QB_CREDENTIALS set, only for those Basic credentials.
+$credentials = $_SERVER['QB_CREDENTIALS'] ?? '';
+if ($credentials !== '') {
+  $given = ($_SERVER['PHP_AUTH_USER'] ?? '') . ':' . ($_SERVER['PHP_AUTH_PW'] ?? '');
+  if (!isset($_SERVER['PHP_AUTH_USER']) || $given !== $credentials) {
+    header('WWW-Authenticate: Basic realm="store"');
+    http_response_code(401);
+    exit;
+  }
+}
+$file = $_FILES['file'] ?? null;
+if ($file === null || $file['error'] !== UPLOAD_ERR_OK) {
+  http_response_code(400);
+  exit;
+}
+if (!move_uploaded_file($file['tmp_name'], $_SERVER['QB_STORE'] . '/' . $file['name'])) {
+  http_response_code(500);
+  exit;
+}
+echo "stored\n";
