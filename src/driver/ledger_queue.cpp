@@ -169,7 +169,8 @@ LedgerQueue::LedgerQueue(std::string sourceFolder, std::string configFolder)
       tempPath_(configFolder + kLedgerTempFileName),
       configFolder_(std::move(configFolder)),
       exact_(!platform::FileNamesIgnoreCase()),
-      keyPrefix_(exact_ ? source_ : platform::CaseFoldKey(source_)) {}
+      keyPrefix_(exact_ ? source_ : platform::CaseFoldKey(source_)),
+      prefixHash_(Hash(keyPrefix_)) {}
 
 LedgerQueue::~LedgerQueue() = default;
 
@@ -184,7 +185,7 @@ std::int32_t LedgerQueue::Refresh() {
   const bool list = !listing_ || !folderTrusted_ || !SameFolderStatus(folder, folderKnown_);
   if (list) {
     const std::int64_t listedAt = NowNs();
-    auto fresh = std::make_unique<Listing>(exact_, Hash(keyPrefix_));
+    auto fresh = std::make_unique<Listing>(exact_, prefixHash_);
     // Files only, and only names that one ledger line can hold: a directory or a FIFO
     // would fail to open and block every file after it, and a file that cannot be
     // recorded would be sent again at every start.
@@ -246,7 +247,7 @@ void LedgerQueue::Record(const std::string& path) {
   const std::string_view name = std::string_view(path).substr(source_.size());
   const std::string folded = exact_ ? std::string() : platform::CaseFoldKey(name);
   const std::string_view key = exact_ ? name : std::string_view(folded);
-  filter_->Add(Hash(key, Hash(keyPrefix_)));
+  filter_->Add(Hash(key, prefixHash_));
   if (first_ < listing_->size() && listing_->Name(first_) == name) {
     listing_->recorded[first_] = true;
     --queued_;
@@ -287,7 +288,6 @@ void LedgerQueue::ReadLedger() {
   const std::int64_t size = ledger_->Status().size;
   filter_ = std::make_unique<Filter>(size);
   ledger_->SetPosition(0);
-  const std::uint64_t prefixHash = Hash(keyPrefix_);
   std::string folded;
   const TextLineScan scan = ForEachTextLine(*ledger_, [&](std::string_view line, bool ended) {
     // Only lines of the source folder can name a listed file. Where case is ignored, the
@@ -301,7 +301,7 @@ void LedgerQueue::ReadLedger() {
       folded = platform::CaseFoldKey(key);
       key = folded;
     }
-    const std::uint64_t hash = Hash(key, prefixHash);
+    const std::uint64_t hash = Hash(key, prefixHash_);
     filter_->Add(hash);
     const std::size_t index = listing_->Find(key, hash);
     if (index != Listing::kNone) listing_->recorded[index] = true;

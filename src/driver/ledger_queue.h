@@ -48,7 +48,8 @@ class LedgerQueue {
   std::string tempPath_;
   std::string configFolder_;
   bool exact_;
-  std::string keyPrefix_;  // the source folder as ledger lines begin with it, as a key
+  std::string keyPrefix_;     // the source folder as ledger lines begin with it, as a key
+  std::uint64_t prefixHash_;  // the hash state after keyPrefix_, where every key's hash starts
   std::unique_ptr<platform::TFileStream> ledger_;
   platform::FileStatus ledgerKnown_;  // the ledger as the run last read or wrote it
   std::unique_ptr<Listing> listing_;

@@ -11,6 +11,7 @@
 #include "http/uri.h"
 #include "services/logger.h"
 #include "support/format.h"
+#include "support/strings.h"
 
 namespace qb {
 
@@ -23,7 +24,11 @@ void CheckUploadUrl(const std::string& url) {
   if (std::none_of(url.begin(), url.end(), isControl)) return;
   std::string shown;
   for (const char c : MaskUrlPassword(url)) {
-    shown += isControl(c) ? Format("%%%.2x", static_cast<int>(c)) : std::string(1, c);
+    if (isControl(c)) {
+      AppendPercentEscape(shown, static_cast<unsigned char>(c));
+    } else {
+      shown += c;
+    }
   }
   throw ENetURIException(Format("URL \"%s\" contains a control character", shown));
 }

@@ -11,18 +11,12 @@
 #include "platform/locale.h"
 #include "support/base64.h"
 #include "support/format.h"
+#include "support/strings.h"
 
 namespace qb {
 namespace {
 
 constexpr std::size_t kMaxLineLength = 75;
-constexpr char kHex[] = "0123456789ABCDEF";
-
-void AppendPercentEscape(std::string& out, unsigned char b) {
-  out += '%';
-  out += kHex[b >> 4];
-  out += kHex[b & 15];
-}
 
 bool IsWordSeparator(char c) { return c == ' ' || c == '\t'; }
 
@@ -75,6 +69,7 @@ class EncodedRunWriter {
       const std::string encoded = Base64Encode(bytes);
       for (std::size_t i = 0; i < encoded.size(); i += 4) Piece(std::string_view(encoded).substr(i, 4));
     } else {
+      static constexpr char kHex[] = "0123456789ABCDEF";
       for (const char c : bytes) {
         const auto b = static_cast<unsigned char>(c);
         if (b == ' ') {
@@ -145,12 +140,6 @@ std::string EncodeQuotedName(std::string_view text) {
   const std::string utf8 = platform::AnsiCodePage() == platform::kCodePageUtf8
                                ? std::string(text)
                                : platform::ConvertCodePage(0, platform::kCodePageUtf8, text);
-  auto hexValue = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-  };
   std::string out;
   out.reserve(utf8.size() + 16);
   std::size_t i = 0;
@@ -165,8 +154,8 @@ std::string EncodeQuotedName(std::string_view text) {
       }
     }
     bool escape = b != '%' && IsEscapedNameByte(b);
-    if (b == '%' && i + 2 < utf8.size() && hexValue(utf8[i + 1]) >= 0 && hexValue(utf8[i + 2]) >= 0) {
-      escape = IsEscapedNameByte(static_cast<unsigned char>(hexValue(utf8[i + 1]) * 16 + hexValue(utf8[i + 2])));
+    if (b == '%' && i + 2 < utf8.size() && HexDigitValue(utf8[i + 1]) >= 0 && HexDigitValue(utf8[i + 2]) >= 0) {
+      escape = IsEscapedNameByte(static_cast<unsigned char>(HexDigitValue(utf8[i + 1]) * 16 + HexDigitValue(utf8[i + 2])));
     }
     if (escape) {
       AppendPercentEscape(out, b);

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "platform/codepage.h"
-#include "support/format.h"
 #include "support/strings.h"
 
 namespace qb {
@@ -140,7 +139,11 @@ std::string TNetURI::WirePathAndParams() const {
   result.reserve(utf8.size() * 3);
   for (const char c : utf8) {
     const auto byte = static_cast<unsigned char>(c);
-    result += byte < 0x80 ? std::string(1, c) : Format("%%%.2x", static_cast<int>(byte));
+    if (byte < 0x80) {
+      result += c;
+    } else {
+      AppendPercentEscape(result, byte);
+    }
   }
   return result;
 }

@@ -7,13 +7,6 @@ namespace {
 
 bool IsTrimmed(char c) { return static_cast<unsigned char>(c) <= 32; }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Shared by the 32- and 64-bit readers; `bits` is the width of the result.
 std::optional<std::int64_t> ReadInteger(std::string_view text, int bits) {
   std::size_t i = 0;
@@ -36,7 +29,7 @@ std::optional<std::int64_t> ReadInteger(std::string_view text, int bits) {
     std::uint64_t value = 0;
     int digits = 0;
     for (; i < text.size(); ++i) {
-      const int v = HexValue(text[i]);
+      const int v = HexDigitValue(text[i]);
       if (v < 0 || ++digits > bits / 4) return std::nullopt;
       value = (value << 4) | static_cast<std::uint64_t>(v);
     }
@@ -119,5 +112,19 @@ std::int32_t StrToIntDef(std::string_view text, std::int32_t fallback) {
 }
 
 std::optional<std::int64_t> TryStrToInt64(std::string_view text) { return ReadInteger(text, 64); }
+
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+void AppendPercentEscape(std::string& out, unsigned char byte) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  out += '%';
+  out += kHex[byte >> 4];
+  out += kHex[byte & 15];
+}
 
 }  // namespace qb

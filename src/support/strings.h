@@ -1,5 +1,5 @@
-// Byte-string helpers of the runtime: trimming, ASCII case mapping and the integer
-// conversion rules that the command line and the XML attributes share.
+// Byte-string helpers of the runtime: trimming, ASCII case mapping, the integer
+// conversion rules that the command line and the XML attributes share, percent escapes.
 #pragma once
 
 #include <cstdint>
@@ -29,5 +29,10 @@ std::int32_t StrToIntDef(std::string_view text, std::int32_t fallback);
 
 // The same rules for 64-bit values (sixteen hexadecimal digits).
 std::optional<std::int64_t> TryStrToInt64(std::string_view text);
+
+// The value of a hexadecimal digit of either case; -1 for any other character.
+int HexDigitValue(char c);
+// Appends `byte` as "%" and two uppercase hexadecimal digits (RFC 3986 section 2.1).
+void AppendPercentEscape(std::string& out, unsigned char byte);
 
 }  // namespace qb
