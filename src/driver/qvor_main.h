@@ -65,11 +65,4 @@ class TQvorMain {
 inline constexpr const char* kLedgerFileName = "00000000.LST";
 inline constexpr const char* kLedgerTempFileName = "00000000.TMP";
 
-// `url` with the password of its user information replaced by "***", for the log. The
-// user information is looked for where the request's URL parser finds the authority
-// (backslashes read as "/"), and also where a password holding "/", "?" or "#" would
-// push the parser past it: the text from the first ":" to the last "@" is masked then.
-// What the parser does not take as credentials may be masked too; a password never shows.
-std::string MaskUrlPassword(const std::string& url);
-
 }  // namespace qb

@@ -55,36 +55,4 @@ std::int32_t TQvorMain::ProcessQueueStep() {
   return count;
 }
 
-std::string MaskUrlPassword(const std::string& url) {
-  const TNetURI parsed(url);
-  // Backslashes become "/" one for one, so positions in the parsed text are positions in `url`.
-  const std::string& text = parsed.URI();
-  constexpr auto npos = std::string::npos;
-  std::size_t start = 0;
-  if (const std::size_t separator = text.find("://"); separator != npos) {
-    start = separator + 3;
-  } else if (const std::size_t colon = text.find(':'); colon != npos && text.compare(colon + 1, 1, "/") == 0) {
-    start = text.find_first_not_of('/', colon + 1);  // "http:/u:pw@host": no authority for the parser
-    if (start == npos) return url;
-  }
-  const std::size_t query = std::min(text.find_first_of("?#", start), text.size());
-  const std::string_view head = std::string_view(text).substr(start, query - start);
-  std::size_t at = head.rfind('@');
-  if (at != npos) {
-    at += start;
-  } else if (head.find('/') == npos && head.find(':') != npos) {
-    // "u:pa?ss@host", "u:pa#ss@host": the password's "?" or "#" made the rest look like
-    // parameters or a bookmark.
-    at = text.rfind('@');
-    if (at == npos || at < query) return url;
-  } else {
-    return url;
-  }
-  // An IPv6 literal before the "@" is no user information, and its colons are no separator.
-  const std::size_t from = text[start] == '[' ? std::min(text.find(']', start), at) : start;
-  const std::size_t colon = text.find(':', from);
-  if (colon == npos || colon + 1 >= at) return url;
-  return url.substr(0, colon + 1) + "***" + url.substr(at);
-}
-
 }  // namespace qb

@@ -168,6 +168,35 @@ std::string TNetURI::Compose(bool withUserInfo, bool withBookmark) const {
   return result;
 }
 
+std::string MaskUrlPassword(std::string_view url) {
+  // Backslashes become "/" one for one, so positions in the parsed text are positions in `url`.
+  const std::string text = ApplyBackslashRule(url);
+  std::size_t start = 0;
+  if (const std::size_t separator = text.find("://"); separator != npos) {
+    start = separator + 3;
+  } else if (const std::size_t colon = text.find(':'); colon != npos && text.compare(colon + 1, 1, "/") == 0) {
+    start = text.find_first_not_of('/', colon + 1);  // "http:/u:pw@host": no authority for the parser
+    if (start == npos) return std::string(url);
+  }
+  const std::size_t authorityEnd = std::min(text.find_first_of("/?#", start), text.size());
+  std::size_t at = std::string_view(text).substr(start, authorityEnd - start).rfind('@');
+  if (at != npos) {
+    at += start;
+  } else {
+    // "u:pa/ss?x@host", "u:pa#ss@host": the password's "/", "?" or "#" ended the authority.
+    at = text.rfind('@');
+    if (at == npos || at < authorityEnd) return std::string(url);
+  }
+  // An IPv6 literal before the "@" is no user information, and its colons are no separator.
+  const std::size_t from = text[start] == '[' ? std::min(text.find(']', start), at) : start;
+  const std::size_t colon = text.find(':', from);
+  if (colon >= authorityEnd || colon + 1 >= at) return std::string(url);
+  std::string masked(url.substr(0, colon + 1));
+  masked += "***";
+  masked += url.substr(at);
+  return masked;
+}
+
 std::string TNetURI::MergePaths(std::string_view basePath, std::string_view path) {
   // An absolute path is the URL's own and goes out exactly as written.
   if (!path.empty() && path.front() == '/') return std::string(path);

@@ -79,4 +79,12 @@ class TNetURI {
   TNetIPVersion ipVersion_ = Net_IPv4;
 };
 
+// `url` with the password of its user information replaced by "***", for the log. The
+// user information is where the parser above finds it (backslashes read as "/", the
+// ":/" forms included), or, where a password holding "/", "?" or "#" would push the
+// parser past it, from the first ":" of the authority to the last "@" of the URL. So a
+// URL without user information whose authority has a port and whose path or query holds
+// an "@" is masked from the port on; a password never shows.
+std::string MaskUrlPassword(std::string_view url);
+
 }  // namespace qb
