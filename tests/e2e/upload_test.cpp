@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -420,14 +421,23 @@ TEST_F(UploadTest, TimeLimitsAgainstServersThatStallOrTrickle) {
 // resumes the session of the one before, also after a close without the closing notice.
 TEST_F(UploadTest, ConnectionsAcrossTheFilesOfARun) {
   const std::string names[] = {"a.txt", "b.txt", "c.txt", "d.txt"};
-  const std::string kept = "HTTP/1.1 200 OK\r\nConnection: keep-alive\r\nContent-Length: 2\r\n\r\nok";
+  const std::string kept =
+      "HTTP/1.1 200 OK\r\nConnection: keep-alive\r\nSet-Cookie: session=1\r\nContent-Length: 2\r\n\r\nok";
   const std::string closing = "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 2\r\n\r\nok";
   const std::string overLimit = "HTTP/1.1 200 OK\r\nConnection: keep-alive\r\nContent-Length: 102400\r\n\r\n" +
                                 std::string(102400, 'x');
+  // Requests that differ from those of a client per file: another request line or
+  // Connection line, a cookie sent back.
+  std::atomic<int> strangeRequests = 0;
   // Reads one request and answers it; false when the client closed instead.
-  const auto answer = [](PeerConnection& c, const std::string& text) {
+  const auto answer = [&strangeRequests](PeerConnection& c, const std::string& text) {
     const std::string request = c.ReceiveUntil("--\r\n");
-    return request.size() >= 4 && request.compare(request.size() - 4, 4, "--\r\n") == 0 && c.Send(text);
+    if (request.size() < 4 || request.compare(request.size() - 4, 4, "--\r\n") != 0) return false;
+    if (request.rfind("POST /upload HTTP/1.0\r\nConnection: keep-alive\r\n", 0) != 0 ||
+        request.find("\r\nCookie:") != std::string::npos) {
+      ++strangeRequests;
+    }
+    return c.Send(text);
   };
   const auto serveAll = [&](const std::string& text) {
     return [&answer, text](PeerConnection& c) {
@@ -500,8 +510,10 @@ TEST_F(UploadTest, ConnectionsAcrossTheFilesOfARun) {
       ledger += Path(names[i]) + "\r\n";
     }
     log += "[--:--:--] [LOGX] There are '0' files in queue\r\n[--:--:--] [LOGX] No files left: quiting\r\n";
+    strangeRequests = 0;
     const ProgramResult result = Run();
     EXPECT_EQ("", peer->Finish());
+    EXPECT_EQ(0, strangeRequests);
     EXPECT_EQ(0, result.exitCode);
     EXPECT_EQ(log, Log(result));
     EXPECT_EQ(ledger, ReadFile(Ledger()));

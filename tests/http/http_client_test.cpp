@@ -539,11 +539,12 @@ TEST_F(HttpClientTest, AKeptConnectionThatDiesUnansweredIsReplacedOnce) {
           }
         },
         {.connections = c.connections});
-    auto http = Client();
+    auto http = Client("uploader", "s3cret");
     http->ProtocolVersion = pv1_0;
     http->HTTPOptions.Include(hoKeepOrigProtocol);
     http->ReadTimeout = 500;
-    const std::string url = Format("http://127.0.0.1:%d/upload", static_cast<int>(peer.port()));
+    const std::string host = Format("127.0.0.1:%d", static_cast<int>(peer.port()));
+    const std::string url = "http://" + host + "/upload/receive.php?queue=7";
     EXPECT_EQ(Post(*http, url).text, "ok");
     const Outcome second = Post(*http, url);
     EXPECT_EQ(second.error, c.error);
@@ -551,9 +552,11 @@ TEST_F(HttpClientTest, AKeptConnectionThatDiesUnansweredIsReplacedOnce) {
     EXPECT_EQ(second.text, c.error[0] ? "" : "ok");
     http.reset();
     EXPECT_EQ(peer.Finish(), "");
-    // The same request each time: nothing of the first answer leaks into the second.
+    // The upload's request each time: nothing of the first answer leaks into the others.
     ASSERT_EQ(requests.size(), static_cast<std::size_t>(1 + c.connections));
-    for (const std::string& request : requests) EXPECT_EQ(request, requests[0]);
+    for (const std::string& request : requests) {
+      EXPECT_EQ(request, ExampleRequest(host, "Basic " + Base64Encode("uploader:s3cret")));
+    }
   }
 }
 
