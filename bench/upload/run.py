@@ -23,9 +23,15 @@ Runs are interleaved and reported as medians of --runs runs:
           sink that keeps connections: files per second of quobrina, of curl opening a
           new connection per file and of curl keeping one connection, run side by side;
           first the emulator against its model, last the same three on loopback without
-          the emulator (200 files of 4 KiB, ledger on /dev/shm and on the disk).
+          the emulator (200 files of 4 KiB, ledger on /dev/shm and on the disk). One run
+          at 100 ms, where 200 files take a minute; --one-at-a-time runs the three in turn.
 
     bench/upload/run.py [--runs 5] [--only big,many,step,ledger,folder,latency] [--quobrina BINARY]
+                        [--realtime]
+
+--realtime (root) runs everything started after the build at real-time priority, so
+that other work on the machine does not delay the wake-ups that every round trip and
+every loopback figure is made of.
 
 --quobrina runs another build of the program (an older one, say) in the same setting.
 """
