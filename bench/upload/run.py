@@ -18,19 +18,35 @@ Runs are interleaved and reported as medians of --runs runs:
   folder  --folder-files new files (default 100000) in one folder: the whole run.
   step    one queue step with N files all named by an N-line ledger (N = --step-sizes):
           time per step, to show that it grows linearly.
+  latency 200 files of 4 KiB and 20 of 1 MiB over http and https through a path emulator
+          (latency_proxy.py: round trips of 20 and 100 ms, 100 Mbit/s, slow start) to a
+          sink that keeps connections: files per second of quobrina, of curl opening a
+          new connection per file and of curl keeping one connection, run side by side;
+          first the emulator against its model, last the same three on loopback without
+          the emulator (200 files of 4 KiB, ledger on /dev/shm and on the disk). One run
+          at 100 ms, where 200 files take a minute; --one-at-a-time runs the three in turn.
 
-    bench/upload/run.py [--runs 5] [--only big,many,step,ledger,folder] [--quobrina BINARY]
+    bench/upload/run.py [--runs 5] [--only big,many,step,ledger,folder,latency] [--quobrina BINARY]
+                        [--realtime]
+
+--realtime (root) runs everything started after the build at real-time priority, so
+that other work on the machine does not delay the wake-ups that every round trip and
+every loopback figure is made of.
 
 --quobrina runs another build of the program (an older one, say) in the same setting.
 """
 import argparse
+import concurrent.futures
 import os
 import shutil
+import socket
 import statistics
 import subprocess
 import sys
 import tempfile
 import time
+
+from latency_proxy import model_exchanges
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 BUILD = os.path.join(ROOT, "build-bench-upload")
@@ -40,10 +56,11 @@ def sh(*args, **kw):
     return subprocess.run(args, check=True, **kw)
 
 
-def build():
+def build(program=True):
     sh("cmake", "-S", ROOT, "-B", BUILD, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release", "-DQUOBRINA_TESTS=OFF",
        stdout=subprocess.DEVNULL)
-    sh("cmake", "--build", BUILD, "--target", "quobrina", stdout=subprocess.DEVNULL)
+    if program:
+        sh("cmake", "--build", BUILD, "--target", "quobrina", stdout=subprocess.DEVNULL)
     sink = os.path.join(BUILD, "upload_sink")
     source = os.path.join(ROOT, "bench", "upload", "sink.cpp")
     if not os.path.exists(sink) or os.path.getmtime(sink) < os.path.getmtime(source):
@@ -55,17 +72,54 @@ def build():
     return os.path.join(BUILD, "quobrina"), sink, cert, key
 
 
+def start_listener(args, port_file):
+    """Starts a server that writes its port to port_file; returns the process and the port."""
+    process = subprocess.Popen(args)
+    while not os.path.exists(port_file):
+        if process.poll() is not None:
+            raise RuntimeError(f"{args[0]} ended with status {process.returncode}")
+        time.sleep(0.02)
+    with open(port_file) as f:
+        return process, int(f.read())
+
+
 class Sink:
-    def __init__(self, binary, tls=None, delay_ack=False):
+    def __init__(self, binary, tls=None, delay_ack=False, keep_alive=False):
         self.port_file = tempfile.mktemp(prefix="quobrina-sink-")
-        args = [binary, "--port-file", self.port_file] + (["--tls", *tls] if tls else [])
-        args += ["--delay-ack"] if delay_ack else []
-        self.process = subprocess.Popen(args)
-        while not os.path.exists(self.port_file):
-            time.sleep(0.02)
-        with open(self.port_file) as f:
-            self.port = int(f.read())
-        self.url = f"{'https' if tls else 'http'}://127.0.0.1:{self.port}/upload"
+        # Brought up to date before every answer: kept off the disk.
+        self.stats_file = tempfile.mktemp(prefix="quobrina-sink-stats-",
+                                          dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
+        args = [binary, "--port-file", self.port_file, "--stats", self.stats_file, "--time-limit", "36000"]
+        args += (["--tls", *tls] if tls else []) + (["--delay-ack"] if delay_ack else [])
+        args += ["--keep-alive"] if keep_alive else []
+        self.process, self.port = start_listener(args, self.port_file)
+        self.scheme = "https" if tls else "http"
+        self.url = f"{self.scheme}://127.0.0.1:{self.port}/upload"
+
+    def stats(self):
+        """The sink's counts so far: connections, requests, handshakes, resumed."""
+        with open(self.stats_file) as f:  # written by the sink before its port
+            return {name: int(count) for name, count in (line.split() for line in f)}
+
+    def stop(self):
+        self.process.kill()
+        self.process.wait()
+        for path in (self.port_file, self.stats_file):
+            if os.path.exists(path):
+                os.remove(path)
+
+
+class Proxy:
+    """The path emulator in front of a sink, with its own link (latency_proxy.py)."""
+
+    def __init__(self, sink, rtt_ms, mbit=100, initial_window=10, time_limit=1800):
+        self.port_file = tempfile.mktemp(prefix="quobrina-proxy-")
+        self.process, port = start_listener(
+            [sys.executable, os.path.join(os.path.dirname(os.path.abspath(__file__)), "latency_proxy.py"),
+             "--to", str(sink.port), "--rtt-ms", str(rtt_ms), "--mbit", str(mbit), "--initial-window",
+             str(initial_window), "--port-file", self.port_file, "--time-limit", str(time_limit)], self.port_file)
+        self.port = port
+        self.url = f"{sink.scheme}://127.0.0.1:{port}/upload"
 
     def stop(self):
         self.process.kill()
@@ -73,7 +127,7 @@ class Sink:
         os.remove(self.port_file)
 
 
-def timed(args, cwd=None):
+def timed(args, cwd=None, timeout=None):
     """Runs a command; returns (wall seconds, peak resident KiB).
 
     The peak is taken by /usr/bin/time: Linux carries a process's peak across exec, so a
@@ -83,7 +137,12 @@ def timed(args, cwd=None):
     start = time.perf_counter()
     process = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", report, *args], cwd=cwd,
                                stdout=subprocess.DEVNULL)
-    status = process.wait()
+    try:
+        status = process.wait(timeout)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+        raise RuntimeError(f"{args[0]} took more than {timeout} s")
     wall = time.perf_counter() - start
     if status != 0:
         raise RuntimeError(f"{args[0]} failed with status {status}")
@@ -96,12 +155,12 @@ def timed(args, cwd=None):
 STATE_DIR = None  # where the configuration folder (the ledger) goes; --state-dir
 
 
-def state_folder(work):
-    return os.path.join(STATE_DIR or work, "state")
+def state_folder(work, state_root=None):
+    return os.path.join(state_root or STATE_DIR or work, "state")
 
 
-def write_config(work, source, url):
-    state = state_folder(work)
+def write_config(work, source, url, state_root=None):
+    state = state_folder(work, state_root)
     shutil.rmtree(state, ignore_errors=True)
     config = os.path.join(work, "upload.xml")
     with open(config, "w") as f:
@@ -110,9 +169,9 @@ def write_config(work, source, url):
     return config
 
 
-def run_quobrina(quobrina, work, source, url):
-    config = write_config(work, source, url)
-    return timed([quobrina, f"-configFile={config}"])
+def run_quobrina(quobrina, work, source, url, state_root=None, timeout=None):
+    config = write_config(work, source, url, state_root)
+    return timed([quobrina, f"-configFile={config}"], timeout=timeout)
 
 
 def make_file(path, size):
@@ -149,6 +208,25 @@ def bench_big(args, quobrina, sinks, work):
               f" {statistics.median(rss_small) / 1024:13.1f} MiB")
 
 
+def write_curl_config(config_file, url, paths, extra=()):
+    """A `curl -K` file posting each file in turn like `curl -F file=@PATH`; curl keeps one
+    connection for all of them where the server agrees."""
+    with open(config_file, "w") as f:
+        for i, path in enumerate(paths):
+            if i:
+                f.write("next\n")
+            f.write(f'url = "{url}"\nform = "file=@{path}"\noutput = "/dev/null"\nsilent\ninsecure\n')
+            f.writelines(f"{line}\n" for line in extra)
+    return config_file
+
+
+def make_folder(path, count, size):
+    os.makedirs(path, exist_ok=True)
+    for i in range(count):
+        make_file(os.path.join(path, f"file{i:05d}.dat"), size)
+    return [os.path.join(path, f"file{i:05d}.dat") for i in range(count)]
+
+
 def bench_many(args, quobrina, sinks, work):
     folder = os.path.join(work, "many")
     os.makedirs(folder, exist_ok=True)
@@ -161,13 +239,8 @@ def bench_many(args, quobrina, sinks, work):
     print(f"{'':6} {'quobrina':>9} {'curl loop':>10} {'ratio':>6} {'one curl':>9} {'ratio':>6}")
     for layer, sink in sinks.items():
         ours, loops, singles = [], [], []
-        config_file = os.path.join(work, "curl.cfg")
-        with open(config_file, "w") as f:
-            for i, name in enumerate(names):
-                if i:
-                    f.write("next\n")
-                f.write(f'url = "{sink.url}"\nform = "file=@{os.path.join(folder, name)}"\n'
-                        'output = "/dev/null"\nsilent\ninsecure\n')
+        config_file = write_curl_config(os.path.join(work, "curl.cfg"), sink.url,
+                                        [os.path.join(folder, name) for name in names])
         for _ in range(args.runs):
             wall, _ = run_quobrina(quobrina, work, folder, sink.url)
             ours.append(args.files / wall)
@@ -256,6 +329,205 @@ def bench_step(args, quobrina, work):
             times.append(timed([quobrina, f"-configFile={config}"])[0])
         print(f"{n:8} {statistics.median(times):17.4f}")
 
+LATENCY_RTTS = (20, 100)  # ms
+LATENCY_SETS = (("200 x 4 KiB", 200, 4096), ("20 x 1 MiB", 20, 1 << 20))
+WHO = ("quobrina", "curl new", "curl one")
+ANSWER = len("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: keep-alive\r\n\r\nok")
+
+
+def request_head(size):
+    return f"POST /upload HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: {size}\r\n\r\n".encode()
+
+
+def post_raw(sock, size):
+    """One HTTP/1.1 POST of `size` body bytes on an open socket; returns when the sink's
+    whole answer is in."""
+    sock.sendall(request_head(size))
+    body = b"x" * 65536
+    left = size
+    while left:
+        left -= sock.send(body[:min(left, len(body))])
+    answer = b""
+    while not answer.endswith(b"\r\n\r\nok"):
+        data = sock.recv(4096)
+        if not data:
+            raise RuntimeError("the sink closed without a whole answer")
+        answer += data
+
+
+def exchanges(port, size, count):
+    """Seconds from connect to each of `count` answers on one connection."""
+    times, start = [], time.perf_counter()
+    with socket.create_connection(("127.0.0.1", port)) as sock:
+        sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        for _ in range(count):
+            post_raw(sock, size)
+            now = time.perf_counter()
+            times.append(now - start)
+            start = now
+    return times
+
+
+def check_emulator(sink, runs):
+    """The emulator against its own model (and against no emulator at all), with a plain
+    socket client: the cost of a connection, of an exchange on a kept one, of 1 MiB."""
+    print(f"\n== the path emulator against its model: ms from connect to the answer, first and second request"
+          f" on one connection (medians of {runs})")
+    print(f"{'path':34} {'4 KiB 1st':>10} {'2nd':>7} {'1 MiB 1st':>10} {'2nd':>7}   model 4 KiB, 1 MiB")
+    paths = [("loopback, no emulator", None, 0, 0), ("emulator rtt 0, no limit, no window", 0, 0, 0),
+             ("emulator rtt 0, 100 Mbit/s", 0, 100, 10)]
+    paths += [(f"emulator rtt {rtt} ms, 100 Mbit/s", rtt, 100, 10) for rtt in LATENCY_RTTS]
+    for label, rtt, mbit, window in paths:
+        proxy = Proxy(sink, rtt, mbit, window) if rtt is not None else None
+        try:
+            port = proxy.port if proxy else sink.port
+            measured = [statistics.median(column) for column in zip(*(
+                exchanges(port, 4096, 2) + exchanges(port, 1 << 20, 2) for _ in range(runs)))]
+        finally:
+            if proxy:
+                proxy.stop()
+        line = f"{label:34} " + " ".join(f"{m * 1000:{w}.1f}" for m, w in zip(measured, (10, 7, 10, 7)))
+        if rtt is not None:
+            options = argparse.Namespace(rtt_ms=rtt, mbit=mbit, initial_window=window, mss=1448)
+            model = [seconds for size in (4096, 1 << 20)
+                     for seconds in model_exchanges(options, len(request_head(size)) + size, ANSWER, 2)]
+            line += "   " + " ".join(f"{m * 1000:.1f}" for m in model)
+        print(line)
+
+
+def run_side_by_side(commands, timeout):
+    """Runs the commands at once; returns the wall seconds of each."""
+    with concurrent.futures.ThreadPoolExecutor(len(commands)) as pool:
+        futures = {who: pool.submit(timed, command, timeout=timeout) for who, command in commands.items()}
+        return {who: future.result()[0] for who, future in futures.items()}
+
+
+def latency_commands(quobrina, work, folder, paths, urls, shm):
+    """The three ways to send the folder: quobrina, curl reconnecting per file, curl
+    keeping one connection; each to its own URL."""
+    no_expect = ['header = "Expect:"']
+    # This curl has no switch to forbid reuse: the server is asked to close instead.
+    new = write_curl_config(os.path.join(work, "curl-new.cfg"), urls["curl new"], paths,
+                            no_expect + ['header = "Connection: close"'])
+    one = write_curl_config(os.path.join(work, "curl-one.cfg"), urls["curl one"], paths, no_expect)
+    return {"quobrina": quobrina_command(quobrina, work, folder, urls["quobrina"], shm),
+            "curl new": ["curl", "-K", new], "curl one": ["curl", "-K", one]}
+
+
+def quobrina_command(quobrina, work, folder, url, state_root):
+    """A command made anew for every run: the configuration and an empty ledger."""
+    return lambda: [quobrina, f"-configFile={write_config(work, folder, url, state_root)}"]
+
+
+def measure(sinks, commands, files, runs, timeout, side_by_side=True):
+    """files/s of each command (median of runs), and the connections and resumed TLS
+    sessions the sink saw for it (in the last run)."""
+    def since(before, sink):
+        return {name: count - before[name] for name, count in sink.stats().items()}
+
+    rates = {who: [] for who in commands}
+    for _ in range(runs):
+        now = {who: command() if callable(command) else command for who, command in commands.items()}
+        if side_by_side:
+            before = {who: sinks[who].stats() for who in now}
+            walls = run_side_by_side(now, timeout)
+            seen = {who: since(before[who], sinks[who]) for who in now}
+        else:
+            walls, seen = {}, {}
+            for who, command in now.items():
+                before = sinks[who].stats()
+                walls[who] = timed(command, timeout=timeout)[0]
+                seen[who] = since(before, sinks[who])
+        for who, wall in walls.items():
+            if seen[who]["requests"] != files:
+                raise RuntimeError(f"{who}: the sink answered {seen[who]['requests']} requests for {files} files")
+            rates[who].append(files / wall)
+    return {who: statistics.median(r) for who, r in rates.items()}, seen
+
+
+def bench_latency(args, quobrina, sink_binary, tls, work):
+    shm = tempfile.mkdtemp(prefix="quobrina-state-", dir="/dev/shm")
+    disk = os.path.join(work, "disk-state")
+    os.makedirs(disk)
+    kinds = {"http": None, "https": tls}
+    sinks = {(layer, who): Sink(sink_binary, kinds[layer], keep_alive=True) for layer in kinds for who in WHO}
+    folders = {}
+    for label, count, size in LATENCY_SETS:
+        folder = os.path.join(work, f"latency{count}")
+        folders[label] = folder, make_folder(folder, count, size)
+    timeout = 600
+    started = time.monotonic()
+    try:
+        realtime = os.sched_getscheduler(0) == os.SCHED_RR
+        print(f"\nload average at the start: {' '.join(f'{x:.1f}' for x in os.getloadavg())}; scheduling: "
+              + ("real-time (--realtime)" if realtime else
+                 "normal (other work on this machine delays every wake-up by up to milliseconds; see --realtime)"))
+        check_emulator(sinks[("http", "quobrina")], min(args.runs, 3))
+        how = "one after another" if args.one_at_a_time else "side by side"
+        print(f"\n== files per second through the emulator (100 Mbit/s per direction, slow start from 10 segments)"
+              f" to a sink that keeps connections; the three {how}, each with its own emulator and sink;"
+              f" quobrina's ledger on {shm}; medians of {args.runs} runs at {LATENCY_RTTS[0]} ms, one at"
+              f" {LATENCY_RTTS[1]} ms")
+        print(f"{'files':12} {'proto':5} {'rtt':>6} {'quobrina':>9} {'curl new':>9} {'curl one':>9} {'q/one':>6}"
+              f"   connections q/new/one   resumed q/new/one")
+        for rtt in LATENCY_RTTS:
+            for label, count, _ in LATENCY_SETS:
+                folder, paths = folders[label]
+                for layer in kinds:
+                    own = {who: sinks[(layer, who)] for who in WHO}
+                    proxies = {who: Proxy(own[who], rtt) for who in WHO}
+                    try:
+                        commands = latency_commands(quobrina, work, folder, paths,
+                                                    {who: p.url for who, p in proxies.items()}, shm)
+                        rates, seen = measure(own, commands, count, args.runs if rtt == LATENCY_RTTS[0] else 1,
+                                              timeout, not args.one_at_a_time)
+                    finally:
+                        for proxy in proxies.values():
+                            proxy.stop()
+                    print(f"{label:12} {layer:5} {rtt:3} ms" + "".join(f" {rates[who]:9.1f}" for who in WHO)
+                          + f" {rates['quobrina'] / rates['curl one']:6.2f}   " + counts(seen, WHO, layer), flush=True)
+        bench_loopback(args, quobrina, sinks, work, folders[LATENCY_SETS[0][0]], shm, disk)
+        print(f"\nload average at the end: {' '.join(f'{x:.1f}' for x in os.getloadavg())};"
+              f" {time.monotonic() - started:.0f} s")
+    finally:
+        for sink in sinks.values():
+            sink.stop()
+        shutil.rmtree(shm, ignore_errors=True)
+
+
+def counts(seen, who, layer):
+    """What the sink saw of each: connections, and over TLS resumed sessions."""
+    line = f"{'/'.join(str(seen[w]['connections']) for w in who):>21}"
+    return line + (f"   {'/'.join(str(seen[w]['resumed']) for w in who):>17}" if layer == "https" else "")
+
+
+def file_system(path):
+    return subprocess.run(["stat", "-f", "-c", "%T", path], capture_output=True, text=True).stdout.strip()
+
+
+def bench_loopback(args, quobrina, sinks, work, folder_paths, shm, disk):
+    folder, paths = folder_paths
+    files = len(paths)
+    print(f"\n== loopback, no emulator: {files} files of 4 KiB per second to a sink that keeps connections,"
+          f" one after another, medians of {args.runs} runs; quobrina's ledger on {shm} ({file_system(shm)}) and on"
+          f" {disk} ({file_system(disk)})")
+    print(f"{'proto':5} {'q memory':>9} {'q disk':>9} {'curl new':>9} {'curl one':>9} {'q mem/one':>10}"
+          f" {'q disk/one':>10}   connections q/new/one   resumed q/new/one")
+    for layer in ("http", "https"):
+        own = {who: sinks[(layer, who)] for who in WHO}
+        commands = latency_commands(quobrina, work, folder, paths, {who: own[who].url for who in WHO}, shm)
+        on_disk = os.path.join(work, "disk-run")
+        os.makedirs(on_disk, exist_ok=True)
+        commands = {"q memory": commands["quobrina"],
+                    "q disk": quobrina_command(quobrina, on_disk, folder, own["quobrina"].url, disk),
+                    "curl new": commands["curl new"], "curl one": commands["curl one"]}
+        counted = {"q memory": own["quobrina"], "q disk": own["quobrina"], "curl new": own["curl new"],
+                   "curl one": own["curl one"]}
+        rates, seen = measure(counted, commands, files, args.runs, 120, side_by_side=False)
+        print(f"{layer:5}" + "".join(f" {rates[who]:9.0f}" for who in commands)
+              + f" {rates['q memory'] / rates['curl one']:10.2f} {rates['q disk'] / rates['curl one']:10.2f}   "
+              + counts(seen, ("q memory", "curl new", "curl one"), layer), flush=True)
+
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
@@ -265,7 +537,12 @@ def main():
     parser.add_argument("--step-sizes", type=int, nargs="+", default=[10000, 20000, 40000])
     parser.add_argument("--ledger-sizes", type=int, nargs="+", default=[0, 10000, 100000, 1000000])
     parser.add_argument("--folder-files", type=int, default=100000)
-    parser.add_argument("--only", default="big,many,step,ledger,folder")
+    parser.add_argument("--only", default="big,many,step,ledger,folder,latency")
+    parser.add_argument("--realtime", action="store_true",
+                        help="run the sinks, emulators and programs at round-robin real-time priority 1 (root):"
+                        " wakes them within a fraction of a millisecond however busy the machine is")
+    parser.add_argument("--one-at-a-time", action="store_true",
+                        help="latency: run quobrina and the two curls one after another, not side by side")
     parser.add_argument("--quobrina", help="the program to measure instead of a release build of this tree")
     parser.add_argument("--state-dir", help="folder for the ledger (default: the work folder); /dev/shm shows the"
                         " cost without the disk's flush latency")
@@ -274,7 +551,14 @@ def main():
         sys.exit("bench/upload/run.py measures peak memory with /usr/bin/time: apt-get install time")
     global STATE_DIR
     STATE_DIR = tempfile.mkdtemp(prefix="quobrina-state-", dir=args.state_dir) if args.state_dir else None
-    quobrina, sink_binary, cert, key = build()
+    quobrina, sink_binary, cert, key = build(program=not args.quobrina)
+    if args.realtime:
+        # After the build, which would take the machine from everyone else; everything
+        # started from here on inherits it.
+        try:
+            os.sched_setscheduler(0, os.SCHED_RR, os.sched_param(1))
+        except PermissionError:
+            sys.exit("--realtime needs root (or CAP_SYS_NICE)")
     if args.quobrina:
         quobrina = os.path.abspath(args.quobrina)
     work = tempfile.mkdtemp(prefix="quobrina-bench-", dir=os.environ.get("BENCH_DIR", "/tmp"))
@@ -294,6 +578,8 @@ def main():
             bench_ledger(args, quobrina, sinks, work)
         if "folder" in only:
             bench_folder(args, quobrina, sinks, work)
+        if "latency" in only:
+            bench_latency(args, quobrina, sink_binary, (cert, key), work)
     finally:
         for sink in sinks.values():
             sink.stop()
