@@ -207,29 +207,38 @@ struct Servers {
   }
 
   // A Tomcat instance of its own: the configuration Debian gives a new instance, with
-  // tomcat_server.xml for server.xml. Its start takes seconds, so it starts once.
+  // tomcat_server.xml for server.xml. Its start takes seconds, so it starts once; a port
+  // taken by others before it binds it is tried again on a new one.
   void StartTomcat() {
     const std::string base = dir.file("tomcat");
     std::filesystem::create_directories(base);
     std::filesystem::copy(kTomcatSkeleton + "/conf", base + "/conf", std::filesystem::copy_options::recursive);
     for (const char* folder : {"logs", "temp", "webapps", "work"}) std::filesystem::create_directories(base + "/" + folder);
-    const int port = FreePort();
-    const std::map<std::string, std::string> marks{
-        {"@DIR@", dir.path()}, {"@SERVERS@", kServers}, {"@PORT@", std::to_string(port)}};
-    WriteFile(base + "/conf/server.xml", Fill(ReadFile(kServers + "/tomcat_server.xml"), marks));
     const std::string log = dir.file("tomcat.log");
-    processes.push_back(std::make_unique<ServerProcess>(
-        std::vector<std::string>{"/usr/bin/env", "CATALINA_BASE=" + base, "CATALINA_HOME=" + kCatalinaHome,
-                                 // A quicker start; the server's own settings stay as they are.
-                                 "JAVA_OPTS=-XX:TieredStopAtLevel=1 -XX:+UseSerialGC",
-                                 kCatalinaHome + "/bin/catalina.sh", "run"},
-        log));
-    if (!Await([&] { return ReadFileIfAny(log).find("Server startup in") != std::string::npos; }, 120) ||
-        !Accepts(port)) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      processes.clear();
+      std::filesystem::remove(log);
+      const int port = FreePort();
+      const std::map<std::string, std::string> marks{
+          {"@DIR@", dir.path()}, {"@SERVERS@", kServers}, {"@PORT@", std::to_string(port)}};
+      WriteFile(base + "/conf/server.xml", Fill(ReadFile(kServers + "/tomcat_server.xml"), marks));
+      processes.push_back(std::make_unique<ServerProcess>(
+          std::vector<std::string>{"/usr/bin/env", "CATALINA_BASE=" + base, "CATALINA_HOME=" + kCatalinaHome,
+                                   // A quicker start; the server's own settings stay as they are.
+                                   "JAVA_OPTS=-XX:TieredStopAtLevel=1 -XX:+UseSerialGC",
+                                   kCatalinaHome + "/bin/catalina.sh", "run"},
+          log));
+      const bool started =
+          Await([&] { return ReadFileIfAny(log).find("Server startup in") != std::string::npos; }, 120);
+      const bool portTaken = ReadFileIfAny(log).find("Address already in use") != std::string::npos;
+      if (started && !portTaken && Accepts(port)) {
+        ports["tomcat"] = port;
+        failure.clear();
+        return;
+      }
       failure = "Tomcat did not start: " + ReadFileIfAny(log);
-      return;
+      if (!portTaken) return;
     }
-    ports["tomcat"] = port;
   }
 
   static std::string ReadFileIfAny(const std::string& path) {
