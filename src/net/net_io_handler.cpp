@@ -406,7 +406,14 @@ void TNetIOHandlerSocket::Close() {
   binding_.CloseSocket();
 }
 
-void TNetIOHandlerStack::ConnectClient() {
+void TNetIOHandlerStack::ConnectClient() { ConnectSocket(ConnectDeadline()); }
+
+TNetIOHandler::Deadline TNetIOHandlerStack::ConnectDeadline() const {
+  if (ConnectTimeout <= 0) return std::nullopt;
+  return std::chrono::steady_clock::now() + std::chrono::milliseconds(ConnectTimeout);
+}
+
+void TNetIOHandlerStack::ConnectSocket(const Deadline& end) {
   TNetSocketHandle& binding = Binding();
   binding.SetIPVersion(IPVersion);
   binding.AllocateSocket();
@@ -417,14 +424,13 @@ void TNetIOHandlerStack::ConnectClient() {
   // a port towards the same server.
   if (!BoundIP.empty() || BoundPort != 0) binding.Bind(ReuseSocket == TNetReuseSocket::rsTrue, BoundIP, BoundPort);
   if (!UseNagle) binding.SetNoDelay(true);
-  if (ConnectTimeout <= 0) {
+  if (!end) {
     binding.SetPeer(TNetStack::Instance().ResolveHost(Host, IPVersion), Port);
     binding.Connect(0);
   } else {
     // One time-out for the resolver and the connect together.
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ConnectTimeout);
-    binding.SetPeer(ResolveWithin(Host, IPVersion, end), Port);
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
+    binding.SetPeer(ResolveWithin(Host, IPVersion, *end), Port);
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*end - std::chrono::steady_clock::now()).count();
     binding.Connect(static_cast<int>(std::max<std::int64_t>(left, 1)));
   }
   // A send to a peer that reads nothing would wait for good: ReadTimeout bounds every

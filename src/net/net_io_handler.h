@@ -190,6 +190,10 @@ class TNetIOHandlerSocket : public TNetIOHandler {
 class TNetIOHandlerStack : public TNetIOHandlerSocket {
  protected:
   void ConnectClient() override;
+  // When the connect must be done by (ConnectTimeout from now), or none.
+  Deadline ConnectDeadline() const;
+  // Resolves Host and connects the socket to it by `end`.
+  void ConnectSocket(const Deadline& end);
   bool Readable(int timeoutMs) override;
   long ReceiveSome(char* buffer, std::size_t size) override;
   long SendSome(const char* data, std::size_t count) override;
