@@ -99,7 +99,9 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
   int MaxAuthRetries = 3;
   int HeaderLineLimit = 255;  // 0 or less: no limit
   // At most this many bytes of an answer's body are read (negative: no limit); a longer
-  // body is cut there and the connection closed.
+  // body is cut there. A cut body (by this limit, AnswerTimeout, ReadTimeout, a trailer
+  // beyond the header's bounds or a chunk size that is no number) closes the connection,
+  // and the answer's status decides the request as it would for the whole body.
   std::int64_t BodyByteLimit = -1;
   // Milliseconds from the end of the request's body to the end of the answer's header,
   // interim answers included, however slowly it arrives; 0 or less: no limit. Running out
@@ -155,7 +157,9 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
 
   // Body reading (http_client_body.cpp).
   void ReadBody(TStream* stream);
-  void ReadBodyWithinLimit(TStream* stream, BodyKind kind);
+  // Reads the body; a limit or unreadable framing cuts it there (CutBody).
+  void ReadBodyWithinLimits(TStream* stream, BodyKind kind);
+  void CutBody();
   BodyKind BodyKindOfResponse() const;
   bool DataArrivesWithin(int milliseconds);
   void ReadBodyBytes(TStream* stream, BodyKind kind);
