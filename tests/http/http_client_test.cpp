@@ -366,6 +366,7 @@ TEST_F(HttpClientTest, LimitsCutTheBodyAndTheStatusDecides) {
     int replyCode;
     std::string replyBody;
     int headerLineLimit = 255;
+    int answerTimeout = 0;
   } cases[] = {
       {"counted", "HTTP/1.1 200 OK\r\nContent-Length: 20\r\n\r\n0123456789abcdefghij", "01234567", 0, ""},
       {"exactly the limit keeps the connection", "HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\n01234567", "01234567",
@@ -383,6 +384,10 @@ TEST_F(HttpClientTest, LimitsCutTheBodyAndTheStatusDecides) {
       {"trailer lines past the header's line limit", chunkedOk + "0\r\nA: 1\r\nB: 2\r\nC: 3\r\n", "ok", 0, "", 2},
       {"endless trailer", chunkedOk + "0\r\n" + manyTrailers, "ok", 0, ""},
       {"trailer line past the line length", chunkedOk + "0\r\nX: " + std::string(17000, 'y') + "\r\n", "ok", 0, ""},
+      {"the answer's time ends a stalled body", "HTTP/1.1 200 OK\r\nContent-Length: 20\r\n\r\n0123", "0123", 0, "",
+       255, 300},
+      {"the answer's time ends a stalled refusal", "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 20\r\n\r\nab",
+       "", 500, "ab", 255, 300},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -390,6 +395,7 @@ TEST_F(HttpClientTest, LimitsCutTheBodyAndTheStatusDecides) {
     ScriptedPeer peer(Serve({c.answer}, requests, false));
     auto http = Client();
     http->BodyByteLimit = 8;
+    http->AnswerTimeout = c.answerTimeout;
     http->HeaderLineLimit = c.headerLineLimit;
     http->HTTPOptions.Include(hoKeepOrigProtocol);
     const auto start = std::chrono::steady_clock::now();
