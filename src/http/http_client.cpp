@@ -96,12 +96,7 @@ void TNetCustomHTTP::ExecuteRequest(std::string_view method, std::string_view ur
       PrepareRequest();
       if (TNetSSLIOHandlerSocketBase* tls = TlsHandler()) tls->TargetUri = FullUrl();
       ConnectAndSend();
-      if (bodyCutShort_) {
-        ReadEarlyAnswerHead();
-      } else {
-        ReadResponseHead();
-      }
-      const Step step = DecideNextStep();
+      const Step step = ReadAnswer();
       if (step == Step::Finish) break;
       UpdateKeepConnection();
       if (step == Step::RetryWithAuth) {
@@ -371,20 +366,37 @@ std::string TNetCustomHTTP::ReadHeadLine() {
   return line;
 }
 
-void TNetCustomHTTP::ReadResponseHead() {
+TNetCustomHTTP::Step TNetCustomHTTP::ReadAnswer() {
   TNetIOHandler& io = *IOHandler();
-  if (AnswerTimeout > 0) io.SetReadDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(AnswerTimeout));
+  if (AnswerTimeout > 0) {
+    // The answer's time starts when the request has reached the server: through a slow
+    // link the last write returns long before its bytes have left the machine. Bytes that
+    // stop leaving are a write that stalls, bounded as writes are (and by AnswerTimeout
+    // where ReadTimeout sets no bound, as before the wait).
+    if (!bodyCutShort_) io.WaitUntilSent(io.ReadTimeout > 0 ? io.ReadTimeout : AnswerTimeout);
+    io.SetReadDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(AnswerTimeout));
+  }
   try {
-    for (;;) {
-      ReadStatusAndHeaders();
-      const int code = Response.StatusCode();
-      if (code < 100 || code > 199 || code == 101) break;
+    if (bodyCutShort_) {
+      ReadEarlyAnswerHead();
+    } else {
+      ReadResponseHead();
     }
+    const Step step = DecideNextStep();
+    io.SetReadDeadline(std::nullopt);
+    return step;
   } catch (...) {
     io.SetReadDeadline(std::nullopt);
     throw;
   }
-  io.SetReadDeadline(std::nullopt);
+}
+
+void TNetCustomHTTP::ReadResponseHead() {
+  for (;;) {
+    ReadStatusAndHeaders();
+    const int code = Response.StatusCode();
+    if (code < 100 || code > 199 || code == 101) break;
+  }
 }
 
 void TNetCustomHTTP::ReadStatusAndHeaders() {
