@@ -97,13 +97,10 @@ void TNetCustomHTTP::ExecuteRequest(std::string_view method, std::string_view ur
       const std::string passTarget = Request.TargetUrl;  // PrepareRequest rewrites it
       PrepareRequest();
       if (TNetSSLIOHandlerSocketBase* tls = TlsHandler()) tls->TargetUri = FullUrl();
+      Step step = Step::Finish;
       try {
         ConnectAndSend();
-        if (bodyCutShort_) {
-          ReadEarlyAnswerHead();
-        } else {
-          ReadResponseHead();
-        }
+        step = ReadAnswer();
       } catch (const ENetException& e) {
         // A kept connection that the server closed as this request began (its idle time
         // ran out meanwhile) brings not one byte of an answer: the pass goes once more, on
@@ -116,7 +113,6 @@ void TNetCustomHTTP::ExecuteRequest(std::string_view method, std::string_view ur
         Request.TargetUrl = passTarget;
         continue;
       }
-      const Step step = DecideNextStep();
       if (step == Step::Finish) break;
       UpdateKeepConnection();
       if (step == Step::RetryWithAuth) {
@@ -402,20 +398,37 @@ std::string TNetCustomHTTP::ReadHeadLine() {
   return line;
 }
 
-void TNetCustomHTTP::ReadResponseHead() {
+TNetCustomHTTP::Step TNetCustomHTTP::ReadAnswer() {
   TNetIOHandler& io = *IOHandler();
-  if (AnswerTimeout > 0) io.SetReadDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(AnswerTimeout));
+  if (AnswerTimeout > 0) {
+    // The answer's time starts when the request has reached the server: through a slow
+    // link the last write returns long before its bytes have left the machine. Bytes that
+    // stop leaving are a write that stalls, bounded as writes are (and by AnswerTimeout
+    // where ReadTimeout sets no bound, as before the wait).
+    if (!bodyCutShort_) io.WaitUntilSent(io.ReadTimeout > 0 ? io.ReadTimeout : AnswerTimeout);
+    io.SetReadDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(AnswerTimeout));
+  }
   try {
-    for (;;) {
-      ReadStatusAndHeaders();
-      const int code = Response.StatusCode();
-      if (code < 100 || code > 199 || code == 101) break;
+    if (bodyCutShort_) {
+      ReadEarlyAnswerHead();
+    } else {
+      ReadResponseHead();
     }
+    const Step step = DecideNextStep();
+    io.SetReadDeadline(std::nullopt);
+    return step;
   } catch (...) {
     io.SetReadDeadline(std::nullopt);
     throw;
   }
-  io.SetReadDeadline(std::nullopt);
+}
+
+void TNetCustomHTTP::ReadResponseHead() {
+  for (;;) {
+    ReadStatusAndHeaders();
+    const int code = Response.StatusCode();
+    if (code < 100 || code > 199 || code == 101) break;
+  }
 }
 
 void TNetCustomHTTP::ReadStatusAndHeaders() {

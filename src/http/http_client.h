@@ -99,11 +99,15 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
   int MaxAuthRetries = 3;
   int HeaderLineLimit = 255;  // 0 or less: no limit
   // At most this many bytes of an answer's body are read (negative: no limit); a longer
-  // body is cut there and the connection closed.
+  // body is cut there. A cut body (by this limit, AnswerTimeout, ReadTimeout, a trailer
+  // beyond the header's bounds or a chunk size that is no number) closes the connection,
+  // and the answer's status decides the request as it would for the whole body.
   std::int64_t BodyByteLimit = -1;
-  // Milliseconds from the end of the request's body to the end of the answer's header,
-  // interim answers included, however slowly it arrives; 0 or less: no limit. Running out
-  // raises ENetReadTimeout "Read timed out.".
+  // Milliseconds for the whole answer that is read (interim answers, the head and as
+  // much of the body as BodyByteLimit lets in), however slowly it arrives; 0 or less: no
+  // limit. It starts when the request has left the machine (where the system can tell;
+  // elsewhere when its last write returns). Running out before the end of the head
+  // raises ENetReadTimeout "Read timed out."; in the body it cuts the body there.
   int AnswerTimeout = 0;
   bool AllowCookies = true;
   TNetProxyConnectionInfo ProxyParams;
@@ -146,6 +150,9 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
   void ReadEarlyAnswerHead();
   // One line of the head (status, header, chunk size); a time-out raises ENetReadTimeout.
   std::string ReadHeadLine();
+  // The answer to the request just sent, read within AnswerTimeout: its head, then the
+  // step it calls for (which reads its body).
+  Step ReadAnswer();
   void ReadResponseHead();
   void ReadStatusAndHeaders();
   void StoreCookies();
@@ -158,7 +165,9 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
 
   // Body reading (http_client_body.cpp).
   void ReadBody(TStream* stream);
-  void ReadBodyWithinLimit(TStream* stream, BodyKind kind);
+  // Reads the body; a limit or unreadable framing cuts it there (CutBody).
+  void ReadBodyWithinLimits(TStream* stream, BodyKind kind);
+  void CutBody();
   BodyKind BodyKindOfResponse() const;
   bool DataArrivesWithin(int milliseconds);
   void ReadBodyBytes(TStream* stream, BodyKind kind);

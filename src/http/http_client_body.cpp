@@ -2,8 +2,11 @@
 // (RFC 7230 section 3.3.3): chunked transfer coding, Content-Length, a multipart type's
 // closing delimiter, or the server's close. Counted reads go to the transport in pieces
 // of at most kChunkPieceSize, so a length the server merely announces never reserves
-// memory before the bytes arrive. Once the status line has been read, a server that
-// closes early only shortens the body: the status is what decides the request.
+// memory before the bytes arrive. Once the status line has been read, the status is what
+// decides the request: a server that closes early only shortens the body, and so does
+// every limit that ends the reading (BodyByteLimit, the answer's deadline, ReadTimeout,
+// the bounds of the trailer) and framing that cannot be read (a chunk size that is no
+// number). Such a cut leaves the rest of the body unread, so the connection is closed.
 #include <algorithm>
 
 #include "http/charset.h"
@@ -14,23 +17,21 @@
 namespace qb {
 namespace {
 
-// A chunk size line: the text before the first ";" (chunk extensions), trimmed, in
-// hexadecimal; 0 when it is no number or does not fit in 60 bits.
+// Why the reading of a body stopped before its end. Not an Exception: no handler on the
+// way may take it for an error.
+struct BodyCut {};
+
+// A chunk size line (RFC 7230 section 4.1): hexadecimal digits, then extensions after a
+// ";". Anything else, or a size beyond 60 bits, is framing that cannot be read.
 std::int64_t ChunkSize(std::string_view line) {
   line = Trim(line.substr(0, line.find(';')));
-  if (line.empty() || line.size() > 15) return 0;
+  const std::size_t digits = line.size();
+  while (line.size() > 1 && line.front() == '0') line.remove_prefix(1);
+  if (digits == 0 || line.size() > 15) throw BodyCut{};
   std::int64_t size = 0;
   for (const char c : line) {
-    int digit;
-    if (c >= '0' && c <= '9') {
-      digit = c - '0';
-    } else if (c >= 'a' && c <= 'f') {
-      digit = c - 'a' + 10;
-    } else if (c >= 'A' && c <= 'F') {
-      digit = c - 'A' + 10;
-    } else {
-      return 0;
-    }
+    const int digit = HexDigitValue(c);
+    if (digit < 0) throw BodyCut{};
     size = size * 16 + digit;
   }
   return size;
@@ -45,13 +46,11 @@ void ReadExactly(TNetIOHandler& io, TStream* stream, std::int64_t count) {
   }
 }
 
-// Passes at most `limit` bytes on to `target` (none: drops them) and raises Reached at
-// the first byte beyond; the position counts what was written, so reads that size their
+// Passes at most `limit` bytes on to `target` (none: drops them) and cuts the body at the
+// first byte beyond; the position counts what was written, so reads that size their
 // target by it work unchanged.
 class TBodyLimit final : public TStream {
  public:
-  struct Reached {};  // not an Exception: no handler on the way may take it for an error
-
   TBodyLimit(TStream* target, std::int64_t limit) : target_(target), left_(limit) {}
 
   std::size_t Read(void*, std::size_t) override { return 0; }
@@ -61,7 +60,7 @@ class TBodyLimit final : public TStream {
     if (target_ && take > 0) target_->WriteBuffer(buffer, take);
     left_ -= static_cast<std::int64_t>(take);
     position_ += static_cast<std::int64_t>(take);
-    if (over) throw Reached{};
+    if (over) throw BodyCut{};
     return count;
   }
   std::int64_t Seek(std::int64_t, SeekOrigin) override { return position_; }
@@ -106,36 +105,40 @@ void TNetCustomHTTP::ReadBody(TStream* stream) {
     if (!DataArrivesWithin(5000)) return;
   }
   if (!stream || !WantsBodyCharset()) {
-    ReadBodyWithinLimit(stream, kind);
+    ReadBodyWithinLimits(stream, kind);
     return;
   }
   if (auto* memory = dynamic_cast<TMemoryStream*>(stream)) {
     const auto start = static_cast<std::size_t>(memory->GetPosition());
-    ReadBodyWithinLimit(memory, kind);
+    ReadBodyWithinLimits(memory, kind);
     const auto end = static_cast<std::size_t>(memory->GetPosition());
     ApplyBodyCharset(std::string_view(memory->Data() + start, end - start));
     return;
   }
   TMemoryStream body;
-  ReadBodyWithinLimit(&body, kind);
+  ReadBodyWithinLimits(&body, kind);
   ApplyBodyCharset(std::string_view(body.Data(), static_cast<std::size_t>(body.GetSize())));
   stream->WriteBuffer(body.Data(), static_cast<std::size_t>(body.GetSize()));
 }
 
-void TNetCustomHTTP::ReadBodyWithinLimit(TStream* stream, BodyKind kind) {
-  if (BodyByteLimit < 0) {
-    ReadBodyBytes(stream, kind);
-    return;
-  }
+void TNetCustomHTTP::ReadBodyWithinLimits(TStream* stream, BodyKind kind) {
   TBodyLimit limited(stream, BodyByteLimit);
   try {
-    ReadBodyBytes(&limited, kind);
-  } catch (const TBodyLimit::Reached&) {
-    // The rest of the body is never read, so the connection cannot serve again.
-    Response.KeepConnection = false;
-    Disconnect();
-    IOHandler()->ClearReceiveBuffer();
+    ReadBodyBytes(BodyByteLimit < 0 ? stream : &limited, kind);
+  } catch (const BodyCut&) {
+    CutBody();
+  } catch (const ENetReadTimeout&) {
+    CutBody();
+  } catch (const ENetReadLnMaxLineLengthExceeded&) {
+    CutBody();
   }
+}
+
+void TNetCustomHTTP::CutBody() {
+  // The rest of the body is never read, so the connection cannot serve again.
+  Response.KeepConnection = false;
+  Disconnect();
+  IOHandler()->ClearReceiveBuffer();
 }
 
 void TNetCustomHTTP::ReadBodyBytes(TStream* stream, BodyKind kind) {
@@ -172,13 +175,13 @@ void TNetCustomHTTP::ReadChunked(TStream* stream) {
       }
       ReadHeadLine();  // the line end after the data
     }
-    // Trailer fields (RFC 7230 section 4.1.2) join the headers, as many as the header
-    // block may hold; the rest are read and dropped.
-    int stored = 0;
-    for (std::string line = ReadHeadLine(); !line.empty(); line = ReadHeadLine()) {
-      if (HeaderLineLimit > 0 && stored >= HeaderLineLimit) continue;
+    // Trailer fields (RFC 7230 section 4.1.2) join the headers, bounded as the header
+    // block is: HeaderLineLimit lines, each within MaxLineLength. A longer trailer is cut.
+    for (int count = 0;; ++count) {
+      std::string line = ReadHeadLine();
+      if (line.empty()) break;
+      if (HeaderLineLimit > 0 && count >= HeaderLineLimit) throw BodyCut{};
       Response.RawHeaders.Add(std::move(line));
-      ++stored;
     }
   } catch (const ENetConnClosedGracefully&) {
   }

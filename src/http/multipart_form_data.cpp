@@ -148,43 +148,47 @@ void TNetFormDataField::SetContentType(std::string_view contentType) {
 std::string TNetFormDataField::PartHeader(std::string_view boundary) const {
   // Receiving servers store the quoted names as they are; escapes keep quotes, line
   // breaks and backslashes from ending or cutting them.
+  std::string disposition = "Content-Disposition: form-data; name=\"";
+  disposition += EncodeQuotedName(PartName);
+  disposition += '"';
+  std::string extended;
+  if (!PartFileName.empty()) {
+    const std::string quoted = EncodeQuotedName(PartFileName);
+    disposition += "; filename=\"";
+    disposition += quoted;
+    disposition += '"';
+    // Some receivers read the quoted name as Latin-1; they take this one instead.
+    const std::string value = ExtendedNameValue(quoted);
+    if (!value.empty()) extended = "; filename*=" + value;
+  }
+  std::string rest(kCrLf);
+  if (!PartContentType.empty()) {
+    rest += "Content-Type: ";
+    rest += CheckHeaderValue(PartContentType);
+    if (!PartCharset.empty()) {
+      rest += "; charset=\"";
+      rest += CheckHeaderValue(PartCharset);
+      rest += '"';
+    }
+    rest += kCrLf;
+  }
+  if (!PartTransfer.empty()) {
+    rest += "Content-Transfer-Encoding: ";
+    rest += CheckHeaderValue(PartTransfer);
+    rest += kCrLf;
+  }
+  rest += kCrLf;
+  // A receiver that refuses a longer part header refuses the file at every start and the
+  // queue stops there; without "filename*" the file arrives, only those receivers that
+  // want it read the quoted name as Latin-1.
+  if (disposition.size() + extended.size() + rest.size() <= kMaxPartHeaderSection) disposition += extended;
   std::string header;
-  header.reserve(128 + PartName.size() + PartFileName.size());
+  header.reserve(boundary.size() + 4 + disposition.size() + rest.size());
   header += "--";
   header += boundary;
   header += kCrLf;
-  header += "Content-Disposition: form-data; name=\"";
-  header += EncodeQuotedName(PartName);
-  header += '"';
-  if (!PartFileName.empty()) {
-    const std::string quoted = EncodeQuotedName(PartFileName);
-    header += "; filename=\"";
-    header += quoted;
-    header += '"';
-    // Some receivers read the quoted name as Latin-1; they take this one instead.
-    const std::string extended = ExtendedNameValue(quoted);
-    if (!extended.empty()) {
-      header += "; filename*=";
-      header += extended;
-    }
-  }
-  header += kCrLf;
-  if (!PartContentType.empty()) {
-    header += "Content-Type: ";
-    header += CheckHeaderValue(PartContentType);
-    if (!PartCharset.empty()) {
-      header += "; charset=\"";
-      header += CheckHeaderValue(PartCharset);
-      header += '"';
-    }
-    header += kCrLf;
-  }
-  if (!PartTransfer.empty()) {
-    header += "Content-Transfer-Encoding: ";
-    header += CheckHeaderValue(PartTransfer);
-    header += kCrLf;
-  }
-  header += kCrLf;
+  header += disposition;
+  header += rest;
   return header;
 }
 

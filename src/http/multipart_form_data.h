@@ -18,6 +18,10 @@ namespace qb {
 // Writing to or resizing the body: "Unsupported operation.".
 QB_DECLARE_EXCEPTION(ENetUnsupportedOperation, ENetException);
 
+// The most bytes of a part header after its boundary line, the empty line included,
+// that receivers are known to take: Tomcat refuses a longer one with its defaults.
+inline constexpr std::size_t kMaxPartHeaderSection = 512;
+
 // One form field. Every part of an upload is a file part; the fields are set by
 // TNetMultiPartFormDataStream::AppendFilePart.
 class TNetFormDataField {
@@ -49,7 +53,9 @@ class TNetFormDataField {
   void SetContentType(std::string_view contentType);
 
   // The part header: boundary line, Content-Disposition, Content-Type, transfer
-  // encoding and the empty line. Names go out as UTF-8 (see EncodeQuotedName).
+  // encoding and the empty line. Names go out as UTF-8 (see EncodeQuotedName); a
+  // non-ASCII file name comes once more as "filename*" while the lines after the
+  // boundary line stay within kMaxPartHeaderSection bytes.
   std::string PartHeader(std::string_view boundary) const;
 
  private:

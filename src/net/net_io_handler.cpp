@@ -41,6 +41,22 @@ std::string ResolveWithin(const std::string& host, TNetIPVersion version, std::c
   return result.get();
 }
 
+// Puts a deadline in place for one call and the one before back afterwards.
+class DeadlineScope {
+ public:
+  DeadlineScope(TNetIOHandler::Deadline& deadline, std::chrono::steady_clock::time_point until)
+      : deadline_(deadline), saved_(deadline) {
+    deadline_ = until;
+  }
+  ~DeadlineScope() { deadline_ = saved_; }
+  DeadlineScope(const DeadlineScope&) = delete;
+  DeadlineScope& operator=(const DeadlineScope&) = delete;
+
+ private:
+  TNetIOHandler::Deadline& deadline_;
+  TNetIOHandler::Deadline saved_;
+};
+
 // Pre-sizing and cutting a target stream save reallocations; a stream that cannot
 // change its size is still written to.
 void TrySetSize(TStream& stream, std::int64_t size) {
@@ -165,6 +181,33 @@ int TNetIOHandler::ReadFromSource(bool raiseIfDisconnected, int timeout, bool ra
     CheckPeerClosed(raiseIfDisconnected);
     if (received > 0) return static_cast<int>(received);
     if (!SourceIsAvailable() || peerClosed_) return 0;
+  }
+}
+
+void TNetIOHandler::WaitUntilSent(int timeout) {
+  if (timeout == kNetTimeoutDefault) timeout = ReadTimeout;
+  // No event tells of an empty send queue, so it is asked in slices of a wait for bytes.
+  constexpr int kSliceMs = 10;
+  std::optional<std::size_t> unsent = SourceIsAvailable() ? UnsentBytes() : std::nullopt;
+  auto progress = std::chrono::steady_clock::now();
+  while (unsent && *unsent > 0) {
+    // A receive, not a readiness wait: over TLS the socket is readable with records that
+    // carry no data (session tickets), which are no answer. The slice is its deadline,
+    // so that it cannot wait inside a record that trickles in.
+    int received;
+    {
+      const DeadlineScope slice(readDeadline_, std::chrono::steady_clock::now() + std::chrono::milliseconds(kSliceMs));
+      received = ReadFromSource(false, kSliceMs, false);
+    }
+    if (received >= 0 || !SourceIsAvailable()) return;
+    const std::optional<std::size_t> now = UnsentBytes();
+    if (!now) return;
+    if (*now < *unsent) {
+      progress = std::chrono::steady_clock::now();
+    } else if (timeout > 0 && std::chrono::steady_clock::now() - progress >= std::chrono::milliseconds(timeout)) {
+      RaiseError(platform::kSocketErrorTimedOut);
+    }
+    unsent = now;
   }
 }
 
@@ -411,7 +454,18 @@ void TNetIOHandlerSocket::Close() {
   binding_.CloseSocket();
 }
 
-void TNetIOHandlerStack::ConnectClient() {
+std::optional<std::size_t> TNetIOHandlerSocket::UnsentBytes() const {
+  return platform::UnsentBytes(binding_.Handle());
+}
+
+void TNetIOHandlerStack::ConnectClient() { ConnectSocket(ConnectDeadline()); }
+
+TNetIOHandler::Deadline TNetIOHandlerStack::ConnectDeadline() const {
+  if (ConnectTimeout <= 0) return std::nullopt;
+  return std::chrono::steady_clock::now() + std::chrono::milliseconds(ConnectTimeout);
+}
+
+void TNetIOHandlerStack::ConnectSocket(const Deadline& end) {
   TNetSocketHandle& binding = Binding();
   binding.SetIPVersion(IPVersion);
   binding.AllocateSocket();
@@ -422,14 +476,13 @@ void TNetIOHandlerStack::ConnectClient() {
   // a port towards the same server.
   if (!BoundIP.empty() || BoundPort != 0) binding.Bind(ReuseSocket == TNetReuseSocket::rsTrue, BoundIP, BoundPort);
   if (!UseNagle) binding.SetNoDelay(true);
-  if (ConnectTimeout <= 0) {
+  if (!end) {
     binding.SetPeer(TNetStack::Instance().ResolveHost(Host, IPVersion), Port);
     binding.Connect(0);
   } else {
     // One time-out for the resolver and the connect together.
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ConnectTimeout);
-    binding.SetPeer(ResolveWithin(Host, IPVersion, end), Port);
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
+    binding.SetPeer(ResolveWithin(Host, IPVersion, *end), Port);
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*end - std::chrono::steady_clock::now()).count();
     binding.Connect(static_cast<int>(std::max<std::int64_t>(left, 1)));
   }
   // A send to a peer that reads nothing would wait for good: ReadTimeout bounds every

@@ -82,6 +82,12 @@ class TNetIOHandler {
   // count before a request can tell whether anything at all came back for it.
   std::int64_t ReceivedByteCount() const { return receivedBytes_; }
 
+  // Waits until what was sent has left the machine (the peer acknowledged it) or bytes
+  // arrive to be read, whichever comes first; where the system cannot tell, returns at
+  // once. A queue that does not shrink for `timeout` milliseconds (kNetTimeoutDefault:
+  // ReadTimeout; -1 and 0: no limit) is a send that stalls: the socket error 10060.
+  void WaitUntilSent(int timeout = kNetTimeoutDefault);
+
   // One receive into the receive buffer: the byte count, 0 when the peer closed, -1 on a
   // time-out that is not raised.
   int ReadFromSource(bool raiseIfDisconnected = true, int timeout = kNetTimeoutDefault, bool raiseOnTimeout = true);
@@ -139,6 +145,8 @@ class TNetIOHandler {
   // receiving may also give kNetReceivedNoData.
   virtual long ReceiveSome(char* buffer, std::size_t size) = 0;
   virtual long SendSome(const char* data, std::size_t count) = 0;
+  // Bytes sent and not yet acknowledged by the peer; nothing when it cannot be told.
+  virtual std::optional<std::size_t> UnsentBytes() const { return std::nullopt; }
   // After a negative primitive result: the error taken as a result (10053, 10054, 10058,
   // 10060), or raises any other.
   virtual int CheckForError(long result) = 0;
@@ -189,6 +197,7 @@ class TNetIOHandlerSocket : public TNetIOHandler {
  protected:
   bool SourceIsAvailable() const override { return binding_.HandleAllocated(); }
   void CloseSource() override { binding_.CloseSocket(); }
+  std::optional<std::size_t> UnsentBytes() const override;
 
  private:
   TNetSocketHandle binding_;
@@ -197,6 +206,10 @@ class TNetIOHandlerSocket : public TNetIOHandler {
 class TNetIOHandlerStack : public TNetIOHandlerSocket {
  protected:
   void ConnectClient() override;
+  // When the connect must be done by (ConnectTimeout from now), or none.
+  Deadline ConnectDeadline() const;
+  // Resolves Host and connects the socket to it by `end`.
+  void ConnectSocket(const Deadline& end);
   bool Readable(int timeoutMs) override;
   long ReceiveSome(char* buffer, std::size_t size) override;
   long SendSome(const char* data, std::size_t count) override;

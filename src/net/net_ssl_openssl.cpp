@@ -2,6 +2,9 @@
 // TLS session once ClearTextMode is off. The sockets stay blocking, with SO_RCVTIMEO and
 // SO_SNDTIMEO bounding every wait inside OpenSSL; a wait that runs out shows up as a
 // "want read/write" with the would-block error and is reported as the time-out 10060.
+// Only a call that has a deadline (a read under the answer's deadline, the handshake
+// under ConnectTimeout) makes the socket non-blocking for its duration and waits here,
+// since a peer that sends one byte at a time would otherwise keep OpenSSL waiting.
 // OpenSSL 3 reports a peer that closes without its closing notice as a library error
 // ("unexpected eof"), where earlier versions reported a system-call error with result
 // 0; both are treated as the latter, so the messages do not depend on the version.
@@ -59,6 +62,15 @@ bool IsPkcs12File(const std::string& file) {
   const std::string_view extension(file.data() + dot, file.size() - dot);
   return SameTextAscii(extension, ".p12") || SameTextAscii(extension, ".pfx");
 }
+
+// Makes a socket that was switched to non-blocking for one call blocking again.
+struct BlockingRestorer {
+  bool restore;
+  platform::SocketHandle socket;
+  ~BlockingRestorer() {
+    if (restore) platform::SetSocketBlocking(socket, true);
+  }
+};
 
 TNetSSLSocket* SocketOf(const ossl::Api& api, const ossl::SSL* ssl) {
   return ssl ? static_cast<TNetSSLSocket*>(api.SSL_get_ex_data(ssl, 0)) : nullptr;
@@ -359,7 +371,8 @@ void TNetSSLSocket::RaiseSessionError(const std::string& text) const {
 
 void TNetSSLSocket::RaiseLastError() const { RaiseSessionError<ENetOpenSSLAPISSLError>(""); }
 
-void TNetSSLSocket::Connect(platform::SocketHandle socket, ossl::SSL_SESSION* resume) {
+void TNetSSLSocket::Connect(platform::SocketHandle socket, ossl::SSL_SESSION* resume,
+                            const TNetIOHandler::Deadline& deadline, int waitMs) {
   socket_ = socket;
   ssl_.reset(api_.SSL_new(context_.Context()));
   if (!ssl_) throw ENetOSSLCreatingSessionError("Error creating SSL session.");
@@ -384,9 +397,18 @@ void TNetSSLSocket::Connect(platform::SocketHandle socket, ossl::SSL_SESSION* re
   const TNetSSLOptions& options = context_.Options();
   const bool checkIdentity = !options.VerifyMode.Empty() && options.VerifyHostName;
   if (checkIdentity) RequireHostName();
-  platform::ClearSystemSocketError();
-  const int result = api_.SSL_connect(ssl_.get());
-  if (result < 1) {
+  // A blocking SSL_connect waits inside a record for as long as its bytes keep coming;
+  // with a deadline the socket is non-blocking for the handshake and every wait is here.
+  const bool bounded = deadline && platform::SetSocketBlocking(socket_, false);
+  const BlockingRestorer blocking{bounded, socket_};
+  for (;;) {
+    platform::ClearSystemSocketError();
+    const int result = api_.SSL_connect(ssl_.get());
+    if (result >= 1) return;
+    const BoundedWait waited = bounded ? WaitForMore(result, *deadline, waitMs) : BoundedWait::NotAWait;
+    if (waited == BoundedWait::More) continue;
+    if (waited == BoundedWait::DeadlinePassed) throw ENetConnectTimeout("Connect timed out.");
+    if (waited == BoundedWait::TimedOut) TNetStack::RaiseSocketError(platform::kSocketErrorTimedOut);
     NoteFailure(result);
     if (lastWasTimeout_) TNetStack::RaiseSocketError(platform::kSocketErrorTimedOut);
     if (checkIdentity) RaiseIfCertificateRefused(result);
@@ -435,13 +457,7 @@ long TNetSSLSocket::Recv(char* buffer, std::size_t size, const TNetIOHandler::De
   // A blocking SSL_read waits inside a record for as long as its bytes keep coming; with
   // a deadline the socket is non-blocking for the read and every wait happens here.
   const bool bounded = deadline && platform::SetSocketBlocking(socket_, false);
-  struct Blocking {
-    bool restore;
-    platform::SocketHandle socket;
-    ~Blocking() {
-      if (restore) platform::SetSocketBlocking(socket, true);
-    }
-  } blocking{bounded, socket_};
+  const BlockingRestorer blocking{bounded, socket_};
   for (;;) {
     platform::ClearSystemSocketError();
     const int result = api_.SSL_read(ssl_.get(), buffer, want);
@@ -449,7 +465,7 @@ long TNetSSLSocket::Recv(char* buffer, std::size_t size, const TNetIOHandler::De
     if (result > 0) return result;
     const BoundedWait waited = bounded ? WaitForMore(result, *deadline, waitMs) : BoundedWait::NotAWait;
     if (waited == BoundedWait::More) continue;
-    if (waited == BoundedWait::TimedOut) {
+    if (waited == BoundedWait::TimedOut || waited == BoundedWait::DeadlinePassed) {
       lastResult_ = result;
       lastWasTimeout_ = true;
       platform::SetLastSocketError(platform::kSocketErrorTimedOut);
@@ -471,12 +487,14 @@ TNetSSLSocket::BoundedWait TNetSSLSocket::WaitForMore(int result, std::chrono::s
   }
   if (platform::TakeSystemSocketError() != platform::kSocketErrorWouldBlock) return BoundedWait::NotAWait;
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-  if (left <= 0) return BoundedWait::TimedOut;
-  const int wait = static_cast<int>(waitMs > 0 ? std::min<std::int64_t>(left, waitMs) : left);
+  if (left <= 0) return BoundedWait::DeadlinePassed;
+  const bool untilDeadline = waitMs <= 0 || left <= waitMs;
+  const int wait = static_cast<int>(untilDeadline ? left : waitMs);
   const int ready = lastErrorCode_ == ossl::kSslErrorWantRead ? platform::WaitForReadable(socket_, wait)
                                                               : platform::WaitForWritable(socket_, wait);
   if (ready > 0) return BoundedWait::More;
-  return ready == 0 ? BoundedWait::TimedOut : BoundedWait::NotAWait;
+  if (ready < 0) return BoundedWait::NotAWait;
+  return untilDeadline ? BoundedWait::DeadlinePassed : BoundedWait::TimedOut;
 }
 
 long TNetSSLSocket::Send(const char* data, std::size_t count) {
@@ -587,27 +605,30 @@ void TNetSSLIOHandlerSocketOpenSSL::ConnectClient() {
       if (!clearTextMode_) throw;  // clear text needs no OpenSSL
     }
   }
+  // ConnectTimeout bounds the resolver, the connect and the handshake together.
+  const Deadline end = ConnectDeadline();
   const bool mode = clearTextMode_;
   clearTextMode_ = true;
   try {
-    TNetIOHandlerStack::ConnectClient();
+    ConnectSocket(end);
   } catch (...) {
     clearTextMode_ = mode;
     throw;
   }
   clearTextMode_ = mode;
-  if (!clearTextMode_) StartSSL();
+  if (!clearTextMode_) StartSSL(end);
 }
 
-void TNetSSLIOHandlerSocketOpenSSL::StartSSL() {
+void TNetSSLIOHandlerSocketOpenSSL::StartSSL(const Deadline& end) {
   if (!sslContext_) throw ENetOSSLCouldNotLoadSSLLibrary("Could not load SSL library.");
   sslSocket_ = std::make_unique<TNetSSLSocket>(*this, *sslContext_);
   const platform::SocketHandle handle = Binding().Handle();
-  platform::SetSendReceiveTimeouts(handle, ReadTimeout < 1 ? RecordTimeout : ReadTimeout);
+  const int waitMs = ReadTimeout < 1 ? RecordTimeout : ReadTimeout;
+  platform::SetSendReceiveTimeouts(handle, waitMs);
   std::string host = HostOfUri(TargetUri);
   sslSocket_->HostName = host.empty() ? Host : host;
   const bool resume = SessionCache && SessionCache->context_ == sslContext_ && SessionCache->server_ == ServerKey();
-  sslSocket_->Connect(handle, resume ? SessionCache->session_ : nullptr);
+  sslSocket_->Connect(handle, resume ? SessionCache->session_ : nullptr, end, waitMs);
   clearTextMode_ = false;
 }
 
@@ -618,7 +639,7 @@ void TNetSSLIOHandlerSocketOpenSSL::SetClearTextMode(bool on) {
   }
   if (on == clearTextMode_) return;
   if (!on) {
-    StartSSL();
+    StartSSL(ConnectDeadline());
     return;
   }
   if (sslSocket_) sslSocket_->Shutdown(true);

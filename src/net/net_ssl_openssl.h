@@ -197,7 +197,11 @@ class TNetSSLSocket {
 
   // Creates the session, sends HostName as server name and does the handshake, offering
   // to resume `resume` (a session of an earlier connection to the same server) if given.
-  void Connect(platform::SocketHandle socket, ossl::SSL_SESSION* resume = nullptr);
+  // With a deadline the handshake does not go on past it, however slowly the server's
+  // part trickles in (ENetConnectTimeout), nor waits `waitMs` without a byte (the socket
+  // error 10060); without one the socket's own time-outs bound each wait.
+  void Connect(platform::SocketHandle socket, ossl::SSL_SESSION* resume = nullptr,
+               const TNetIOHandler::Deadline& deadline = std::nullopt, int waitMs = -1);
   // The session as another connection could resume it (the caller owns it), or nothing.
   ossl::SSL_SESSION* TakeSession();
   // The primitives: a count, 0 for a close by the peer, negative on failure. With a
@@ -226,9 +230,9 @@ class TNetSSLSocket {
   // the last socket error 10060 for a wait that ran out, 0 for a close by the peer, or
   // the call's own result.
   std::optional<long> ResultOfFailure(int result);
-  // After a read that would block on the non-blocking socket of a bounded receive: waits
-  // for the socket within the deadline and waitMs.
-  enum class BoundedWait { More, TimedOut, NotAWait };
+  // After a call that would block on the non-blocking socket of a bounded receive or
+  // handshake: waits for the socket within the deadline and waitMs, and says which ran out.
+  enum class BoundedWait { More, TimedOut, DeadlinePassed, NotAWait };
   BoundedWait WaitForMore(int result, std::chrono::steady_clock::time_point deadline, int waitMs);
   template <typename E>
   [[noreturn]] void RaiseSessionError(const std::string& text) const;
@@ -311,7 +315,8 @@ class TNetSSLIOHandlerSocketOpenSSL : public TNetSSLIOHandlerSocketBase {
 
  private:
   void InitContext();
-  void StartSSL();
+  // The handshake, done by `end` when there is one.
+  void StartSSL(const Deadline& end);
   void FreeSession();
   bool TlsActive() const { return !clearTextMode_ && sslSocket_; }
   bool ContextShareable() const;

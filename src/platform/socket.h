@@ -82,6 +82,10 @@ int WaitForReadable(SocketHandle socket, int timeoutMs);
 // The same for writability.
 int WaitForWritable(SocketHandle socket, int timeoutMs);
 
+// Bytes written to the socket that the peer has not yet acknowledged (still queued on
+// this machine or in flight); nothing where the system cannot tell (Windows).
+std::optional<std::size_t> UnsentBytes(SocketHandle socket);
+
 // One receive / one send: the byte count, 0 for an orderly close (receive only), -1 on
 // failure. Sends never raise SIGPIPE.
 long ReceiveSome(SocketHandle socket, void* buffer, std::size_t size);

@@ -23,6 +23,14 @@
 namespace qb::test {
 namespace {
 
+// Whether the system tells how much of what was sent is still on the machine (README:
+// Windows cannot, and the answer's time starts when the last write returns).
+#ifdef _WIN32
+constexpr bool kCanTellUnsentBytes = false;
+#else
+constexpr bool kCanTellUnsentBytes = true;
+#endif
+
 TEST_F(UploadTest, FirstRunWithAnEmptyFolderLeavesAnEmptyLedger) {
   WriteConfig("http://127.0.0.1:9/");
   const ProgramResult result = Run();
@@ -318,6 +326,18 @@ TEST_F(UploadTest, TimeLimitsAgainstServersThatStallOrTrickle) {
   constexpr int kSteps = 100;  // of 100 ms
   const auto pause = [] { std::this_thread::sleep_for(std::chrono::milliseconds(100)); };
   const std::string readTimeout = "[--:--:--] [ERRX] ENetReadTimeout: Read timed out.\r\n";
+  // Peers that go on long after the limit and then reset the connection: without the
+  // limit such a run ends with the reset instead of the upload the status reported.
+  const auto dripThenReset = [&](std::string head, std::string piece) {
+    return [&pause, head = std::move(head), piece = std::move(piece)](PeerConnection& c) {
+      c.ReceiveUntil("--\r\n");
+      c.Send(head);
+      for (int i = 0; i < kSteps && c.Send(piece); ++i) pause();
+      c.Reset();
+    };
+  };
+  std::string trailerLines;
+  for (int i = 0; i < 64; ++i) trailerLines += "X-Trailer: " + std::string(1000, 'y') + "\r\n";
   struct Case {
     const char* name;
     const char* limits;
@@ -325,6 +345,7 @@ TEST_F(UploadTest, TimeLimitsAgainstServersThatStallOrTrickle) {
     std::size_t fileSize;
     std::function<void(PeerConnection&)> script;
     std::string error;
+    PeerOptions options = {};
   };
   const Case cases[] = {
       {"hang before the status line", "<ReadTimeout>0.5</ReadTimeout>", false, 1,
@@ -387,15 +408,37 @@ TEST_F(UploadTest, TimeLimitsAgainstServersThatStallOrTrickle) {
          for (int i = 0; i < kSteps && peer_socket::Write(c.socket(), "z", 1) == 1; ++i) pause();
        },
        readTimeout},
+      // The limits of the answer cut its body; the 200 that had arrived decides.
+      {"endless trailer", "<ReadTimeout>1</ReadTimeout><AnswerTimeout>1</AnswerTimeout>", true, 1,
+       dripThenReset("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\n0\r\n", trailerLines), ""},
+      {"body trickling under the 64 KiB cap", "<ReadTimeout>1</ReadTimeout><AnswerTimeout>1</AnswerTimeout>", false, 1,
+       dripThenReset("HTTP/1.1 200 OK\r\nContent-Length: 65536\r\n\r\n", "x"), ""},
+      {"body trickling under the 64 KiB cap over TLS", "<ReadTimeout>1</ReadTimeout><AnswerTimeout>1</AnswerTimeout>",
+       true, 1, dripThenReset("HTTP/1.1 200 OK\r\nContent-Length: 65536\r\n\r\n", "x"), ""},
+      // A slow link, made by a server that reads about 1 MB a second into a small buffer:
+      // the last write returns long before the body has left, and the answer's time
+      // starts only then (where the system can tell).
+      {"answer right after a slow body", "<AnswerTimeout>0.4</AnswerTimeout>", false, 1 << 20,
+       [](PeerConnection& c) {
+         const std::string head = c.ReceiveUntil("\r\n\r\n");
+         const std::size_t at = head.find("Content-Length: ");
+         if (at == std::string::npos) return;
+         for (std::size_t left = std::stoul(head.substr(at + 16)), got = 1; left > 0 && got > 0; left -= got) {
+           got = c.Discard(std::min<std::size_t>(left, 16384));
+           std::this_thread::sleep_for(std::chrono::milliseconds(15));
+         }
+         c.Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+       },
+       kCanTellUnsentBytes ? "" : readTimeout, PeerOptions{.receiveBuffer = 16384}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     if (c.tls && !kTlsPeers) continue;
     std::unique_ptr<ScriptedPeer> peer;
 #if QUOBRINA_TLS_PEERS
-    if (c.tls) peer = std::make_unique<ScriptedTlsPeer>(c.script);
+    if (c.tls) peer = std::make_unique<ScriptedTlsPeer>(c.script, TlsPeerOptions{}, c.options);
 #endif
-    if (!peer) peer = std::make_unique<ScriptedPeer>(c.script);
+    if (!peer) peer = std::make_unique<ScriptedPeer>(c.script, c.options);
     WriteConfig(std::string(c.tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(peer->port()) + "/",
                 c.limits);
     std::filesystem::remove(Ledger());

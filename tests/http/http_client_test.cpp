@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -350,15 +351,22 @@ TEST_F(HttpClientTest, AnswersToAnUpload) {
 }
 
 
-// With a body limit, the answer's status still decides, at most the limit's bytes of
-// its body are read (for a refusal too), and the connection is closed after a cut.
-TEST_F(HttpClientTest, BodyByteLimitCutsEveryFraming) {
+// A limit or framing that cannot be read ends the reading of a body: the answer's status
+// still decides (for a refusal too), at most the limit's bytes of the body are read, the
+// connection is closed after a cut, and nothing waits for the rest (the server keeps the
+// connection open, and ReadTimeout would allow 5 seconds).
+TEST_F(HttpClientTest, LimitsCutTheBodyAndTheStatusDecides) {
+  const std::string chunkedOk = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\n";
+  std::string manyTrailers;
+  for (int i = 0; i < 300; ++i) manyTrailers += "X-Trailer: " + std::to_string(i) + "\r\n";
   const struct {
     const char* name;
     std::string answer;
     std::string text;
     int replyCode;
     std::string replyBody;
+    int headerLineLimit = 255;
+    int answerTimeout = 0;
   } cases[] = {
       {"counted", "HTTP/1.1 200 OK\r\nContent-Length: 20\r\n\r\n0123456789abcdefghij", "01234567", 0, ""},
       {"exactly the limit keeps the connection", "HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\n01234567", "01234567",
@@ -370,6 +378,16 @@ TEST_F(HttpClientTest, BodyByteLimitCutsEveryFraming) {
        "--XY\r\n\r\n", 0, ""},
       {"refusal", "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 20\r\n\r\n0123456789abcdefghij", "", 500,
        "01234567"},
+      {"chunk size that is no number", chunkedOk + "zz\r\n", "ok", 0, ""},
+      {"empty chunk size line", chunkedOk + "\r\n", "ok", 0, ""},
+      {"chunk size beyond 60 bits", chunkedOk + "00010000000000000000\r\n", "ok", 0, ""},
+      {"trailer lines past the header's line limit", chunkedOk + "0\r\nA: 1\r\nB: 2\r\nC: 3\r\n", "ok", 0, "", 2},
+      {"endless trailer", chunkedOk + "0\r\n" + manyTrailers, "ok", 0, ""},
+      {"trailer line past the line length", chunkedOk + "0\r\nX: " + std::string(17000, 'y') + "\r\n", "ok", 0, ""},
+      {"the answer's time ends a stalled body", "HTTP/1.1 200 OK\r\nContent-Length: 20\r\n\r\n0123", "0123", 0, "",
+       255, 300},
+      {"the answer's time ends a stalled refusal", "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 20\r\n\r\nab",
+       "", 500, "ab", 255, 300},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -377,8 +395,13 @@ TEST_F(HttpClientTest, BodyByteLimitCutsEveryFraming) {
     ScriptedPeer peer(Serve({c.answer}, requests, false));
     auto http = Client();
     http->BodyByteLimit = 8;
+    http->AnswerTimeout = c.answerTimeout;
+    http->HeaderLineLimit = c.headerLineLimit;
     http->HTTPOptions.Include(hoKeepOrigProtocol);
+    const auto start = std::chrono::steady_clock::now();
     const Outcome outcome = Post(*http, Format("http://127.0.0.1:%d/upload", static_cast<int>(peer.port())));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(outcome.error, c.replyCode ? "ENetHTTPProtocolException" : "");
     EXPECT_EQ(outcome.text, c.text);
     EXPECT_EQ(outcome.replyCode, c.replyCode);
     EXPECT_EQ(outcome.replyBody, c.replyBody);

@@ -161,14 +161,15 @@ TEST_F(MultipartTest, SizeQueriesAndRestarts) {
 
 // Whatever the locale, names go out as UTF-8: two names that one charset cannot hold
 // must not arrive as one. Non-ASCII names come once more as an extended parameter, for
-// receivers that read the quoted form as Latin-1.
+// receivers that read the quoted form as Latin-1, while the part header after the
+// boundary line stays within 512 bytes (512 here, 514 without it); longer ones would be
+// refused at every start by receivers that stop there.
 TEST_F(MultipartTest, FileNamesGoOutAsUtf8WhateverTheLocale) {
-  std::string longName;
-  for (int i = 0; i < 100; ++i) longName += "я";
-  longName += ".txt";
-  std::string longExtended = "UTF-8''";
-  for (int i = 0; i < 100; ++i) longExtended += "%D1%8F";
-  longExtended += ".txt";
+  const auto repeat = [](const std::string& text, int count) {
+    std::string out;
+    for (int i = 0; i < count; ++i) out += text;
+    return out;
+  };
   const struct {
     std::string name;
     std::string extended;
@@ -176,7 +177,11 @@ TEST_F(MultipartTest, FileNamesGoOutAsUtf8WhateverTheLocale) {
       {"отчёт.txt", "UTF-8''%D0%BE%D1%82%D1%87%D1%91%D1%82.txt"},
       {"报告 1.txt", "UTF-8''%E6%8A%A5%E5%91%8A%201.txt"},
       {"café.txt", "UTF-8''caf%C3%A9.txt"},
-      {longName, longExtended},
+      {repeat("я", 45) + "ab.txt", "UTF-8''" + repeat("%D1%8F", 45) + "ab.txt"},
+      {repeat("я", 45) + "abc.txt", ""},
+      {repeat("я", 100) + ".txt", ""},
+      {repeat("ш", 125) + ".txt", ""},  // 254 bytes, the longest such name ext4 holds
+      {repeat("报", 83) + ".txt", ""},
       {"plain (1).txt", ""},
   };
   for (const std::uint16_t languageId : {Russian(), English(), platform::LanguageIdOfLocaleName("zh_CN.UTF-8")}) {
@@ -191,6 +196,8 @@ TEST_F(MultipartTest, FileNamesGoOutAsUtf8WhateverTheLocale) {
       }
       EXPECT_EQ(body.GetSize(), static_cast<std::int64_t>(expected.size()));
       EXPECT_EQ(ReadAll(body, 4096), expected) << c.name;
+      const std::string header = field.PartHeader(kBoundary);
+      EXPECT_LE(header.size() - kBoundary.size() - 4, kMaxPartHeaderSection) << c.name;
     }
   }
 }

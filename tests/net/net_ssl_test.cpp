@@ -195,12 +195,30 @@ TEST(NetSslTest, HandshakeFailures) {
     EXPECT_EQ(className, "ENetOSSLUnderlyingCryptoError");
     EXPECT_EQ(message.rfind("Error connecting with SSL.\r\nerror:", 0), 0u) << message;
   }
-  {  // a server that never answers the handshake, within the read time-out
-    ScriptedPeer peer([](PeerConnection& c) { c.WaitForClose(); });
+  // A server that never answers the handshake, within the read time-out, with a connect
+  // time-out too; and one that sends its handshake a byte at a time, each within the read
+  // time-out: the connect time-out bounds the whole.
+  for (const bool drip : {false, true}) {
+    ScriptedPeer peer([drip](PeerConnection& c) {
+      if (!drip) {
+        c.WaitForClose();
+        return;
+      }
+      // The header of a handshake record of 16 KiB, then its bytes one by one.
+      const char* bytes = "\x16\x03\x03\x40\x00";
+      for (int i = 0; i < 100 && test::peer_socket::Write(c.socket(), i < 5 ? bytes + i : "\x02", 1) == 1; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+    });
     auto client = MakeClient(peer.port());
     client->tcp.ReadTimeout = 300;
+    client->tcp.ConnectTimeout = 700;
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(ConnectError(*client),
-              std::make_pair(std::string("ENetSocketError"), std::string("Socket Error # 10060\r\nConnection timed out.")));
+              drip ? std::make_pair(std::string("ENetConnectTimeout"), std::string("Connect timed out."))
+                   : std::make_pair(std::string("ENetSocketError"), std::string("Socket Error # 10060\r\nConnection timed out.")));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+    EXPECT_FALSE(client->tcp.IsConnected());
   }
   {  // verification, when asked for, refuses the self-signed certificate
     ScriptedTlsPeer peer(nullptr);

@@ -81,6 +81,10 @@ struct PeerOptions {
   // Connection requests the listener queues before it accepts them; a listener with a
   // full queue and no connections to script makes a connect hang.
   int backlog = 8;
+  // The receive buffer of the accepted connections in bytes (0: the system's): a small
+  // one keeps what the script has not read yet on the client's machine, as a slow link
+  // would.
+  int receiveBuffer = 0;
 };
 
 class ScriptedPeer {

@@ -14,9 +14,14 @@
 #include <poll.h>
 #include <signal.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/sockios.h>
+#endif
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 
@@ -279,6 +284,17 @@ bool PeerAddress(SocketHandle socket, std::string& address, std::uint16_t& port)
 
 int WaitForReadable(SocketHandle socket, int timeoutMs) { return WaitFor(socket, POLLIN, timeoutMs); }
 int WaitForWritable(SocketHandle socket, int timeoutMs) { return WaitFor(socket, POLLOUT, timeoutMs); }
+
+std::optional<std::size_t> UnsentBytes(SocketHandle socket) {
+#ifdef SIOCOUTQ
+  int count = 0;
+  if (::ioctl(Fd(socket), SIOCOUTQ, &count) != 0) return Fail(std::optional<std::size_t>());
+  return static_cast<std::size_t>(std::max(count, 0));
+#else
+  (void)socket;
+  return std::nullopt;
+#endif
+}
 
 // The sockets are blocking, so a receive or send that would block has run out the time of
 // SO_RCVTIMEO or SO_SNDTIMEO: Winsock reports that as 10060, and so do we.

@@ -315,6 +315,10 @@ bool PeerAddress(SocketHandle socket, std::string& address, std::uint16_t& port)
   return AddressText(*w, storage, address, port);
 }
 
+// SIO_TCP_INFO would tell from Windows 10 1703 on; the program also runs where it is
+// missing, and keeps to what every version does: it cannot tell.
+std::optional<std::size_t> UnsentBytes(SocketHandle) { return std::nullopt; }
+
 int WaitForReadable(SocketHandle socket, int timeoutMs) { return WaitFor(socket, false, timeoutMs); }
 int WaitForWritable(SocketHandle socket, int timeoutMs) { return WaitFor(socket, true, timeoutMs); }
 

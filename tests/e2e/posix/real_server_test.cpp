@@ -1,7 +1,8 @@
 // The real binary against the receiving servers that users run, on loopback: nginx in
 // front of PHP-FPM (http, https of TLS 1.2 only and of TLS 1.3 only, and a small body
-// limit), Flask, Node with busboy and Go's net/http. Each test starts its servers on free ports in a folder
-// of its own and stops them by their process ids. One table of files, one runner.
+// limit), Flask, Node with busboy, Go's net/http and Tomcat with its default limits. Each
+// test starts its servers on free ports in a folder of its own and stops them by their
+// process ids. One table of files, one runner.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -22,6 +23,7 @@
 #include <thread>
 
 #include "e2e/upload_fixture.h"
+#include "platform/codepage.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 
@@ -44,6 +46,10 @@ const std::string kPython = "/usr/bin/python3";  // the system's, where python3-
 const std::string kNode = "/usr/bin/node";
 const std::string kGo = "/usr/bin/go";
 const std::string kBusboy = "/usr/share/nodejs/busboy";
+// Debian's Tomcat 10 (package tomcat10-user): the shared installation and the files a new
+// instance starts from.
+const std::string kCatalinaHome = "/usr/share/tomcat10";
+const std::string kTomcatSkeleton = "/usr/share/tomcat10/skel";
 const std::string kCredentials = "<Username>branch12</Username><Password>secret</Password>";
 
 // A server process, stopped by its id when the object goes.
@@ -112,9 +118,9 @@ bool Accepts(int port) {
   return connected;
 }
 
-// Waits up to ten seconds for `ready`.
-bool Await(const std::function<bool()>& ready) {
-  for (int i = 0; i < 200; ++i) {
+// Waits up to `seconds` for `ready`.
+bool Await(const std::function<bool()>& ready, int seconds = 10) {
+  for (int i = 0; i < seconds * 20; ++i) {
     if (ready()) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
@@ -140,10 +146,11 @@ struct Servers {
 
   std::string PhpStore() const { return dir.file("php-files"); }
 
-  // Starts the servers of one kind: "php" (nginx in front of PHP-FPM), "flask", "go" or
-  // "busboy".
+  // Starts the servers of one kind: "php" (nginx in front of PHP-FPM), "flask", "go",
+  // "tomcat" or "busboy".
   explicit Servers(const std::string& kind) {
-    for (const char* folder : {"php-files", "flask-files", "busboy-files", "go-files", "php-tmp", "nginx-body"}) {
+    for (const char* folder :
+         {"php-files", "flask-files", "busboy-files", "go-files", "tomcat-files", "php-tmp", "nginx-body"}) {
       std::filesystem::create_directories(dir.file(folder));
     }
     if (kind == "php") {
@@ -171,6 +178,13 @@ struct Servers {
         failure = built.exitCode == 0 ? StartScript("go", {binary, dir.file("go-files")})
                                       : "go build failed: " + built.output;
       }
+    } else if (kind == "tomcat") {
+      if (::access((kCatalinaHome + "/bin/catalina.sh").c_str(), X_OK) != 0 ||
+          !std::filesystem::exists(kTomcatSkeleton + "/conf/web.xml")) {
+        missing = "Tomcat 10 is not installed (scripts/setup installs tomcat10-user)";
+      } else {
+        StartTomcat();
+      }
     } else if (::access(kNode.c_str(), X_OK) != 0 || !std::filesystem::exists(kBusboy)) {
       missing = "Node or busboy is not installed (scripts/setup installs nodejs and node-busboy)";
     } else {
@@ -190,6 +204,41 @@ struct Servers {
     }
     ports[name] = port;
     return {};
+  }
+
+  // A Tomcat instance of its own: the configuration Debian gives a new instance, with
+  // tomcat_server.xml for server.xml. Its start takes seconds, so it starts once; a port
+  // taken by others before it binds it is tried again on a new one.
+  void StartTomcat() {
+    const std::string base = dir.file("tomcat");
+    std::filesystem::create_directories(base);
+    std::filesystem::copy(kTomcatSkeleton + "/conf", base + "/conf", std::filesystem::copy_options::recursive);
+    for (const char* folder : {"logs", "temp", "webapps", "work"}) std::filesystem::create_directories(base + "/" + folder);
+    const std::string log = dir.file("tomcat.log");
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      processes.clear();
+      std::filesystem::remove(log);
+      const int port = FreePort();
+      const std::map<std::string, std::string> marks{
+          {"@DIR@", dir.path()}, {"@SERVERS@", kServers}, {"@PORT@", std::to_string(port)}};
+      WriteFile(base + "/conf/server.xml", Fill(ReadFile(kServers + "/tomcat_server.xml"), marks));
+      processes.push_back(std::make_unique<ServerProcess>(
+          std::vector<std::string>{"/usr/bin/env", "CATALINA_BASE=" + base, "CATALINA_HOME=" + kCatalinaHome,
+                                   // A quicker start; the server's own settings stay as they are.
+                                   "JAVA_OPTS=-XX:TieredStopAtLevel=1 -XX:+UseSerialGC",
+                                   kCatalinaHome + "/bin/catalina.sh", "run"},
+          log));
+      const bool started =
+          Await([&] { return ReadFileIfAny(log).find("Server startup in") != std::string::npos; }, 120);
+      const bool portTaken = ReadFileIfAny(log).find("Address already in use") != std::string::npos;
+      if (started && !portTaken && Accepts(port)) {
+        ports["tomcat"] = port;
+        failure.clear();
+        return;
+      }
+      failure = "Tomcat did not start: " + ReadFileIfAny(log);
+      if (!portTaken) return;
+    }
   }
 
   static std::string ReadFileIfAny(const std::string& path) {
@@ -263,6 +312,15 @@ struct NamedFile {
   std::string bytes;
 };
 
+// Gives each file without bytes a text of its own ("-": no bytes at all).
+std::vector<NamedFile> WithContents(std::vector<NamedFile> files) {
+  for (NamedFile& file : files) {
+    if (file.bytes.empty()) file.bytes = "the file " + file.name + "\n";
+    if (file.bytes == "-") file.bytes.clear();
+  }
+  return files;
+}
+
 std::vector<NamedFile> FileTable() {
   std::string big(5 << 20, '\0');
   std::mt19937 random(14);
@@ -283,16 +341,27 @@ std::vector<NamedFile> FileTable() {
       {"01_список.txt", "01_список.txt", ""},
       {"02_список.txt", "02_список.txt", ""},
       {"报告.txt", "报告.txt", ""},
+      // The longest name that still comes as "filename*" too: the part header after the
+      // boundary line is 512 bytes.
+      {Repeat("я", 45) + "ab.txt", Repeat("я", 45) + "ab.txt", ""},
       {Repeat("я", 100) + ".txt", Repeat("я", 100) + ".txt", ""},
       {"empty.bin", "empty.bin", "-"},
       {"one.bin", "one.bin", "1"},
       {"big.bin", "big.bin", big},
   };
-  for (NamedFile& file : files) {
-    if (file.bytes.empty()) file.bytes = "the file " + file.name + "\n";
-    if (file.bytes == "-") file.bytes.clear();
-  }
-  return files;
+  return WithContents(std::move(files));
+}
+
+// busboy with its defaults reads the quoted name as Latin-1 and takes "filename*" instead
+// where it comes: a longer name arrives as the Latin-1 reading of its UTF-8 bytes.
+std::vector<NamedFile> BusboyDefaultTable() {
+  const std::string longer = Repeat("ю", 46) + ".txt";
+  return WithContents({
+      {"отчёт.txt", "отчёт.txt", ""},
+      {"报告.txt", "报告.txt", ""},
+      {Repeat("я", 45) + "ab.txt", Repeat("я", 45) + "ab.txt", ""},
+      {longer, platform::ConvertCodePage(platform::kCodePageLatin1, platform::kCodePageUtf8, longer), ""},
+  });
 }
 
 void SetLocale(const std::string& lang) {
@@ -313,10 +382,10 @@ class RealServerTest : public UploadTest {
     for (const auto& [name, value] : saved_) ::setenv(name.c_str(), value.c_str(), 1);
   }
 
-  // Uploads the whole table to `url` under each locale and compares what `store` holds.
-  void UploadTheTable(const std::string& url, const std::string& store) {
+  // Uploads the table to `url` under each locale and compares what `store` holds.
+  void UploadTheTable(const std::string& url, const std::string& store,
+                      const std::vector<NamedFile>& files = FileTable()) {
     ClearSource();
-    const std::vector<NamedFile> files = FileTable();
     for (const NamedFile& file : files) WriteFile(Path(file.name), file.bytes);
     for (const std::string lang : {"C.UTF-8", "ru_RU.UTF-8"}) {
       SCOPED_TRACE(url + " under LANG=" + lang);
@@ -368,14 +437,17 @@ class RealServerTest : public UploadTest {
     EXPECT_EQ("with credentials", ReadFile(store + "/signed.txt"));
   }
 
-  // The table, right credentials and wrong ones against a server of one process.
-  void UploadToOneProcessServer(const std::string& kind, const std::string& unauthorized) {
+  // The tables (by path), right credentials and wrong ones against a server of one
+  // process.
+  void UploadToOneProcessServer(const std::string& kind, const std::string& unauthorized,
+                                const std::vector<std::pair<std::string, std::vector<NamedFile>>>& tables = {
+                                    {"/upload", FileTable()}}) {
     const Servers servers(kind);
     if (!servers.missing.empty()) GTEST_SKIP() << servers.missing;
     ASSERT_EQ("", servers.failure);
     const std::string url = "http://127.0.0.1:" + std::to_string(servers.ports.at(kind));
     const std::string store = servers.dir.file(kind + "-files");
-    UploadTheTable(url + "/upload", store);
+    for (const auto& [path, files] : tables) UploadTheTable(url + path, store, files);
     ExpectAccepted(url + "/auth/upload", store);
     ExpectRefusal(url + "/auth/upload", "<Username>branch12</Username><Password>wrong</Password>", unauthorized);
   }
@@ -418,11 +490,18 @@ TEST_F(RealServerTest, PhpBehindNginx) {
   ExpectRefusal(url("http", "SMALL", "/upload/store.php"), "", "HTTP/1.1 413 Request Entity Too Large");
 }
 
-// Flask, busboy and Go answer a request with wrong credentials before they read its body,
-// then close.
+// Flask, busboy, Go and Tomcat answer a request with wrong credentials before they read
+// its body, then close.
 TEST_F(RealServerTest, Flask) { UploadToOneProcessServer("flask", "HTTP/1.1 401 UNAUTHORIZED"); }
-TEST_F(RealServerTest, NodeWithBusboy) { UploadToOneProcessServer("busboy", "HTTP/1.1 401 Unauthorized"); }
+// The table where busboy reads quoted names as UTF-8, as browsers send them; what its
+// defaults make of them, where they differ.
+TEST_F(RealServerTest, NodeWithBusboy) {
+  UploadToOneProcessServer("busboy", "HTTP/1.1 401 Unauthorized",
+                           {{"/utf8/upload", FileTable()}, {"/upload", BusboyDefaultTable()}});
+}
 TEST_F(RealServerTest, GoNetHttp) { UploadToOneProcessServer("go", "HTTP/1.0 401 Unauthorized"); }
+// Refuses a part whose header passes 512 bytes after its boundary line.
+TEST_F(RealServerTest, Tomcat) { UploadToOneProcessServer("tomcat", "HTTP/1.1 401 "); }
 
 }  // namespace
 }  // namespace qb::test

@@ -1,6 +1,8 @@
 // Node with busboy storing the part "file" under the file name busboy gives it, for the
 // real-server upload tests; below /auth/ only for the Basic credentials branch12:secret,
-// checked before the body is read. Writes its port to the port file once it listens.
+// checked before the body is read. Below /utf8/ busboy reads quoted names as UTF-8, as
+// browsers send them (defParamCharset); elsewhere as it does by default, as Latin-1
+// unless "filename*" is given. Writes its port to the port file once it listens.
 //
 //     node busboy_store.js STORE_FOLDER PORT_FILE
 "use strict";
@@ -24,7 +26,8 @@ const server = http.createServer((request, response) => {
     request.destroy();
     return;
   }
-  const parser = busboy({ headers: request.headers });
+  const defParamCharset = request.url.startsWith("/utf8/") ? "utf8" : undefined;
+  const parser = busboy({ headers: request.headers, defParamCharset });
   const writes = [];
   parser.on("file", (field, stream, info) => {
     const target = fs.createWriteStream(path.join(store, info.filename));

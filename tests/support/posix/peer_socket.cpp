@@ -33,6 +33,10 @@ PeerSocket Listen(const PeerOptions& options, std::uint16_t& port) {
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   }
+  // Set before listening, so that the connections inherit it with their window scale.
+  if (options.receiveBuffer > 0) {
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &options.receiveBuffer, sizeof options.receiveBuffer);
+  }
   if (::bind(fd, reinterpret_cast<sockaddr*>(&storage), length) != 0 || ::listen(fd, options.backlog) != 0) {
     ::close(fd);
     throw std::runtime_error("peer: bind/listen failed");

@@ -55,6 +55,11 @@ PeerSocket Listen(const PeerOptions& options, std::uint16_t& port) {
     const BOOL on = TRUE;
     ::setsockopt(Native(socket), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on);
   }
+  // Set before listening, so that the connections inherit it with their window scale.
+  if (options.receiveBuffer > 0) {
+    ::setsockopt(Native(socket), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&options.receiveBuffer),
+                 sizeof options.receiveBuffer);
+  }
   if (::bind(Native(socket), reinterpret_cast<sockaddr*>(&storage), length) != 0 ||
       ::listen(Native(socket), options.backlog) != 0) {
     Close(socket);
