@@ -27,9 +27,10 @@ Ref<TXmlElement> RootOf(const TXmlDocument& document, const std::string& fileNam
 std::string ValueText(const TXmlNode& node, std::string_view name) { return XmlTextOfValue(node.GetValue(name)); }
 
 // An empty value is an absent one, as for every other value.
-bool BooleanValue(const TXmlNode& node, const char* name) {
+bool BooleanValue(const TXmlNode& node, const char* name, bool absent = false) {
   const std::string text = ValueText(node, name);
-  if (text.empty() || SameTextAscii(text, "false")) return false;
+  if (text.empty()) return absent;
+  if (SameTextAscii(text, "false")) return false;
   if (SameTextAscii(text, "true")) return true;
   throw Exception(Format("Error: \"%s\" must be true or false, not \"%s\"", name, text));
 }
@@ -76,6 +77,7 @@ TQvorServerOptions ReadServerOptions(const TXmlNode& uploadServer, const std::st
   options.ConnectTimeout = MillisecondsValue(uploadServer, "ConnectTimeout");
   options.ReadTimeout = MillisecondsValue(uploadServer, "ReadTimeout");
   options.AnswerTimeout = MillisecondsValue(uploadServer, "AnswerTimeout");
+  options.KeepConnection = BooleanValue(uploadServer, "KeepConnection", true);
   // Either would give a protection that is not there.
   if (options.VerifyCertificate && !SameTextAscii(TNetURI(uploadAt).Protocol(), "https")) {
     throw Exception("Error: \"VerifyCertificate\" is true, but the upload URL is not https");

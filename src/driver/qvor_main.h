@@ -12,7 +12,7 @@
 namespace qb {
 
 class LedgerQueue;
-class TNetSSLSessionCache;
+class TNetHTTP;
 
 // A file that was written to, replaced or removed while it was being uploaded.
 QB_DECLARE_EXCEPTION(EQbFileChangedError, Exception);
@@ -24,6 +24,9 @@ struct TQvorServerOptions {
   int ConnectTimeout = 0;       // milliseconds; 0: no limit of the program's own
   int ReadTimeout = 0;
   int AnswerTimeout = 0;
+  // Whether a connection the server keeps open carries the next file; false: one
+  // connection per file.
+  bool KeepConnection = true;
 };
 
 class TQvorMain {
@@ -56,9 +59,12 @@ class TQvorMain {
   void UploadFile(const std::string& fileName, const std::string& url);
 
  private:
+  TNetHTTP& UploadClient();
+
   std::unique_ptr<LedgerQueue> queue_;  // made by the first step, from the folders then set
-  // The TLS context and the last session, shared by the run's uploads over https.
-  std::shared_ptr<TNetSSLSessionCache> tlsSessions_;
+  // The run's client: made at the first upload and kept with its connection, its TLS
+  // context and its last TLS session, so that the next file goes where the last one went.
+  std::unique_ptr<TNetHTTP> client_;
 };
 
 // The ledger's file names in the configuration folder.

@@ -8,6 +8,7 @@
 
 #include "driver/ledger_queue.h"
 #include "driver/qvor_main.h"
+#include "http/http_client.h"
 #include "http/uri.h"
 #include "services/logger.h"
 #include "support/format.h"

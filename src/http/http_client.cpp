@@ -91,12 +91,28 @@ void TNetCustomHTTP::ExecuteRequest(std::string_view method, std::string_view ur
   Request.UploadStream = source;
   Response.BodyStream = responseStream;
   upgraded_ = false;
+  bool repeated = false;
   try {
     for (;;) {
+      const std::string passTarget = Request.TargetUrl;  // PrepareRequest rewrites it
       PrepareRequest();
       if (TNetSSLIOHandlerSocketBase* tls = TlsHandler()) tls->TargetUri = FullUrl();
-      ConnectAndSend();
-      const Step step = ReadAnswer();
+      Step step = Step::Finish;
+      try {
+        ConnectAndSend();
+        step = ReadAnswer();
+      } catch (const ENetException& e) {
+        // A kept connection that the server closed as this request began (its idle time
+        // ran out meanwhile) brings not one byte of an answer: the pass goes once more, on
+        // a new connection. A server that may have taken the request gets it twice at
+        // worst; any other failure is the request's.
+        if (repeated || !LostBeforeAnswer(e)) throw;
+        repeated = true;
+        Response.KeepConnection = false;
+        Disconnect();
+        Request.TargetUrl = passTarget;
+        continue;
+      }
       if (step == Step::Finish) break;
       UpdateKeepConnection();
       if (step == Step::RetryWithAuth) {
@@ -140,6 +156,8 @@ void TNetCustomHTTP::ForgetStreams() {
 
 void TNetCustomHTTP::FinishConnection() {
   if (!upgraded_) UpdateKeepConnection();
+  // A body cut short leaves the server's reading of the request where it stopped.
+  if (bodyCutShort_) Response.KeepConnection = false;
   if (!Response.KeepConnection) Disconnect();
 }
 
@@ -211,14 +229,14 @@ void TNetCustomHTTP::PrepareRequest() {
 // --- Connecting and sending ------------------------------------------------------------
 
 void TNetCustomHTTP::ConnectAndSend() {
+  // Bytes left after the last answer's framing belong to no request.
+  const bool strayBytes = IOHandler() && !IOHandler()->ReceiveBuffer().Empty();
   if (IOHandler()) IOHandler()->ClearReceiveBuffer();
 
   const std::uint16_t port = PortNumber(url_.Port());
-  if (IsConnected() && (!SameTextAscii(url_.Host(), Host) || port != Port || IPVersion != url_.IPVersion())) {
-    Disconnect();
-  }
   const TNetHTTPConnectionKind kind = SameTextAscii(url_.Protocol(), "https") ? ckDirectTLS : ckDirectPlain;
-  if (haveConnectionKind_ && kind != Request.ConnectionKind) Disconnect();
+  const bool sameTarget = SameTextAscii(url_.Host(), Host) && port == Port && IPVersion == url_.IPVersion() &&
+                          (!haveConnectionKind_ || kind == Request.ConnectionKind);
   Request.ConnectionKind = kind;
   haveConnectionKind_ = true;
   Host = url_.Host();
@@ -230,15 +248,8 @@ void TNetCustomHTTP::ConnectAndSend() {
     Request.AcceptEncoding += ", identity";
   }
 
-  // Reuse the connection only when the last answer allowed it and the server has not
-  // closed it since.
-  bool reuse = false;
-  if (IsConnected() && Response.KeepConnection) {
-    IOHandler()->ClearReceiveBuffer();
-    IOHandler()->CheckPeerClosed(false);
-    reuse = IsConnected();
-  }
-  if (!reuse) {
+  reusedConnection_ = sameTarget && !strayBytes && KeptConnectionUsable();
+  if (!reusedConnection_) {
     Disconnect();
     if (IOHandler()) IOHandler()->ClearReceiveBuffer();
     IPVersion = url_.IPVersion();
@@ -259,6 +270,7 @@ void TNetCustomHTTP::ConnectAndSend() {
       throw;
     }
   }
+  answerStart_ = IOHandler()->ReceivedByteCount();
   bodyCutShort_ = false;
   try {
     SendRequestHead();
@@ -269,6 +281,26 @@ void TNetCustomHTTP::ConnectAndSend() {
     if (!IsConnectionLoss(e.LastError())) throw;
     KeepEarlyAnswer();
   }
+}
+
+// The connection carries the next request only when the last answer allowed it, the
+// server has not closed it since, and nothing arrived on it meanwhile: what an idle
+// connection receives is no answer to a request yet to be sent. A connection that fails
+// while idle is simply not used again.
+bool TNetCustomHTTP::KeptConnectionUsable() {
+  if (!Response.KeepConnection || !IOHandler()) return false;
+  try {
+    return IsConnected() && IOHandler()->ReceiveBuffer().Empty();
+  } catch (const ENetException&) {
+    return false;
+  }
+}
+
+bool TNetCustomHTTP::LostBeforeAnswer(const ENetException& error) const {
+  if (!reusedConnection_ || !IOHandler() || IOHandler()->ReceivedByteCount() != answerStart_) return false;
+  if (dynamic_cast<const ENetConnClosedGracefully*>(&error)) return true;
+  const auto* socketError = dynamic_cast<const ENetSocketError*>(&error);
+  return socketError && IsConnectionLoss(socketError->LastError());
 }
 
 // A server may refuse a request before it has read the body (wrong credentials, a body

@@ -140,6 +140,9 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
 
   void PrepareRequest();
   void ConnectAndSend();
+  bool KeptConnectionUsable();
+  // Whether `error` ended a pass on a reused connection before any byte of an answer came.
+  bool LostBeforeAnswer(const ENetException& error) const;
   void SendRequestHead();
   void SendBody(TStream& body, std::int64_t length);
   // In a handler of a failed send: keeps a status line that had arrived, else rethrows.
@@ -185,6 +188,8 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
   bool upgraded_ = false;  // a 101 answer keeps the connection whatever it says
   bool bodyCutShort_ = false;  // the send failed after the server had answered
   std::exception_ptr sendError_;
+  bool reusedConnection_ = false;  // the pass went on a connection kept from before
+  std::int64_t answerStart_ = 0;   // the connection's received bytes when the pass began
 };
 
 class TNetHTTP : public TNetCustomHTTP {};

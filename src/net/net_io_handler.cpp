@@ -96,6 +96,7 @@ void TNetIOHandler::Open() {
   closeError_ = 0;
   batch_.reset();
   receiveBuffer_.Clear();
+  receivedBytes_ = 0;
   opened_ = true;
 }
 
@@ -122,6 +123,12 @@ void TNetIOHandler::CheckPeerClosed(bool raise, bool ignoreBuffer) {
 }
 
 // --- Receiving -------------------------------------------------------------------------
+
+void TNetIOHandler::CommitReceive(long received) {
+  const std::size_t count = received > 0 ? static_cast<std::size_t>(received) : 0;
+  receiveBuffer_.Commit(count);
+  receivedBytes_ += static_cast<std::int64_t>(count);
+}
 
 int TNetIOHandler::ReadFromSource(bool raiseIfDisconnected, int timeout, bool raiseOnTimeout) {
   if (timeout == kNetTimeoutDefault) timeout = ReadTimeout;
@@ -151,9 +158,8 @@ int TNetIOHandler::ReadFromSource(bool raiseIfDisconnected, int timeout, bool ra
     bool timedOut = expired || !Readable(remaining);
     long received = 0;
     if (!timedOut) {
-      char* room = receiveBuffer_.Reserve(size);
-      received = ReceiveSome(room, size);
-      receiveBuffer_.Commit(received > 0 ? static_cast<std::size_t>(received) : 0);
+      received = ReceiveSome(receiveBuffer_.Reserve(size), size);
+      CommitReceive(received);
       if (received < 0 && received != kNetReceivedNoData) {
         const int error = CheckForError(received);
         if (error == platform::kSocketErrorTimedOut) {
@@ -346,9 +352,8 @@ void TNetIOHandler::KeepArrivedBytes() {
   // Counted in receives too: a TLS receive may bring records without data.
   for (int receives = 0; receives < 64 && kept < kArrivedBytesLimit && SourceIsAvailable() && Readable(0);
        ++receives) {
-    char* room = receiveBuffer_.Reserve(size);
-    const long received = ReceiveSome(room, size);
-    receiveBuffer_.Commit(received > 0 ? static_cast<std::size_t>(received) : 0);
+    const long received = ReceiveSome(receiveBuffer_.Reserve(size), size);
+    CommitReceive(received);
     if (received == kNetReceivedNoData) continue;
     if (received <= 0) return;
     kept += static_cast<std::size_t>(received);

@@ -78,6 +78,9 @@ class TNetIOHandler {
 
   TNetBuffer& ReceiveBuffer() { return receiveBuffer_; }
   void ClearReceiveBuffer() { receiveBuffer_.Clear(); }
+  // Bytes received since the connection was opened, read or not: a caller that notes the
+  // count before a request can tell whether anything at all came back for it.
+  std::int64_t ReceivedByteCount() const { return receivedBytes_; }
 
   // Waits until what was sent has left the machine (the peer acknowledged it) or bytes
   // arrive to be read, whichever comes first; where the system cannot tell, returns at
@@ -162,7 +165,11 @@ class TNetIOHandler {
   void WriteToStream(TStream* stream, std::size_t count);
   void ReadExact(std::size_t count);
 
+  // Takes the bytes of a receive into the buffer (none for a failure) and counts them.
+  void CommitReceive(long received);
+
   TNetBuffer receiveBuffer_;
+  std::int64_t receivedBytes_ = 0;
   std::unique_ptr<TNetBuffer> batch_;
   int batchThreshold_ = -1;
   bool peerClosed_ = false;

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <utility>
 
 #include "platform/trust_store.h"
 #include "support/format.h"
@@ -324,7 +325,7 @@ void TNetSSLContext::LoadPkcs12(const std::string& file, bool certificate, bool 
 TNetSSLSocket::TNetSSLSocket(TNetSSLIOHandlerSocketOpenSSL& parent, TNetSSLContext& context)
     : api_(context.Api()), parent_(parent), context_(context), ssl_(nullptr, ossl::SslDeleter{&context.Api()}) {}
 
-TNetSSLSocket::~TNetSSLSocket() = default;
+TNetSSLSocket::~TNetSSLSocket() { ForgetKeptSession(); }
 
 void TNetSSLSocket::NoteFailure(int result) {
   lastSystemError_ = platform::TakeSystemSocketError();
@@ -340,6 +341,10 @@ void TNetSSLSocket::NoteFailure(int result) {
       queuedError_ = 0;
       lastErrorCode_ = ossl::kSslErrorSyscall;
       lastResult_ = 0;
+    } else {
+      // A session whose connection failed in the protocol is not resumed (RFC 5246
+      // section 7.2.2); a close without notice, or a reset, is no such failure.
+      ForgetKeptSession();
     }
   }
 }
@@ -409,6 +414,7 @@ void TNetSSLSocket::Connect(platform::SocketHandle socket, ossl::SSL_SESSION* re
     if (checkIdentity) RaiseIfCertificateRefused(result);
     RaiseSessionError<ENetOSSLConnectError>("Error connecting with SSL.");
   }
+  KeepSession();
 }
 
 void TNetSSLSocket::RequireHostName() {
@@ -455,6 +461,7 @@ long TNetSSLSocket::Recv(char* buffer, std::size_t size, const TNetIOHandler::De
   for (;;) {
     platform::ClearSystemSocketError();
     const int result = api_.SSL_read(ssl_.get(), buffer, want);
+    KeepSession();
     if (result > 0) return result;
     const BoundedWait waited = bounded ? WaitForMore(result, *deadline, waitMs) : BoundedWait::NotAWait;
     if (waited == BoundedWait::More) continue;
@@ -505,7 +512,26 @@ long TNetSSLSocket::Send(const char* data, std::size_t count) {
   return static_cast<long>(done);
 }
 
-ossl::SSL_SESSION* TNetSSLSocket::TakeSession() const {
+void TNetSSLSocket::KeepSession() {
+  if (!api_.CanCopySessions()) return;
+  const ossl::SSL_SESSION* current = api_.SSL_get_session(ssl_.get());
+  // A TLS 1.3 session becomes resumable only with a ticket, which makes a new session.
+  if (!current || current == copied_ || api_.SSL_SESSION_is_resumable(current) != 1) return;
+  ossl::SSL_SESSION* copy = api_.SSL_SESSION_dup(current);
+  if (!copy) return;
+  ForgetKeptSession();
+  kept_ = copy;
+  copied_ = current;
+}
+
+void TNetSSLSocket::ForgetKeptSession() {
+  if (kept_) api_.SSL_SESSION_free(kept_);
+  kept_ = nullptr;
+  copied_ = nullptr;
+}
+
+ossl::SSL_SESSION* TNetSSLSocket::TakeSession() {
+  if (kept_) return std::exchange(kept_, nullptr);
   if (!ssl_ || !api_.CanResumeSessions()) return nullptr;
   ossl::SSL_SESSION* session = api_.SSL_get1_session(ssl_.get());
   // Before 1.1.1 the library cannot tell; a session it will not resume costs nothing.
@@ -625,7 +651,8 @@ void TNetSSLIOHandlerSocketOpenSSL::SetClearTextMode(bool on) {
 void TNetSSLIOHandlerSocketOpenSSL::FreeSession() {
   if (!sslSocket_) return;
   if (SourceIsAvailable()) sslSocket_->Shutdown(false);
-  // Taken after the close: a session whose connection failed is not resumable.
+  // The copy kept while the connection lasted; where the library cannot copy sessions,
+  // the session as it stands after the close (a failed connection's is not resumable).
   if (SessionCache && SessionCache->context_ == sslContext_) {
     if (ossl::SSL_SESSION* session = sslSocket_->TakeSession()) {
       SessionCache->ForgetSession();

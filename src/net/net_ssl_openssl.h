@@ -203,7 +203,7 @@ class TNetSSLSocket {
   void Connect(platform::SocketHandle socket, ossl::SSL_SESSION* resume = nullptr,
                const TNetIOHandler::Deadline& deadline = std::nullopt, int waitMs = -1);
   // The session as another connection could resume it (the caller owns it), or nothing.
-  ossl::SSL_SESSION* TakeSession() const;
+  ossl::SSL_SESSION* TakeSession();
   // The primitives: a count, 0 for a close by the peer, negative on failure. With a
   // deadline a receive does not wait past it (nor `waitMs` without a byte), however slowly
   // a record trickles in: it fails as a time-out.
@@ -236,6 +236,12 @@ class TNetSSLSocket {
   BoundedWait WaitForMore(int result, std::chrono::steady_clock::time_point deadline, int waitMs);
   template <typename E>
   [[noreturn]] void RaiseSessionError(const std::string& text) const;
+  // Copies the session whenever the connection has a new resumable one (after the
+  // handshake; TLS 1.3 tickets arrive with later reads): OpenSSL marks the session itself
+  // unresumable when the peer closes without its closing notice, which a server may do
+  // right after its answer.
+  void KeepSession();
+  void ForgetKeptSession();
   // Makes the handshake check that the certificate names HostName.
   void RequireHostName();
   // After a failed handshake: raises ENetOSSLConnectError with the verification's own
@@ -252,6 +258,8 @@ class TNetSSLSocket {
   bool lastWasTimeout_ = false;
   int lastSystemError_ = 0;
   unsigned long queuedError_ = 0;
+  const ossl::SSL_SESSION* copied_ = nullptr;  // the connection's session that kept_ copies
+  ossl::SSL_SESSION* kept_ = nullptr;         // owned
 };
 
 // What one caller's connections can share from one to the next: the TLS context, whose

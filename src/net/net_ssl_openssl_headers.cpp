@@ -86,6 +86,8 @@ void BindSsl(Binder& b, Api& api) {
   QB_OPTIONAL(b, SSL_set_session);
   QB_OPTIONAL(b, SSL_SESSION_free);
   QB_OPTIONAL(b, SSL_SESSION_is_resumable);
+  QB_OPTIONAL(b, SSL_get_session);
+  QB_OPTIONAL(b, SSL_SESSION_dup);
 }
 
 void BindCrypto(Binder& b, Api& api) {

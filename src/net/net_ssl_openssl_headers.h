@@ -107,6 +107,9 @@ struct Api {
   int (*SSL_set_session)(SSL* ssl, SSL_SESSION* session) = nullptr;
   void (*SSL_SESSION_free)(SSL_SESSION* session) = nullptr;
   int (*SSL_SESSION_is_resumable)(const SSL_SESSION* session) = nullptr;
+  // For keeping a copy of the session while the connection still offers it (1.1.1 on).
+  SSL_SESSION* (*SSL_get_session)(const SSL* ssl) = nullptr;
+  SSL_SESSION* (*SSL_SESSION_dup)(const SSL_SESSION* session) = nullptr;
 
   // Crypto library.
   unsigned long (*OpenSSL_version_num)() = nullptr;
@@ -138,8 +141,12 @@ struct Api {
   X509* (*d2i_X509)(X509** out, const unsigned char** in, long length) = nullptr;
   int (*X509_STORE_add_cert)(X509_STORE* store, X509* x) = nullptr;
 
-  // Whether every entry point that checking a server's certificate needs is there.
+  // Whether every entry point is there that resuming a session, copying one, or checking
+  // a server's certificate needs.
   bool CanResumeSessions() const { return SSL_get1_session && SSL_set_session && SSL_SESSION_free; }
+  bool CanCopySessions() const {
+    return CanResumeSessions() && SSL_get_session && SSL_SESSION_dup && SSL_SESSION_is_resumable;
+  }
   bool CanVerifyHost() const {
     return SSL_get_verify_result && SSL_get0_param && X509_VERIFY_PARAM_set1_host && X509_VERIFY_PARAM_set1_ip_asc &&
            X509_verify_cert_error_string;

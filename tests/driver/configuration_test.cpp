@@ -99,15 +99,18 @@ TEST(ConfigurationTest, ServerOptionValues) {
     bool verify;
     std::string certificateFile;
     int connectMs, readMs, answerMs;
+    bool keepConnection = true;
   };
   const Case cases[] = {
       {"", false, "", 0, 0, 0},  // absent: the behaviour without them
-      {"<VerifyCertificate/><ConnectTimeout></ConnectTimeout>", false, "", 0, 0, 0},
+      {"<VerifyCertificate/><ConnectTimeout></ConnectTimeout><KeepConnection/>", false, "", 0, 0, 0},
       {"<VerifyCertificate>True</VerifyCertificate><CertificateFile> ca.pem </CertificateFile>", true, "ca.pem", 0, 0, 0},
       {"<VerifyCertificate>false</VerifyCertificate><VerifyCertificate>bad</VerifyCertificate>", false, "", 0, 0, 0},
       {"<ConnectTimeout>30</ConnectTimeout><ReadTimeout>2.5</ReadTimeout><AnswerTimeout>0.001</AnswerTimeout>", false,
        "", 30000, 2500, 1},
       {"<ReadTimeout>2147483.647</ReadTimeout><AnswerTimeout>0</AnswerTimeout>", false, "", 0, 2147483647, 0},
+      {"<KeepConnection> False </KeepConnection>", false, "", 0, 0, 0, false},
+      {"<KeepConnection>TRUE</KeepConnection><KeepConnection>false</KeepConnection>", false, "", 0, 0, 0, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.options);
@@ -118,6 +121,7 @@ TEST(ConfigurationTest, ServerOptionValues) {
     EXPECT_EQ(c.connectMs, main.ServerOptions.ConnectTimeout);
     EXPECT_EQ(c.readMs, main.ServerOptions.ReadTimeout);
     EXPECT_EQ(c.answerMs, main.ServerOptions.AnswerTimeout);
+    EXPECT_EQ(c.keepConnection, main.ServerOptions.KeepConnection);
   }
   for (const char* bad : {"1.", ".5", "1.2.3", "1e3", "+1", "99999999999999999999999", "1 000"}) {
     EXPECT_THROW(Load(dir, Config("<UploadServer><ReadTimeout>" + std::string(bad) + "</ReadTimeout></UploadServer>")),

@@ -36,6 +36,8 @@ TEST(ConfigurationErrorsTest, EachFailureIsOneErrorLineAndExitCodeOne) {
   const Case optionCases[] = {
       {server + "<VerifyCertificate> yes </VerifyCertificate>" + end,
        "[--:--:--] [ERRX] Exception: Error: \"VerifyCertificate\" must be true or false, not \"yes\"\r\n"},
+      {server + "<KeepConnection>1</KeepConnection>" + end,
+       "[--:--:--] [ERRX] Exception: Error: \"KeepConnection\" must be true or false, not \"1\"\r\n"},
       {server + "<ReadTimeout>-1</ReadTimeout>" + end,
        "[--:--:--] [ERRX] Exception: Error: \"ReadTimeout\" must be a number of seconds from 0 to 2147483.647, "
        "not \"-1\"\r\n"},

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -453,6 +454,117 @@ TEST_F(UploadTest, TimeLimitsAgainstServersThatStallOrTrickle) {
       EXPECT_EQ("", ReadFile(Ledger()));
     }
     EXPECT_EQ("", peer->Finish());
+  }
+}
+
+// The connections of a run as its server counts them: one for every file where the server
+// keeps it, a new one wherever the last answer, the server or the configuration ends it. A
+// kept connection that dies before it answers costs a new connection, never the run: the
+// log and the ledger are those of a run without trouble. Over TLS each new connection
+// resumes the session of the one before, also after a close without the closing notice.
+TEST_F(UploadTest, ConnectionsAcrossTheFilesOfARun) {
+  const std::string names[] = {"a.txt", "b.txt", "c.txt", "d.txt"};
+  const std::string kept =
+      "HTTP/1.1 200 OK\r\nConnection: keep-alive\r\nSet-Cookie: session=1\r\nContent-Length: 2\r\n\r\nok";
+  const std::string closing = "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 2\r\n\r\nok";
+  const std::string overLimit = "HTTP/1.1 200 OK\r\nConnection: keep-alive\r\nContent-Length: 102400\r\n\r\n" +
+                                std::string(102400, 'x');
+  // Requests that differ from those of a client per file: another request line or
+  // Connection line, a cookie sent back.
+  std::atomic<int> strangeRequests = 0;
+  // Reads one request and answers it; false when the client closed instead.
+  const auto answer = [&strangeRequests](PeerConnection& c, const std::string& text) {
+    const std::string request = c.ReceiveUntil("--\r\n");
+    if (request.size() < 4 || request.compare(request.size() - 4, 4, "--\r\n") != 0) return false;
+    if (request.rfind("POST /upload HTTP/1.0\r\nConnection: keep-alive\r\n", 0) != 0 ||
+        request.find("\r\nCookie:") != std::string::npos) {
+      ++strangeRequests;
+    }
+    return c.Send(text);
+  };
+  const auto serveAll = [&](const std::string& text) {
+    return [&answer, text](PeerConnection& c) {
+      while (answer(c, text)) {
+      }
+    };
+  };
+  struct Case {
+    const char* name;
+    int tls;  // 0: http; else the highest TLS version the server offers
+    const char* options;
+    int connections;  // the server accepts exactly these, one script each
+    std::function<void(PeerConnection&)> script;
+    int resumed;  // over TLS: the handshakes that resumed a session
+  };
+  const Case cases[] = {
+      {"kept for the run", 0, "", 1, serveAll(kept), 0},
+      {"kept for the run, TLS", 0x0304, "", 1, serveAll(kept), 0},
+      {"opt-out", 0, "<KeepConnection>FALSE</KeepConnection>", 4, serveAll(kept), 0},
+      {"opt-out, TLS", 0x0304, "<KeepConnection>false</KeepConnection>", 4, serveAll(kept), 3},
+      {"closed silently after every second answer", 0, "", 2,
+       [&](PeerConnection& c) {
+         if (answer(c, kept)) answer(c, kept);
+       },
+       0},
+      {"closed silently after every second answer, TLS 1.2", 0x0303, "", 2,
+       [&](PeerConnection& c) {
+         if (answer(c, kept)) answer(c, kept);
+       },
+       1},
+      {"reset when the next request starts", 0, "", 4,
+       [&](PeerConnection& c) {
+         if (answer(c, kept)) c.ReceiveUntil("\r\n\r\n");
+         c.Reset();
+       },
+       0},
+      {"reset when the next request starts, TLS with a read limit", 0x0304, "<ReadTimeout>20</ReadTimeout>", 4,
+       [&](PeerConnection& c) {
+         if (answer(c, kept)) c.ReceiveUntil("\r\n\r\n");
+         c.Reset();
+       },
+       3},
+      {"close without the closing notice, TLS 1.2", 0x0303, "", 4, [&](PeerConnection& c) { answer(c, closing); },
+       3},
+      {"close without the closing notice, TLS 1.3", 0x0304, "", 4, [&](PeerConnection& c) { answer(c, closing); },
+       3},
+      {"bytes after the answer", 0, "", 4, serveAll(kept + "HTTP/1.1 200 OK\r\n"), 0},
+      {"answer body over the limit", 0, "", 4, serveAll(overLimit), 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.tls && !kTlsPeers) continue;
+    std::unique_ptr<ScriptedPeer> peer;
+    const PeerOptions options{.connections = c.connections};
+#if QUOBRINA_TLS_PEERS
+    if (c.tls) peer = std::make_unique<ScriptedTlsPeer>(c.script, TlsPeerOptions{.maxVersion = c.tls}, options);
+#endif
+    if (!peer) peer = std::make_unique<ScriptedPeer>(c.script, options);
+    const std::string url =
+        std::string(c.tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(peer->port()) + "/upload";
+    WriteConfig(url, c.options);
+    std::filesystem::remove(Ledger());
+    std::string log;
+    std::string ledger;
+    for (std::size_t i = 0; i < std::size(names); ++i) {
+      WriteFile(Path(names[i]), names[i]);
+      log += "[--:--:--] [LOGX] There are '" + std::to_string(std::size(names) - i) + "' files in queue\r\n" +
+             "[--:--:--] [LOGX] Uploading file '" + Path(names[i]) + "' to server '" + url + "'\r\n" +
+             "[--:--:--] [LOGX] Uploading file \"" + Path(names[i]) + "\"\r\n";
+      ledger += Path(names[i]) + "\r\n";
+    }
+    log += "[--:--:--] [LOGX] There are '0' files in queue\r\n[--:--:--] [LOGX] No files left: quiting\r\n";
+    strangeRequests = 0;
+    const ProgramResult result = Run();
+    EXPECT_EQ("", peer->Finish());
+    EXPECT_EQ(0, strangeRequests);
+    EXPECT_EQ(0, result.exitCode);
+    EXPECT_EQ(log, Log(result));
+    EXPECT_EQ(ledger, ReadFile(Ledger()));
+#if QUOBRINA_TLS_PEERS
+    if (c.tls) {
+      EXPECT_EQ(c.resumed, static_cast<ScriptedTlsPeer&>(*peer).resumedSessions());
+    }
+#endif
   }
 }
 

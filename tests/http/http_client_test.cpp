@@ -515,6 +515,74 @@ TEST_F(HttpClientTest, BodyKeepsToTheAnnouncedLengthWhileTheFileGrows) {
   EXPECT_EQ(requests[0], expected);
 }
 
+// The upload's second request goes on the connection that the first answer kept. When
+// that connection dies before one byte of the answer came, the request goes once more on
+// a new connection; anything else (a part of an answer, a time-out, a new connection that
+// fails too) ends the request with its error.
+TEST_F(HttpClientTest, AKeptConnectionThatDiesUnansweredIsReplacedOnce) {
+  const std::string kept = "HTTP/1.0 200 OK\r\nConnection: keep-alive\r\nContent-Length: 2\r\n\r\nok";
+  enum class End { Close, Reset, PartOfAStatusLine, Silence };
+  const struct {
+    const char* name;
+    End end;                  // what the kept connection does with the second request
+    bool endsTheNewOneToo;    // the new connection ends the same way
+    int connections;
+    const char* error;
+    const char* message;
+  } cases[] = {
+      {"closed as the request arrives", End::Close, false, 2, "", ""},
+      {"reset as the request arrives", End::Reset, false, 2, "", ""},
+      {"closed on the new connection too", End::Close, true, 2, "ENetConnClosedGracefully",
+       "Connection Closed Gracefully."},
+      {"part of a status line", End::PartOfAStatusLine, false, 1, "ENetConnClosedGracefully",
+       "Connection Closed Gracefully."},
+      {"no answer in time", End::Silence, false, 1, "ENetReadTimeout", "Read timed out."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> requests;
+    int connection = 0;
+    ScriptedPeer peer(
+        [&](PeerConnection& p) {
+          if (++connection == 1) {
+            requests.push_back(ReceiveRequest(p));
+            p.Send(kept);
+          } else if (!c.endsTheNewOneToo) {
+            Serve({kOk}, requests, false)(p);
+            return;
+          }
+          requests.push_back(ReceiveRequest(p));
+          switch (c.end) {
+            case End::Close: return p.Close();
+            case End::Reset: return p.Reset();
+            case End::PartOfAStatusLine:
+              p.Send("HTTP/1.1 20");
+              return p.Close();
+            case End::Silence: p.WaitForClose();
+          }
+        },
+        {.connections = c.connections});
+    auto http = Client("uploader", "s3cret");
+    http->ProtocolVersion = pv1_0;
+    http->HTTPOptions.Include(hoKeepOrigProtocol);
+    http->ReadTimeout = 500;
+    const std::string host = Format("127.0.0.1:%d", static_cast<int>(peer.port()));
+    const std::string url = "http://" + host + "/upload/receive.php?queue=7";
+    EXPECT_EQ(Post(*http, url).text, "ok");
+    const Outcome second = Post(*http, url);
+    EXPECT_EQ(second.error, c.error);
+    EXPECT_EQ(second.message, c.message);
+    EXPECT_EQ(second.text, c.error[0] ? "" : "ok");
+    http.reset();
+    EXPECT_EQ(peer.Finish(), "");
+    // The upload's request each time: nothing of the first answer leaks into the others.
+    ASSERT_EQ(requests.size(), static_cast<std::size_t>(1 + c.connections));
+    for (const std::string& request : requests) {
+      EXPECT_EQ(request, ExampleRequest(host, "Basic " + Base64Encode("uploader:s3cret")));
+    }
+  }
+}
+
 // With hoKeepOrigProtocol the upload goes out as HTTP/1.1, which needs no Connection
 // header to keep the connection.
 TEST_F(HttpClientTest, KeepOrigProtocolPostsHttp11) {
@@ -673,10 +741,11 @@ TEST_F(HttpClientTest, ChallengeRealmWithAnEscapedQuote) {
 
 // A server that answers before it has read the whole body and then drops the connection
 // (Linux resets it, since unread bytes remain): the answer decides, not the reset that
-// ends the send, and a 2xx is no delivery.
+// ends the send, and a 2xx is no delivery. The connection is not kept, whatever the
+// answer says.
 TEST_F(HttpClientTest, AnswersThatArriveWhileTheBodyIsSent) {
   const std::string unauthorized = "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"u\"\r\n"
-                                   "Content-Length: 6\r\n\r\ndenied";
+                                   "Connection: keep-alive\r\nContent-Length: 6\r\n\r\ndenied";
   const struct {
     const char* name;
     bool tls;
@@ -731,6 +800,7 @@ TEST_F(HttpClientTest, AnswersThatArriveWhileTheBodyIsSent) {
     EXPECT_EQ(outcome.error, c.error);
     EXPECT_EQ(outcome.message, c.message);
     EXPECT_EQ(outcome.replyCode, c.replyCode);
+    EXPECT_FALSE(http->Response.KeepConnection);
     EXPECT_FALSE(http->IsConnected());
   }
 }

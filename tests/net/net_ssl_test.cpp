@@ -56,18 +56,26 @@ TEST(NetSslTest, DefaultOptionsReachCurrentServers) {
 
 // Handlers that share a cache share one context, and each connection after the first
 // resumes the session of the one before, over TLS 1.2 and 1.3 (whose tickets come after
-// the handshake). Without a cache, or with options other than those the cached context
-// was made with, every handshake is a full one.
+// the handshake), also when the server closed without its closing notice. Without a
+// cache, or with options other than those the cached context was made with, every
+// handshake is a full one.
 TEST(NetSslTest, HandlersSharingACacheResumeTheLastSession) {
   const struct {
     int version;
     bool shared;
     bool sameOptions;
+    bool closeNotify;  // the server ends each connection with its closing notice
     int resumed;
-  } cases[] = {{0x0303, true, true, 2}, {0x0304, true, true, 2}, {0x0304, false, true, 0}, {0x0304, true, false, 0}};
+  } cases[] = {{0x0303, true, true, true, 2},  {0x0304, true, true, true, 2},  {0x0303, true, true, false, 2},
+               {0x0304, true, true, false, 2}, {0x0304, false, true, true, 0}, {0x0304, true, false, true, 0}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(Format("version %x, shared %d, same options %d", c.version, int{c.shared}, int{c.sameOptions}));
-    ScriptedTlsPeer peer(PingPong, {.minVersion = c.version, .maxVersion = c.version}, {.connections = 3});
+    SCOPED_TRACE(Format("version %x, shared %d, same options %d, close notify %d", c.version, int{c.shared},
+                        int{c.sameOptions}, int{c.closeNotify}));
+    const auto script = [&c](PeerConnection& connection) {
+      if (c.closeNotify) return PingPong(connection);
+      if (connection.ReceiveUntil("\r\n") == "ping\r\n") connection.Send("pong\r\n");
+    };
+    ScriptedTlsPeer peer(script, {.minVersion = c.version, .maxVersion = c.version}, {.connections = 3});
     auto cache = std::make_shared<TNetSSLSessionCache>();
     for (int i = 0; i < 3; ++i) {
       auto client = MakeClient(peer.port());

@@ -468,8 +468,21 @@ TEST_F(RealServerTest, PhpBehindNginx) {
   const auto url = [&](const char* scheme, const char* port, const std::string& path) {
     return std::string(scheme) + "://127.0.0.1:" + std::to_string(servers.ports.at(port)) + path;
   };
+  // nginx keeps the connection: each run sends all its files on one, over https too.
+  const auto connections = [&](const char* port) {
+    std::istringstream log(Servers::ReadFileIfAny(servers.dir.file("access.log")));
+    std::map<std::string, int> requests;  // per connection
+    for (std::string server, connection; log >> server >> connection;) {
+      if (server == std::to_string(servers.ports.at(port))) ++requests[connection];
+    }
+    return requests;
+  };
+  const std::size_t files = FileTable().size();
   for (const auto& [scheme, port] : {std::pair{"http", "HTTP"}, {"https", "TLS12"}, {"https", "TLS13"}}) {
     UploadTheTable(url(scheme, port, "/upload/store.php"), servers.PhpStore());
+    std::vector<int> perConnection;
+    for (const auto& [connection, count] : connections(port)) perConnection.push_back(count);
+    EXPECT_EQ(std::vector<int>(2, static_cast<int>(files)), perConnection) << port << ": requests per connection";
   }
   ExpectAccepted(url("https", "TLS13", "/auth/store.php"), servers.PhpStore());
   ExpectRefusal(url("http", "HTTP", "/auth/store.php"), "<Username>branch12</Username><Password>wrong</Password>",

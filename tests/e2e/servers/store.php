@@ -19,4 +19,8 @@ if (!move_uploaded_file($file['tmp_name'], $_SERVER['QB_STORE'] . '/' . $file['n
   http_response_code(500);
   exit;
 }
-echo "stored\n";
+// With its length given, nginx keeps the connection of an HTTP/1.0 request that asks for
+// it; an answer of unknown length it can only end by closing (no chunks in HTTP/1.0).
+$answer = "stored\n";
+header('Content-Length: ' . strlen($answer));
+echo $answer;
