@@ -582,6 +582,7 @@ bool TNetSSLIOHandlerSocketOpenSSL::ContextShareable() const {
 }
 
 std::string TNetSSLIOHandlerSocketOpenSSL::ServerKey() const {
+  if (OpenTunnel) return TunnelTarget;  // Port is the proxy's
   return (sslSocket_ ? sslSocket_->HostName : Host) + ":" + std::to_string(Port);
 }
 
@@ -605,12 +606,13 @@ void TNetSSLIOHandlerSocketOpenSSL::ConnectClient() {
       if (!clearTextMode_) throw;  // clear text needs no OpenSSL
     }
   }
-  // ConnectTimeout bounds the resolver, the connect and the handshake together.
+  // ConnectTimeout bounds the resolver, the connect, a tunnel and the handshake together.
   const Deadline end = ConnectDeadline();
   const bool mode = clearTextMode_;
   clearTextMode_ = true;
   try {
     ConnectSocket(end);
+    if (OpenTunnel) OpenTunnel(end);
   } catch (...) {
     clearTextMode_ = mode;
     throw;

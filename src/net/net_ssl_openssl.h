@@ -138,6 +138,13 @@ class TNetSSLIOHandlerSocketBase : public TNetIOHandlerStack {
   virtual void SetClearTextMode(bool on) { clearTextMode_ = on; }
   // The URL being served; its host is the server name sent in the handshake.
   std::string TargetUri;
+  // A tunnel through a proxy, which Host and Port then name: after the TCP connect and
+  // before the handshake, OpenTunnel runs in clear text with the connect's deadline (the
+  // one ConnectTimeout sets for the connect and the handshake together) and leaves the
+  // connection at the server of TargetUri. TunnelTarget ("host:port") names that server
+  // for what is its own, such as its TLS sessions. None: a direct connection.
+  std::function<void(const Deadline& end)> OpenTunnel;
+  std::string TunnelTarget;
 
  protected:
   bool clearTextMode_ = true;
