@@ -295,6 +295,15 @@ const TNetAuthenticationClass* FindAuthScheme(std::string_view scheme) {
 
 // --- the decision on a 401 ------------------------------------------------------------
 
+std::string AuthorizationValue(TNetAuthParty party, bool basic) {
+  if (!party.handler && basic) {
+    party.handler = std::make_unique<TNetBasicAuthentication>();
+    party.handler->SetUsername(party.username);
+    party.handler->SetPassword(party.password);
+  }
+  return party.handler ? party.handler->Authentication() : std::string();
+}
+
 bool AnswerAuthChallenge(TNetAuthParty party, const std::vector<std::string>& challenges, int& attempts,
                          const TNetAuthEvents& events) {
   ++attempts;

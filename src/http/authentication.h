@@ -201,6 +201,11 @@ struct TNetAuthParty {
   std::string& password;
 };
 
+// The value of the party's "Authorization" (or "Proxy-Authorization") line: its handler's;
+// without one, and with `basic`, that of a Basic handler made here, kept in the party and
+// given its credentials; otherwise empty (no line).
+std::string AuthorizationValue(TNetAuthParty party, bool basic);
+
 // Whether a 401 (or 407) can be answered by `party`: counts the attempt, creates the
 // handler from the first challenge of a registered scheme unless one is present, gives it
 // the credentials and the challenges, and takes its next steps. True means only that a

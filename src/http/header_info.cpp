@@ -164,12 +164,7 @@ void TNetRequestHeaderInfo::SetHeaders() {
   AddIfSet(RawHeaders, "User-Agent", UserAgent);
   AddIfSet(RawHeaders, "Range", Range);
   AddDateIfSet(RawHeaders, "If-Modified-Since", LastModified);
-  if (!AuthHandler && BasicAuthentication) {
-    AuthHandler = std::make_unique<TNetBasicAuthentication>();
-    AuthHandler->SetUsername(Username);
-    AuthHandler->SetPassword(Password);
-  }
-  if (AuthHandler) AddIfSet(RawHeaders, "Authorization", AuthHandler->Authentication());
+  AddIfSet(RawHeaders, "Authorization", AuthorizationValue({AuthHandler, Username, Password}, BasicAuthentication));
   AddIfSet(RawHeaders, "X-HTTP-Method-Override", MethodOverride);
 }
 

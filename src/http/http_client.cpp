@@ -162,13 +162,14 @@ void TNetCustomHTTP::FinishConnection() {
 }
 
 void TNetCustomHTTP::UpdateKeepConnection() {
-  Response.KeepConnection = qb::EvaluateKeepConnection(IsConnected(), Request, Response, ProtocolVersion, false);
+  // Only a plain proxy answers for itself; through a tunnel the server does.
+  Response.KeepConnection = qb::EvaluateKeepConnection(IsConnected(), Request, Response, ProtocolVersion,
+                                                       Request.ConnectionKind == ckProxyPlain);
 }
 
 // --- Preparing the target --------------------------------------------------------------
 
 void TNetCustomHTTP::PrepareRequest() {
-  if (!ProxyParams.ProxyServer.empty()) throw ENetException("Proxy servers are not supported");
   const TNetURI parsed(Request.TargetUrl);
   if (!parsed.Username().empty()) {
     Request.Username = parsed.Username();
@@ -198,8 +199,13 @@ void TNetCustomHTTP::PrepareRequest() {
     throw ENetUnknownProtocol("Unknown Protocol");
   }
 
+  Request.Host = FormatHostHeader(url_.Host(), url_.Port(), url_.Protocol(), url_.IPVersion() == Net_IPv6);
   if (SameTextAscii(Request.RequestMethod, "OPTIONS") && parsed.Document() == "*") {
     Request.TargetUrl = "*";
+  } else if (!ProxyParams.ProxyServer.empty() && !IsHttps()) {
+    // A proxy is asked in the absolute form (RFC 9112 section 3.2.2), always for plain
+    // HTTP, whatever other scheme the URL names: what a direct request would reach.
+    Request.TargetUrl = "http://" + Request.Host + url_.WirePathAndParams();
   } else {
     Request.TargetUrl = url_.WirePathAndParams();
   }
@@ -223,7 +229,6 @@ void TNetCustomHTTP::PrepareRequest() {
   } else {
     Request.ContentLength = -1;
   }
-  Request.Host = FormatHostHeader(url_.Host(), url_.Port(), url_.Protocol(), url_.IPVersion() == Net_IPv6);
 }
 
 // --- Connecting and sending ------------------------------------------------------------
@@ -233,13 +238,26 @@ void TNetCustomHTTP::ConnectAndSend() {
   const bool strayBytes = IOHandler() && !IOHandler()->ReceiveBuffer().Empty();
   if (IOHandler()) IOHandler()->ClearReceiveBuffer();
 
-  const std::uint16_t port = PortNumber(url_.Port());
-  const TNetHTTPConnectionKind kind = SameTextAscii(url_.Protocol(), "https") ? ckDirectTLS : ckDirectPlain;
-  const bool sameTarget = SameTextAscii(url_.Host(), Host) && port == Port && IPVersion == url_.IPVersion() &&
-                          (!haveConnectionKind_ || kind == Request.ConnectionKind);
+  // The connection goes to the server, or to the proxy; through a proxy an https request
+  // needs a tunnel of its own to its server.
+  const bool viaProxy = !ProxyParams.ProxyServer.empty();
+  const bool tls = IsHttps();
+  const TNetHTTPConnectionKind kind = viaProxy ? (tls ? ckProxyTLS : ckProxyPlain) : (tls ? ckDirectTLS : ckDirectPlain);
+  const std::string host = viaProxy ? ProxyParams.ProxyServer : url_.Host();
+  const std::uint16_t port = viaProxy ? ProxyParams.ProxyPort : PortNumber(url_.Port());
+  const TNetIPVersion ipVersion =
+      viaProxy ? (host.find(':') != std::string::npos ? Net_IPv6 : Net_IPv4) : url_.IPVersion();
+  std::string tunnel;
+  if (kind == ckProxyTLS) {
+    const std::uint16_t serverPort = PortNumber(url_.Port());
+    if (serverPort == 0) throw ENetPortRequired("A Port is required");
+    tunnel = FormatHostHeader(url_.Host(), std::to_string(serverPort), {}, url_.IPVersion() == Net_IPv6);
+  }
+  const bool sameTarget = SameTextAscii(host, Host) && port == Port && IPVersion == ipVersion &&
+                          (!haveConnectionKind_ || kind == Request.ConnectionKind) && tunnel == tunnelTarget_;
   Request.ConnectionKind = kind;
   haveConnectionKind_ = true;
-  Host = url_.Host();
+  Host = host;
   Port = port;
   Request.Destination = Host + ":" + std::to_string(port);
 
@@ -252,16 +270,24 @@ void TNetCustomHTTP::ConnectAndSend() {
   if (!reusedConnection_) {
     Disconnect();
     if (IOHandler()) IOHandler()->ClearReceiveBuffer();
-    IPVersion = url_.IPVersion();
-    if (kind == ckDirectTLS) {
+    IPVersion = ipVersion;
+    tunnelTarget_ = tunnel;
+    if (tls) {
       if (!IOHandler()) SetIOHandler(std::make_unique<TNetSSLIOHandlerSocketOpenSSL>());
-      TNetSSLIOHandlerSocketBase* tls = TlsHandler();
-      if (!tls) throw ENetIOHandlerPropInvalid("IOHandler value is not valid");
-      tls->TargetUri = FullUrl();
-      tls->SetClearTextMode(false);
-    } else if (TNetSSLIOHandlerSocketBase* tls = TlsHandler()) {
-      tls->SetClearTextMode(true);
-      tls->TargetUri = FullUrl();
+      TNetSSLIOHandlerSocketBase* handler = TlsHandler();
+      if (!handler) throw ENetIOHandlerPropInvalid("IOHandler value is not valid");
+      // The server's URL: its host is the name the handshake sends and verification
+      // checks, also through a tunnel.
+      handler->TargetUri = FullUrl();
+      handler->SetClearTextMode(false);
+    } else if (TNetSSLIOHandlerSocketBase* handler = TlsHandler()) {
+      handler->SetClearTextMode(true);
+      handler->TargetUri = FullUrl();
+    }
+    if (TNetSSLIOHandlerSocketBase* handler = TlsHandler()) {
+      handler->TunnelTarget = tunnel;
+      handler->OpenTunnel = nullptr;
+      if (kind == ckProxyTLS) handler->OpenTunnel = [this](const TNetIOHandler::Deadline& end) { OpenTunnel(end); };
     }
     try {
       OpenConnection();
@@ -351,7 +377,19 @@ void TNetCustomHTTP::SendBody(TStream& body, std::int64_t length) {
 }
 
 void TNetCustomHTTP::SendRequestHead() {
+  // HTTP/1.0 keeps a connection only when asked to, and a proxy reads Proxy-Connection
+  // for the connection to itself, as servers read Connection.
+  const bool toProxy = Request.ConnectionKind == ckProxyPlain;
+  const bool askProxyToKeep = toProxy && ProtocolVersion == pv1_0 && Request.ProxyConnection.empty() &&
+                              !SameTextAscii(Trim(Request.Connection), "close");
+  if (askProxyToKeep) Request.ProxyConnection = "keep-alive";
   Request.SetHeaders();
+  if (askProxyToKeep) Request.ProxyConnection.clear();
+  if (toProxy) {
+    if (const std::string value = ProxyAuthorization(); !value.empty()) {
+      Request.RawHeaders.AddValue("Proxy-Authorization", value);
+    }
+  }
   if (AllowCookies && cookieManager_) {
     const std::string cookies = cookieManager_->CookieHeaderFor(url_, SameTextAscii(url_.Protocol(), "https"));
     if (!cookies.empty()) Request.RawHeaders.AddValue("Cookie", cookies);
@@ -372,6 +410,50 @@ void TNetCustomHTTP::SendRequestHead() {
     throw;
   }
   io.EndSendBatch();
+}
+
+std::string TNetCustomHTTP::ProxyAuthorization() {
+  return AuthorizationValue({ProxyParams.Authentication, ProxyParams.ProxyUsername, ProxyParams.ProxyPassword},
+                            ProxyParams.BasicAuthentication);
+}
+
+// HTTP/1.1, as proxies expect CONNECT; the request line and Host name the server, and
+// only the proxy's credentials go with it. The proxy's answer is read as a server's is,
+// and one that refuses the tunnel (407, 403, ...) ends the request with its status line
+// and what the limits let in of its body. A 2xx has no body: the tunnel starts after it.
+void TNetCustomHTTP::OpenTunnel(const TNetIOHandler::Deadline& end) {
+  TNetIOHandler& io = *IOHandler();
+  TNetHeaderList headers;
+  headers.AddValue("Host", tunnelTarget_);
+  if (!Request.UserAgent.empty()) headers.AddValue("User-Agent", Request.UserAgent);
+  if (const std::string value = ProxyAuthorization(); !value.empty()) {
+    headers.AddValue("Proxy-Authorization", value);
+  }
+  io.SetReadDeadline(end);
+  try {
+    io.SendText("CONNECT " + tunnelTarget_ + " HTTP/1.1\r\n" + headers.WireText() + "\r\n");
+    ReadResponseHead(false);
+    const int code = Response.StatusCode();
+    if (code < 200 || code > 299) {
+      ProtocolError();
+      RaiseHTTPProtocolError(Response, {});  // no tunnel, whatever the options say
+    }
+    // Headers cut short by a close leave no tunnel to speak TLS in.
+    if (!io.Opened()) throw ENetConnClosedGracefully("Connection Closed Gracefully.");
+  } catch (const ENetReadTimeout&) {
+    io.SetReadDeadline(std::nullopt);
+    // Without ReadTimeout only the connect's deadline bounds the reads.
+    if (end && (io.ReadTimeout <= 0 || std::chrono::steady_clock::now() >= *end)) {
+      throw ENetConnectTimeout("Connect timed out.");
+    }
+    throw;
+  } catch (...) {
+    io.SetReadDeadline(std::nullopt);
+    throw;
+  }
+  io.SetReadDeadline(std::nullopt);
+  // Nothing of the server's can come before the handshake starts.
+  io.ClearReceiveBuffer();
 }
 
 // --- Reading the status line and headers -----------------------------------------------
@@ -423,15 +505,15 @@ TNetCustomHTTP::Step TNetCustomHTTP::ReadAnswer() {
   }
 }
 
-void TNetCustomHTTP::ReadResponseHead() {
+void TNetCustomHTTP::ReadResponseHead(bool cookies) {
   for (;;) {
-    ReadStatusAndHeaders();
+    ReadStatusAndHeaders(cookies);
     const int code = Response.StatusCode();
     if (code < 100 || code > 199 || code == 101) break;
   }
 }
 
-void TNetCustomHTTP::ReadStatusAndHeaders() {
+void TNetCustomHTTP::ReadStatusAndHeaders(bool cookies) {
   std::string status = ReadHeadLine();
   Response.Clear();
   Response.SetStatusLine(std::move(status));
@@ -450,7 +532,7 @@ void TNetCustomHTTP::ReadStatusAndHeaders() {
     Response.RawHeaders.Add(std::move(line));
   }
   Response.ProcessHeaders();
-  StoreCookies();
+  if (cookies) StoreCookies();
 }
 
 void TNetCustomHTTP::StoreCookies() {
@@ -577,6 +659,8 @@ void TNetCustomHTTP::ProtocolError() {
 }
 
 // --- Helpers ---------------------------------------------------------------------------
+
+bool TNetCustomHTTP::IsHttps() const { return SameTextAscii(url_.Protocol(), "https"); }
 
 bool TNetCustomHTTP::IsHeadRequest() const {
   return SameTextAscii(Request.RequestMethod, "HEAD") || SameTextAscii(Request.MethodOverride, "HEAD");

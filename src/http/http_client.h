@@ -45,13 +45,18 @@ enum TNetHTTPOption {
 };
 using TNetHTTPOptions = TNetSet<TNetHTTPOption>;
 
-// Proxy settings. This client connects only directly: a request with a ProxyServer set
-// raises ENetException instead of bypassing the proxy.
+// Proxy settings. With a ProxyServer every request goes through that proxy: an http
+// request to it with the absolute URL in its request line, an https one through a tunnel
+// that a CONNECT request opens to the server, so that TLS runs between the client and the
+// server alone (RFC 9110 section 9.3.6). ProxyServer is a host name or an address, an
+// IPv6 address without brackets.
 struct TNetProxyConnectionInfo {
   std::string ProxyServer;
   std::uint16_t ProxyPort = 0;
   std::string ProxyUsername;
   std::string ProxyPassword;
+  // The proxy's credentials go as "Proxy-Authorization: Basic ..." with every request to
+  // the proxy (never to the server): the plain requests and the CONNECT requests.
   bool BasicAuthentication = false;
   std::unique_ptr<TNetAuthentication> Authentication;
 };
@@ -140,6 +145,10 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
 
   void PrepareRequest();
   void ConnectAndSend();
+  // Through the proxy just connected: asks it for a tunnel to the server (`end`: by then,
+  // as ConnectTimeout says). An answer other than 2xx raises ENetHTTPProtocolException.
+  void OpenTunnel(const TNetIOHandler::Deadline& end);
+  std::string ProxyAuthorization();
   bool KeptConnectionUsable();
   // Whether `error` ended a pass on a reused connection before any byte of an answer came.
   bool LostBeforeAnswer(const ENetException& error) const;
@@ -153,8 +162,10 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
   // The answer to the request just sent, read within AnswerTimeout: its head, then the
   // step it calls for (which reads its body).
   Step ReadAnswer();
-  void ReadResponseHead();
-  void ReadStatusAndHeaders();
+  // `cookies`: whether the answer's cookies are stored (a proxy's answer to CONNECT is
+  // none of the server's).
+  void ReadResponseHead(bool cookies = true);
+  void ReadStatusAndHeaders(bool cookies);
   void StoreCookies();
   Step DecideNextStep();
   Step DecideRedirect();
@@ -176,6 +187,7 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
   void ApplyBodyCharset(std::string_view body);
   bool WantsBodyCharset() const;
 
+  bool IsHttps() const;
   // Whether the request is a HEAD (by its method or by MethodOverride).
   bool IsHeadRequest() const;
   TNetSSLIOHandlerSocketBase* TlsHandler() const;
@@ -185,6 +197,7 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
   TNetURI url_;
   std::shared_ptr<TNetCookieManager> cookieManager_;
   bool haveConnectionKind_ = false;
+  std::string tunnelTarget_;  // "host:port" of the server the open tunnel leads to
   bool upgraded_ = false;  // a 101 answer keeps the connection whatever it says
   bool bodyCutShort_ = false;  // the send failed after the server had answered
   std::exception_ptr sendError_;

@@ -109,15 +109,19 @@ class HttpClientTest : public ::testing::Test {
     return bytes.DataString();
   }
 
-  // The upload request of the worked example, as it must arrive.
-  std::string ExampleRequest(const std::string& host, const std::string& authorization) {
-    std::string request =
-        "POST /upload/receive.php?queue=7 HTTP/1.0\r\n"
-        "Connection: keep-alive\r\n"
-        "Content-Type: multipart/form-data; boundary=--------120826052132123\r\n"
-        "Content-Length: 194\r\n"
-        "Host: " + host + "\r\n" + kAccept + kUserAgent;
+  // The upload request of the worked example, as it must arrive; with `proxy`, as a
+  // proxy gets it (with the proxy's credentials when not empty).
+  std::string ExampleRequest(const std::string& host, const std::string& authorization,
+                             const std::optional<std::string>& proxy = std::nullopt) {
+    std::string request = "POST " + (proxy ? "http://" + host : "") +
+                          "/upload/receive.php?queue=7 HTTP/1.0\r\n"
+                          "Connection: keep-alive\r\n"
+                          "Content-Type: multipart/form-data; boundary=--------120826052132123\r\n"
+                          "Content-Length: 194\r\n";
+    if (proxy) request += "Proxy-Connection: keep-alive\r\n";
+    request += "Host: " + host + "\r\n" + kAccept + kUserAgent;
     if (!authorization.empty()) request += "Authorization: " + authorization + "\r\n";
+    if (proxy && !proxy->empty()) request += "Proxy-Authorization: Basic " + Base64Encode(*proxy) + "\r\n";
     return request + "\r\n" + ExampleBody();
   }
 
@@ -148,15 +152,25 @@ const char* const kOk = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
 bool WithoutTls(bool tls) { return tls && !test::kTlsPeers; }
 const char* const kNoSslLibrary = "ENetOSSLCouldNotLoadSSLLibrary: Could not load SSL library.";
 
-// The server of a case: a TLS peer for TLS where there are TLS peers.
-std::unique_ptr<ScriptedPeer> CaseServer(bool tls, test::PeerScript script, PeerOptions options) {
+// The server of a case: a TLS peer for TLS where there are TLS peers; with
+// `beforeHandshake`, one that speaks plain text first, as a proxy opening a tunnel does.
+std::unique_ptr<ScriptedPeer> CaseServer(bool tls, test::PeerScript script, PeerOptions options,
+                                         std::function<bool(PeerConnection&)> beforeHandshake = nullptr) {
 #if QUOBRINA_TLS_PEERS
-  if (tls) return std::make_unique<test::ScriptedTlsPeer>(std::move(script), test::TlsPeerOptions{}, options);
+  if (tls) {
+    return std::make_unique<test::ScriptedTlsPeer>(std::move(script),
+                                                   test::TlsPeerOptions{.beforeHandshake = std::move(beforeHandshake)},
+                                                   options);
+  }
 #endif
   if (WithoutTls(tls)) options.connections = 0;
   return std::make_unique<ScriptedPeer>(std::move(script), options);
 }
 
+// Through a proxy (the peer) the server is named, never resolved or connected to: its
+// host here has no address. http goes to the proxy in the absolute form; https goes
+// through a tunnel, with the server's name in the handshake, and the proxy's credentials
+// go to the proxy alone.
 TEST_F(HttpClientTest, WorkedExampleByteForByte) {
   ASSERT_EQ(ExampleBody().size(), 194u);
   const struct {
@@ -165,21 +179,46 @@ TEST_F(HttpClientTest, WorkedExampleByteForByte) {
     bool ipv6;
     const char* user;
     const char* password;
+    const char* proxy = nullptr;   // through a proxy with these credentials ("user:password"; "": none)
+    const char* server = nullptr;  // the server's host and port through the proxy
+    const char* tunnel = "";       // what CONNECT asks for
+    const char* serverName = "";   // what the handshake names through the tunnel
   } cases[] = {
       {"https with credentials", true, false, "uploader", "s3cret:x"},
       {"https without credentials", true, false, "", ""},
       {"http with only a password", false, false, "", "s3cret"},
       {"http over IPv6", false, true, "uploader", "s3cret"},
       {"https over IPv6", true, true, "", ""},
+      {"http through a proxy", false, false, "uploader", "s3cret", "relay:pass word", "upload.example.invalid:8080"},
+      {"http through a proxy without its credentials", false, true, "", "", "", "upload.example.invalid"},
+      {"https through a proxy", true, false, "uploader", "s3cret", "relay:pass word", "upload.example.invalid",
+       "upload.example.invalid:443", "upload.example.invalid"},
+      {"https through a proxy over IPv6", true, true, "", "", ":only", "[2001:db8::7]:8443", "[2001:db8::7]:8443",
+       "2001:db8::7"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<std::string> requests;
+    std::string connect;  // what the proxy was asked for a tunnel
     const PeerOptions options{.ipv6 = c.ipv6};
-    const std::unique_ptr<ScriptedPeer> peer = CaseServer(c.tls, Serve({kOk}, requests, true), options);
-    const std::string host = Format(c.ipv6 ? "[::1]:%d" : "127.0.0.1:%d", static_cast<int>(peer->port()));
+    const std::function<bool(PeerConnection&)> openTunnel = [&connect](PeerConnection& p) {
+      connect = p.ReceiveUntil("\r\n\r\n");
+      return p.Send("HTTP/1.1 200 Connection established\r\n\r\n");
+    };
+    const std::unique_ptr<ScriptedPeer> peer = CaseServer(c.tls, Serve({kOk}, requests, true), options,
+                                                          c.proxy && c.tls ? openTunnel : nullptr);
+    const std::string listening = Format(c.ipv6 ? "[::1]:%d" : "127.0.0.1:%d", static_cast<int>(peer->port()));
+    const std::string host = c.proxy ? c.server : listening;
     {
       auto http = Client(c.user, c.password);
+      if (c.proxy) {
+        http->ProxyParams.ProxyServer = c.ipv6 ? "::1" : "127.0.0.1";
+        http->ProxyParams.ProxyPort = peer->port();
+        const std::string credentials = c.proxy;
+        http->ProxyParams.BasicAuthentication = !credentials.empty();
+        http->ProxyParams.ProxyUsername = credentials.substr(0, credentials.find(':'));
+        http->ProxyParams.ProxyPassword = credentials.substr(credentials.find(':') + 1);
+      }
       const Outcome outcome =
           Post(*http, Format("%s://%s/upload/receive.php?queue=7", c.tls ? "https" : "http", host.c_str()));
       if (WithoutTls(c.tls)) {
@@ -195,10 +234,19 @@ TEST_F(HttpClientTest, WorkedExampleByteForByte) {
     const std::string credentials = std::string(c.user) + ":" + c.password;
     const std::string authorization = *c.user || *c.password ? "Basic " + Base64Encode(credentials) : "";
     ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0], ExampleRequest(host, authorization));
+    // The plain proxy gets the request with its own lines; a tunnel's server, the request.
+    const bool toProxy = c.proxy && !c.tls;
+    EXPECT_EQ(requests[0], ExampleRequest(host, authorization, toProxy ? std::optional<std::string>(c.proxy)
+                                                                       : std::nullopt));
+    const std::string proxyAuthorization =
+        c.proxy && *c.proxy ? "Proxy-Authorization: Basic " + Base64Encode(c.proxy) + "\r\n" : "";
+    EXPECT_EQ(connect, c.proxy && c.tls ? "CONNECT " + std::string(c.tunnel) + " HTTP/1.1\r\nHost: " + c.tunnel +
+                                              "\r\n" + kUserAgent + proxyAuthorization + "\r\n"
+                                        : "");
 #if QUOBRINA_TLS_PEERS
     if (c.tls) {
-      EXPECT_EQ(static_cast<test::ScriptedTlsPeer&>(*peer).serverName(), c.ipv6 ? "::1" : "127.0.0.1");
+      EXPECT_EQ(static_cast<test::ScriptedTlsPeer&>(*peer).serverName(),
+                c.proxy ? c.serverName : c.ipv6 ? "::1" : "127.0.0.1");
     }
 #endif
   }
@@ -261,6 +309,8 @@ TEST_F(HttpClientTest, NonAsciiTargetGoesOutPercentEncoded) {
 TEST_F(HttpClientTest, AnswersToAnUpload) {
   const std::string unauthorized =
       "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"uploads\"\r\nContent-Length: 6\r\n\r\ndenied";
+  const std::string proxyUnauthorized = "HTTP/1.1 407 Proxy Authentication Required\r\n"
+                                        "Proxy-Authenticate: Basic realm=\"proxy\"\r\nContent-Length: 6\r\n\r\ndenied";
   const struct {
     const char* name;
     std::string answer;
@@ -274,6 +324,7 @@ TEST_F(HttpClientTest, AnswersToAnUpload) {
     std::string message;
     int replyCode;
     std::string replyBody;
+    const char* proxy = nullptr;  // the peer is a proxy, asked for this scheme's URL
   } cases[] = {
       {"200 with a length", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", false, "", "", 255, 5000, "ok", "", "",
        0, ""},
@@ -323,9 +374,23 @@ TEST_F(HttpClientTest, AnswersToAnUpload) {
        false, "", "", 255, 5000, "<?xml version=\"1.0\" encoding=\"koi8-r\"?><a>\xd0\xb0</a>", "", "", 0, ""},
       {"header lines past the limit are body", "HTTP/1.1 200 OK\r\nA: 1\r\nB: 2\r\nContent-Length: 2\r\n\r\nok", true,
        "", "", 2, 5000, "Content-Length: 2\r\n\r\nok", "", "", 0, ""},
+      // A proxy's refusal ends the request as a server's does; for https it refuses the
+      // tunnel, and nothing else is sent.
+      {"proxy asks for its credentials", proxyUnauthorized, false, "uploader", "s3cret", 255, 5000, "",
+       "ENetHTTPProtocolException", "HTTP/1.1 407 Proxy Authentication Required", 407, "denied", "http"},
+      {"proxy asks for its credentials for a tunnel", proxyUnauthorized, false, "uploader", "s3cret", 255, 5000, "",
+       "ENetHTTPProtocolException", "HTTP/1.1 407 Proxy Authentication Required", 407, "denied", "https"},
+      {"proxy refuses the tunnel", "HTTP/1.1 403 Forbidden\r\nContent-Length: 9\r\n\r\nforbidden", true, "", "",
+       255, 5000, "", "ENetHTTPProtocolException", "HTTP/1.1 403 Forbidden", 403, "forbidden", "https"},
+      {"proxy closes instead of a tunnel", "", true, "", "", 255, 5000, "", "ENetConnClosedGracefully",
+       "Connection Closed Gracefully.", 0, "", "https"},
+      {"proxy does not answer for a tunnel in time", "", false, "", "", 255, 300, "", "ENetReadTimeout",
+       "Read timed out.", 0, "", "https"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    const bool tunnel = c.proxy && std::string(c.proxy) == "https";
+    if (WithoutTls(tunnel)) continue;
     std::vector<std::string> requests;
     std::vector<std::string> answers;
     if (!c.answer.empty() || c.closeAfter) answers.push_back(c.answer);
@@ -335,7 +400,12 @@ TEST_F(HttpClientTest, AnswersToAnUpload) {
       auto http = Client(c.user, c.password);
       http->HeaderLineLimit = c.headerLineLimit;
       http->ReadTimeout = c.readTimeout;
-      outcome = Post(*http, Format("http://127.0.0.1:%d/upload", static_cast<int>(peer.port())));
+      if (c.proxy) {
+        http->ProxyParams.ProxyServer = "127.0.0.1";
+        http->ProxyParams.ProxyPort = peer.port();
+      }
+      outcome = Post(*http, c.proxy ? std::string(c.proxy) + "://upload.example.invalid/upload"
+                                    : Format("http://127.0.0.1:%d/upload", static_cast<int>(peer.port())));
       EXPECT_EQ(http->ProtocolVersion, pv1_1);
     }
     EXPECT_EQ(peer.Finish(), "");
@@ -346,7 +416,10 @@ TEST_F(HttpClientTest, AnswersToAnUpload) {
     EXPECT_EQ(outcome.replyBody, c.replyBody);
     // Exactly one request: nothing is sent again, whatever the answer.
     ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].substr(0, 26), "POST /upload HTTP/1.0\r\nCon");
+    EXPECT_EQ(requests[0].substr(0, requests[0].find("\r\n")),
+              !c.proxy ? "POST /upload HTTP/1.0"
+              : tunnel ? "CONNECT upload.example.invalid:443 HTTP/1.1"
+                       : "POST http://upload.example.invalid/upload HTTP/1.0");
   }
 }
 
@@ -519,9 +592,11 @@ TEST_F(HttpClientTest, BodyKeepsToTheAnnouncedLengthWhileTheFileGrows) {
 // that connection dies before one byte of the answer came, the request goes once more on
 // a new connection; anything else (a part of an answer, a time-out, a new connection that
 // fails too) ends the request with its error.
+// The same holds for the connection to a plain proxy, which its Proxy-Connection line
+// keeps, and for a tunnel, which the server keeps.
 TEST_F(HttpClientTest, AKeptConnectionThatDiesUnansweredIsReplacedOnce) {
-  const std::string kept = "HTTP/1.0 200 OK\r\nConnection: keep-alive\r\nContent-Length: 2\r\n\r\nok";
   enum class End { Close, Reset, PartOfAStatusLine, Silence };
+  enum class Via { Direct, Proxy, Tunnel };
   const struct {
     const char* name;
     End end;                  // what the kept connection does with the second request
@@ -529,6 +604,7 @@ TEST_F(HttpClientTest, AKeptConnectionThatDiesUnansweredIsReplacedOnce) {
     int connections;
     const char* error;
     const char* message;
+    Via via = Via::Direct;
   } cases[] = {
       {"closed as the request arrives", End::Close, false, 2, "", ""},
       {"reset as the request arrives", End::Reset, false, 2, "", ""},
@@ -537,12 +613,20 @@ TEST_F(HttpClientTest, AKeptConnectionThatDiesUnansweredIsReplacedOnce) {
       {"part of a status line", End::PartOfAStatusLine, false, 1, "ENetConnClosedGracefully",
        "Connection Closed Gracefully."},
       {"no answer in time", End::Silence, false, 1, "ENetReadTimeout", "Read timed out."},
+      {"proxy: closed as the request arrives", End::Close, false, 2, "", "", Via::Proxy},
+      {"tunnel: reset as the request arrives", End::Reset, false, 2, "", "", Via::Tunnel},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    if (WithoutTls(c.via == Via::Tunnel)) continue;
+    const std::string kept = std::string("HTTP/1.0 200 OK\r\n") +
+                             (c.via == Via::Proxy ? "Proxy-Connection" : "Connection") +
+                             ": keep-alive\r\nContent-Length: 2\r\n\r\nok";
     std::vector<std::string> requests;
     int connection = 0;
-    ScriptedPeer peer(
+    int tunnels = 0;
+    const std::unique_ptr<ScriptedPeer> peer = CaseServer(
+        c.via == Via::Tunnel,
         [&](PeerConnection& p) {
           if (++connection == 1) {
             requests.push_back(ReceiveRequest(p));
@@ -561,24 +645,36 @@ TEST_F(HttpClientTest, AKeptConnectionThatDiesUnansweredIsReplacedOnce) {
             case End::Silence: p.WaitForClose();
           }
         },
-        {.connections = c.connections});
+        {.connections = c.connections},
+        [&tunnels](PeerConnection& p) {
+          tunnels += p.ReceiveUntil("\r\n\r\n").starts_with("CONNECT upload.example.invalid:443 HTTP/1.1\r\n");
+          return p.Send("HTTP/1.1 200 Connection established\r\n\r\n");
+        });
     auto http = Client("uploader", "s3cret");
     http->ProtocolVersion = pv1_0;
     http->HTTPOptions.Include(hoKeepOrigProtocol);
     http->ReadTimeout = 500;
-    const std::string host = Format("127.0.0.1:%d", static_cast<int>(peer.port()));
-    const std::string url = "http://" + host + "/upload/receive.php?queue=7";
+    std::string host = Format("127.0.0.1:%d", static_cast<int>(peer->port()));
+    std::string url = "http://" + host + "/upload/receive.php?queue=7";
+    if (c.via != Via::Direct) {
+      http->ProxyParams.ProxyServer = "127.0.0.1";
+      http->ProxyParams.ProxyPort = peer->port();
+      host = "upload.example.invalid";
+      url = (c.via == Via::Tunnel ? "https://" : "http://") + host + "/upload/receive.php?queue=7";
+    }
     EXPECT_EQ(Post(*http, url).text, "ok");
     const Outcome second = Post(*http, url);
     EXPECT_EQ(second.error, c.error);
     EXPECT_EQ(second.message, c.message);
     EXPECT_EQ(second.text, c.error[0] ? "" : "ok");
     http.reset();
-    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(peer->Finish(), "");
+    EXPECT_EQ(tunnels, c.via == Via::Tunnel ? c.connections : 0);
     // The upload's request each time: nothing of the first answer leaks into the others.
     ASSERT_EQ(requests.size(), static_cast<std::size_t>(1 + c.connections));
     for (const std::string& request : requests) {
-      EXPECT_EQ(request, ExampleRequest(host, "Basic " + Base64Encode("uploader:s3cret")));
+      EXPECT_EQ(request, ExampleRequest(host, "Basic " + Base64Encode("uploader:s3cret"),
+                                        c.via == Via::Proxy ? std::optional<std::string>("") : std::nullopt));
     }
   }
 }
@@ -825,13 +921,17 @@ TEST_F(HttpClientTest, RequestsRefusedBeforeSending) {
        "IOHandler value is not valid"},
       {"line break in the target", "POST", "http://127.0.0.1:1/a\r\nInjected: pwned", false, false, "ENetException",
        "Request line contains a line break"},
-      {"proxy", "POST", "http://127.0.0.1:1/upload", false, true, "ENetException", "Proxy servers are not supported"},
+      {"TLS through a proxy without a TLS handler", "POST", "https://upload.example.invalid/upload", true, true,
+       "ENetIOHandlerPropInvalid", "IOHandler value is not valid"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     auto http = Client();
     if (c.plainHandler) http->SetIOHandler(std::make_unique<TNetIOHandlerStack>());
-    if (c.proxy) http->ProxyParams.ProxyServer = "127.0.0.1";
+    if (c.proxy) {
+      http->ProxyParams.ProxyServer = "127.0.0.1";
+      http->ProxyParams.ProxyPort = 1;
+    }
     http->ProtocolVersion = pv1_0;
     TMemoryStream body("x");
     const Outcome outcome = Capture([&] {

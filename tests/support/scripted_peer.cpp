@@ -12,6 +12,12 @@ namespace qb::test {
 
 PeerConnection::~PeerConnection() { CloseSocket(); }
 
+PeerSocket PeerConnection::Release() {
+  const PeerSocket socket = socket_;
+  socket_ = kNoPeerSocket;
+  return socket;
+}
+
 void PeerConnection::CloseSocket() {
   if (socket_ != kNoPeerSocket) peer_socket::Close(socket_);
   socket_ = kNoPeerSocket;

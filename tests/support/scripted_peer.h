@@ -54,6 +54,8 @@ class PeerConnection {
   void ShutdownWrite();
   // Abortive close: the client sees a reset.
   void Reset();
+  // Leaves the socket open and to the caller; this object no longer uses it.
+  PeerSocket Release();
 
  protected:
   // One raw read or write: a count, 0 at the end, -1 on failure.
@@ -145,6 +147,10 @@ struct TlsPeerOptions {
   const TestCertificates::Server* certificate = nullptr;
   // After the handshake, send a TLS 1.3 key update that asks for one back.
   bool keyUpdate = false;
+  // Plain text before the handshake, as through a proxy's tunnel: runs on each connection
+  // first and answers whether the handshake and the script follow (false: the connection
+  // is closed).
+  std::function<bool(PeerConnection&)> beforeHandshake = nullptr;
 };
 
 // A peer that speaks TLS with a self-signed certificate made for it.

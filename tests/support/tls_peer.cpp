@@ -117,6 +117,7 @@ class TlsPeerConnection final : public PeerConnection {
 struct ScriptedTlsPeer::Context {
   SSL_CTX* ctx = nullptr;
   bool keyUpdate = false;
+  std::function<bool(PeerConnection&)> beforeHandshake;
   ~Context() { SSL_CTX_free(ctx); }
 };
 
@@ -131,6 +132,7 @@ ScriptedTlsPeer::ScriptedTlsPeer(PeerScript script, TlsPeerOptions tls, PeerOpti
   context_->ctx = ctx;
   if (!ctx) throw std::runtime_error("peer: TLS context failed");
   context_->keyUpdate = tls.keyUpdate;
+  context_->beforeHandshake = std::move(tls.beforeHandshake);
   if (tls.certificate) {
     BIO* certBio = BIO_new_mem_buf(tls.certificate->certificatePem.data(), -1);
     BIO* keyBio = BIO_new_mem_buf(tls.certificate->keyPem.data(), -1);
@@ -162,6 +164,11 @@ ScriptedTlsPeer::ScriptedTlsPeer(PeerScript script, TlsPeerOptions tls, PeerOpti
 ScriptedTlsPeer::~ScriptedTlsPeer() { Finish(); }
 
 std::unique_ptr<PeerConnection> ScriptedTlsPeer::Accept(PeerSocket socket) {
+  if (context_->beforeHandshake) {
+    PeerConnection plain(socket);
+    if (!context_->beforeHandshake(plain)) return nullptr;
+    plain.Release();
+  }
   SSL* ssl = SSL_new(context_->ctx);
   SSL_set_fd(ssl, static_cast<int>(socket));  // a Winsock SOCKET fits too, as OpenSSL expects
   auto connection = std::make_unique<TlsPeerConnection>(socket, ssl);
