@@ -70,6 +70,56 @@ int MillisecondsValue(const TXmlNode& node, const char* name) {
   return static_cast<int>(total);
 }
 
+// A proxy's host: no blank or control character, nothing that belongs to another part
+// of a URL, and a ":" only inside the brackets of an IPv6 address.
+bool IsProxyHost(std::string_view host, bool ipv6) {
+  return !host.empty() && std::all_of(host.begin(), host.end(), [ipv6](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte > ' ' && byte != 127 && std::string_view("/?#@[]\\").find(c) == std::string_view::npos &&
+           (ipv6 || c != ':');
+  });
+}
+
+// A port: 1 to 65535 in decimal digits; 0 when the text is none.
+std::uint16_t ProxyPortNumber(std::string_view text) {
+  if (text.empty() || text.size() > 5 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) return 0;
+  const std::int32_t value = TryStrToInt(text).value_or(0);
+  return value <= 65535 ? static_cast<std::uint16_t>(value) : 0;
+}
+
+// "http://host:port" or "host:port", an IPv6 host in brackets, a "/" after it allowed.
+// The port is required: proxies have no common one (3128, 8080 and 1080 are all usual),
+// and a guessed one would fail later and less clearly. User information is refused,
+// since ProxyUsername and ProxyPassword hold the credentials; the message masks a
+// password written there.
+void ReadProxy(const TXmlNode& uploadServer, TQvorServerOptions& options) {
+  const std::string text = ValueText(uploadServer, "Proxy");
+  if (text.empty()) return;
+  std::string_view rest = text;
+  if (const std::size_t scheme = rest.find("://"); scheme != std::string_view::npos) {
+    rest = SameTextAscii(rest.substr(0, scheme), "http") ? rest.substr(scheme + 3) : std::string_view();
+  }
+  if (rest.ends_with('/')) rest.remove_suffix(1);
+  const bool ipv6 = rest.starts_with('[');
+  std::string_view host;
+  std::string_view port;
+  if (ipv6) {
+    const std::size_t close = rest.find(']');
+    if (close != std::string_view::npos && rest.substr(close + 1).starts_with(':')) {
+      host = rest.substr(1, close - 1);
+      port = rest.substr(close + 2);
+    }
+  } else if (const std::size_t colon = rest.rfind(':'); colon != std::string_view::npos) {
+    host = rest.substr(0, colon);
+    port = rest.substr(colon + 1);
+  }
+  options.ProxyPort = ProxyPortNumber(port);
+  if (!IsProxyHost(host, ipv6) || options.ProxyPort == 0) {
+    throw Exception(Format("Error: \"Proxy\" must be http://host:port, not \"%s\"", MaskUrlPassword(text)));
+  }
+  options.ProxyHost = host;
+}
+
 TQvorServerOptions ReadServerOptions(const TXmlNode& uploadServer, const std::string& uploadAt) {
   TQvorServerOptions options;
   options.VerifyCertificate = BooleanValue(uploadServer, "VerifyCertificate");
@@ -78,12 +128,21 @@ TQvorServerOptions ReadServerOptions(const TXmlNode& uploadServer, const std::st
   options.ReadTimeout = MillisecondsValue(uploadServer, "ReadTimeout");
   options.AnswerTimeout = MillisecondsValue(uploadServer, "AnswerTimeout");
   options.KeepConnection = BooleanValue(uploadServer, "KeepConnection", true);
+  ReadProxy(uploadServer, options);
+  options.ProxyUsername = ValueText(uploadServer, "ProxyUsername");
+  options.ProxyPassword = ValueText(uploadServer, "ProxyPassword");
   // Either would give a protection that is not there.
   if (options.VerifyCertificate && !SameTextAscii(TNetURI(uploadAt).Protocol(), "https")) {
     throw Exception("Error: \"VerifyCertificate\" is true, but the upload URL is not https");
   }
   if (!options.CertificateFile.empty() && !options.VerifyCertificate) {
     throw Exception("Error: \"CertificateFile\" is given, but \"VerifyCertificate\" is not true");
+  }
+  // Credentials for no proxy: most likely a Proxy element misspelt, which would go direct.
+  for (const char* name : {"ProxyUsername", "ProxyPassword"}) {
+    if (options.ProxyHost.empty() && !ValueText(uploadServer, name).empty()) {
+      throw Exception(Format("Error: \"%s\" is given, but \"Proxy\" is not", name));
+    }
   }
   return options;
 }

@@ -27,6 +27,12 @@ struct TQvorServerOptions {
   // Whether a connection the server keeps open carries the next file; false: one
   // connection per file.
   bool KeepConnection = true;
+  // The HTTP proxy that every request goes through: its host (an IPv6 address without
+  // brackets; empty: no proxy), its port, and its Basic credentials.
+  std::string ProxyHost;
+  std::uint16_t ProxyPort = 0;
+  std::string ProxyUsername;
+  std::string ProxyPassword;
 };
 
 class TQvorMain {

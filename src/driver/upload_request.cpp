@@ -60,6 +60,13 @@ TNetHTTP& TQvorMain::UploadClient() {
   client->Request.BasicAuthentication = !Username.empty() || !Password.empty();
   client->Request.Username = Username;
   client->Request.Password = Password;
+  // Through a proxy the requests are the same; only the proxy sees its credentials.
+  client->ProxyParams.ProxyServer = ServerOptions.ProxyHost;
+  client->ProxyParams.ProxyPort = ServerOptions.ProxyPort;
+  client->ProxyParams.ProxyUsername = ServerOptions.ProxyUsername;
+  client->ProxyParams.ProxyPassword = ServerOptions.ProxyPassword;
+  client->ProxyParams.BasicAuthentication =
+      !ServerOptions.ProxyUsername.empty() || !ServerOptions.ProxyPassword.empty();
   client_ = std::move(client);
   return *client_;
 }
