@@ -442,8 +442,9 @@ void TNetCustomHTTP::OpenTunnel(const TNetIOHandler::Deadline& end) {
     if (!io.Opened()) throw ENetConnClosedGracefully("Connection Closed Gracefully.");
   } catch (const ENetReadTimeout&) {
     io.SetReadDeadline(std::nullopt);
-    // Without ReadTimeout only the connect's deadline bounds the reads.
-    if (end && (io.ReadTimeout <= 0 || std::chrono::steady_clock::now() >= *end)) {
+    // Which limit ran out: without ReadTimeout only the connect's deadline bounds the
+    // reads, and a wait for the deadline may end a fraction of a millisecond before it.
+    if (end && (io.ReadTimeout <= 0 || std::chrono::steady_clock::now() + std::chrono::milliseconds(5) >= *end)) {
       throw ENetConnectTimeout("Connect timed out.");
     }
     throw;

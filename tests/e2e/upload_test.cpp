@@ -346,7 +346,9 @@ TEST_F(UploadTest, TimeLimitsAgainstServersThatStallOrTrickle) {
     std::function<void(PeerConnection&)> script;
     std::string error;
     PeerOptions options = {};
+    const char* proxied = nullptr;  // the peer is a proxy, and this the URL
   };
+  const std::string connectTimeout = "[--:--:--] [ERRX] ENetConnectTimeout: Connect timed out.\r\n";
   const Case cases[] = {
       {"hang before the status line", "<ReadTimeout>0.5</ReadTimeout>", false, 1,
        [](PeerConnection& c) {
@@ -430,21 +432,55 @@ TEST_F(UploadTest, TimeLimitsAgainstServersThatStallOrTrickle) {
          c.Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
        },
        kCanTellUnsentBytes ? "" : readTimeout, PeerOptions{.receiveBuffer = 16384}},
+      // ConnectTimeout bounds the connect to the proxy, its answer to CONNECT and the
+      // handshake through the tunnel together.
+      {"proxy silent after CONNECT", "<ConnectTimeout>0.5</ConnectTimeout>", false, 1,
+       [](PeerConnection& c) {
+         c.ReceiveUntil("\r\n\r\n");
+         c.WaitForClose();
+       },
+       connectTimeout, {}, "https://upload.example.invalid/"},
+      {"proxy trickling its answer to CONNECT", "<ConnectTimeout>1</ConnectTimeout><ReadTimeout>1</ReadTimeout>",
+       false, 1,
+       [&](PeerConnection& c) {
+         c.ReceiveUntil("\r\n\r\n");
+         c.Send("HTTP/1.1 200 Connection established\r\nX-Slow: ");
+         for (int i = 0; i < kSteps && c.Send("z"); ++i) pause();
+       },
+       connectTimeout, {}, "https://upload.example.invalid/"},
+      {"handshake through the tunnel stalls", "<ConnectTimeout>2</ConnectTimeout>", false, 1,
+       [&](PeerConnection& c) {
+         c.ReceiveUntil("\r\n\r\n");
+         for (int i = 0; i < 18; ++i) pause();
+         c.Send("HTTP/1.1 200 Connection established\r\n\r\n");
+         c.WaitForClose();
+       },
+       connectTimeout, {}, "https://upload.example.invalid/"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    if (c.tls && !kTlsPeers) continue;
+    if ((c.tls || c.proxied) && !kTlsPeers) continue;
     std::unique_ptr<ScriptedPeer> peer;
 #if QUOBRINA_TLS_PEERS
     if (c.tls) peer = std::make_unique<ScriptedTlsPeer>(c.script, TlsPeerOptions{}, c.options);
 #endif
     if (!peer) peer = std::make_unique<ScriptedPeer>(c.script, c.options);
-    WriteConfig(std::string(c.tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(peer->port()) + "/",
-                c.limits);
+    const std::string address = "127.0.0.1:" + std::to_string(peer->port());
+    if (c.proxied) {
+      WriteConfig(c.proxied, c.limits + std::string("<Proxy>") + address + "</Proxy>");
+    } else {
+      WriteConfig(std::string(c.tls ? "https" : "http") + "://" + address + "/", c.limits);
+    }
+    const auto start = std::chrono::steady_clock::now();
     std::filesystem::remove(Ledger());
     WriteFile(Path("a.txt"), std::string(c.fileSize, 'a'));
     const ProgramResult result = Run();
     const std::string log = Log(result);
+    // One deadline for all that connecting takes: a proxy that takes 1.8 s of 2 leaves
+    // 0.2 s for the handshake, not 2 s of its own (the program's start takes the rest).
+    if (c.proxied) {
+      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    }
     if (c.error.empty()) {
       EXPECT_EQ(0, result.exitCode) << result.output;
       EXPECT_EQ(Path("a.txt") + "\r\n", ReadFile(Ledger()));
