@@ -21,10 +21,12 @@
 #include <random>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 #include "e2e/upload_fixture.h"
 #include "platform/codepage.h"
 #include "support/child_process.h"
+#include "support/reference_proxy.h"
 #include "support/temp_dir.h"
 
 extern char** environ;
@@ -382,9 +384,10 @@ class RealServerTest : public UploadTest {
     for (const auto& [name, value] : saved_) ::setenv(name.c_str(), value.c_str(), 1);
   }
 
-  // Uploads the table to `url` under each locale and compares what `store` holds.
+  // Uploads the table to `url` under each locale and compares what `store` holds;
+  // `options` go into UploadServer.
   void UploadTheTable(const std::string& url, const std::string& store,
-                      const std::vector<NamedFile>& files = FileTable()) {
+                      const std::vector<NamedFile>& files = FileTable(), const std::string& options = "") {
     ClearSource();
     for (const NamedFile& file : files) WriteFile(Path(file.name), file.bytes);
     for (const std::string lang : {"C.UTF-8", "ru_RU.UTF-8"}) {
@@ -392,7 +395,7 @@ class RealServerTest : public UploadTest {
       std::filesystem::remove_all(State());
       for (const auto& entry : std::filesystem::directory_iterator(store)) std::filesystem::remove_all(entry);
       SetLocale(lang);
-      WriteConfig(url);
+      WriteConfig(url, options);
       const ProgramResult result = Run();
       EXPECT_EQ(0, result.exitCode) << result.output;
       std::string listing;
@@ -488,6 +491,48 @@ TEST_F(RealServerTest, PhpBehindNginx) {
   ExpectRefusal(url("http", "HTTP", "/auth/store.php"), "<Username>branch12</Username><Password>wrong</Password>",
                 "HTTP/1.1 401 Unauthorized");
   ExpectRefusal(url("http", "SMALL", "/upload/store.php"), "", "HTTP/1.1 413 Request Entity Too Large");
+}
+
+// Through squid, to nginx: http in the absolute form, over one connection to the proxy
+// for each run (one client port in squid's log), and https through one tunnel for each
+// run, which nginx keeps; squid takes the 5 MiB body whole before it passes it on. Wrong
+// proxy credentials end the run with squid's 407.
+TEST_F(RealServerTest, PhpBehindNginxThroughSquid) {
+  const Servers servers("php");
+  if (!servers.missing.empty()) GTEST_SKIP() << servers.missing;
+  ASSERT_EQ("", servers.failure);
+  ReferenceProxy proxy(servers.dir.path());
+  if (!proxy.missing().empty()) GTEST_SKIP() << proxy.missing();
+  ASSERT_EQ("", proxy.failure());
+  std::vector<NamedFile> files;
+  for (const NamedFile& file : FileTable()) {
+    if (file.name == "plain.txt" || file.name == "отчёт.txt" || file.name == "empty.bin" || file.name == "big.bin") {
+      files.push_back(file);
+    }
+  }
+  const std::string proxyCredentials = std::string("<ProxyUsername>") + kProxyUser +
+                                       "</ProxyUsername><ProxyPassword>" + kProxyPassword + "</ProxyPassword>";
+  for (const auto& [scheme, port, credentials] : {std::tuple{"http", "HTTP", false}, {"https", "TLS13", true}}) {
+    const std::string authority = "127.0.0.1:" + std::to_string(servers.ports.at(port));
+    const std::string url = std::string(scheme) + "://" + authority + "/upload/store.php";
+    UploadTheTable(url, servers.PhpStore(), files,
+                   "<Proxy>" + proxy.Address(credentials) + "</Proxy>" + (credentials ? proxyCredentials : ""));
+    // Per run (one for each locale): the connection's client port and what it asked.
+    std::map<std::string, std::vector<std::string>> perConnection;
+    for (const std::string& line : proxy.Log()) {
+      const std::size_t blank = line.rfind(' ');
+      perConnection[line.substr(blank + 1)].push_back(line.substr(0, blank));
+    }
+    const std::string user = credentials ? kProxyUser : "-";
+    const std::string request = credentials ? "200 CONNECT " + authority + " " + user : "200 POST " + url + " " + user;
+    const std::vector<std::string> run(credentials ? 1 : files.size(), request);
+    ASSERT_EQ(2u, perConnection.size()) << scheme;
+    for (const auto& [clientPort, requests] : perConnection) EXPECT_EQ(run, requests) << scheme << " " << clientPort;
+  }
+  ExpectRefusal("https://127.0.0.1:" + std::to_string(servers.ports.at("TLS13")) + "/upload/store.php",
+                "<Proxy>" + proxy.Address(true) + "</Proxy><ProxyUsername>proxyuser</ProxyUsername>"
+                "<ProxyPassword>wrong</ProxyPassword>",
+                "HTTP/1.1 407 Proxy Authentication Required");
 }
 
 // Flask, busboy, Go and Tomcat answer a request with wrong credentials before they read
