@@ -249,19 +249,24 @@ TEST_F(Win32UploadTest, AWriterIsRefusedWhileTheFileIsSent) {
 
 TEST_F(Win32UploadTest, WatchdogEndsTheProgramWhenItsParentEnds) {
   WriteFile(Source() + "\\" + Name("slow", ".txt"), "x");
-  WriteConfig(url_ + "slow/8");  // the receiver answers after eight seconds
+  WriteConfig(url_ + "slow/30");  // the receiver answers after thirty seconds
   SleeperProcess parent;
   ProgramResult result;
-  const auto start = std::chrono::steady_clock::now();
   std::thread run([&] {
     result = RunQuobrina({"-parentProcID=" + std::to_string(parent.pid()), "-configFile=" + dir_.file("upload.xml")}, 60);
   });
-  std::this_thread::sleep_for(std::chrono::seconds(2));
+  // The watch begins before the configuration is read, so once the ledger exists the
+  // parent is watched, however long the program took to start.
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!platform::FileExists(State() + "\\00000000.LST") && std::chrono::steady_clock::now() < limit) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  const auto ended = std::chrono::steady_clock::now();
   parent.End();
   run.join();
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - ended).count();
   EXPECT_EQ(1, result.exitCode);
-  EXPECT_LT(seconds, 6.0);  // ended by the watchdog, not by the answer
+  EXPECT_LT(seconds, 20.0);  // ended by the watchdog, not by the answer
   EXPECT_EQ(result.output.find("[ERRX]"), std::string::npos) << result.output;
   EXPECT_EQ(result.output.find("No files left"), std::string::npos) << result.output;
 }
