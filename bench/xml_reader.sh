@@ -7,12 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-if ! dpkg-query -W -f='${Status}' libpugixml-dev 2>/dev/null | grep -q "install ok installed"; then
-  sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo="sudo"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends libpugixml-dev >/dev/null
-fi
+scripts/apt-install libpugixml-dev
 
 build=build/bench
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUOBRINA_TESTS=OFF >/dev/null

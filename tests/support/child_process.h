@@ -40,7 +40,8 @@ class SleeperProcess {
   SleeperProcess& operator=(const SleeperProcess&) = delete;
 
   std::int32_t pid() const { return pid_; }
-  // Ends the process and waits until it is gone; afterwards its id names no process.
+  // Ends the process and waits until it has ended. Its id may still name it for a moment,
+  // or name another process soon after (Windows reuses ids).
   void End();
 
  private:

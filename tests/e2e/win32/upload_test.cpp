@@ -3,10 +3,12 @@
 // QUOBRINA_WINDOWS_RECEIVER_OUTPUT (the folder it stores into, as a Windows path).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
+#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -69,6 +71,26 @@ class Win32UploadTest : public testing::Test {
   }
 
   std::string Received(const std::string& name) const { return received_ + "\\files\\" + name; }
+
+  // Waits, thirty seconds at the most, until `done` holds: what the program has reached is
+  // seen in the files that it and the receiver make, however long its start took.
+  template <typename Done>
+  static void WaitFor(Done done) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!done() && std::chrono::steady_clock::now() < limit) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  // The files in which the receiver keeps the bodies it is still reading or answering.
+  std::set<std::string> BodiesInReceiver() const {
+    std::set<std::string> names;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(received_ + "\\files", ignored)) {
+      const std::string name = entry.path().filename().string();
+      if (name.rfind(".part-", 0) == 0) names.insert(name);
+    }
+    return names;
+  }
 
   ScopedTempDir dir_;
   std::string url_;
@@ -229,10 +251,15 @@ TEST_F(Win32UploadTest, VerificationTrustsTheCertificateFileAndNotTheRootStore) 
 TEST_F(Win32UploadTest, AWriterIsRefusedWhileTheFileIsSent) {
   const std::string path = Source() + "\\" + Name("a", ".txt");
   WriteFile(path, "first version");
-  WriteConfig(url_ + "slow/2");  // the file stays open until the answer, two seconds after the body
+  WriteConfig(url_ + "slow/3");  // the file stays open until the answer, three seconds after the body
   bool refused = false;
+  const std::set<std::string> before = BodiesInReceiver();
   std::thread writer([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    // A body new to the receiver: the program is sending, and holds the file until the answer.
+    WaitFor([&] {
+      const std::set<std::string> now = BodiesInReceiver();
+      return std::any_of(now.begin(), now.end(), [&](const std::string& name) { return before.count(name) == 0; });
+    });
     try {
       WriteFile(path, "second, longer version");
     } catch (const std::runtime_error&) {
@@ -249,19 +276,21 @@ TEST_F(Win32UploadTest, AWriterIsRefusedWhileTheFileIsSent) {
 
 TEST_F(Win32UploadTest, WatchdogEndsTheProgramWhenItsParentEnds) {
   WriteFile(Source() + "\\" + Name("slow", ".txt"), "x");
-  WriteConfig(url_ + "slow/8");  // the receiver answers after eight seconds
+  WriteConfig(url_ + "slow/30");  // the receiver answers after thirty seconds
   SleeperProcess parent;
   ProgramResult result;
-  const auto start = std::chrono::steady_clock::now();
   std::thread run([&] {
     result = RunQuobrina({"-parentProcID=" + std::to_string(parent.pid()), "-configFile=" + dir_.file("upload.xml")}, 60);
   });
-  std::this_thread::sleep_for(std::chrono::seconds(2));
+  // The watch begins before the configuration is read: once the ledger exists, the parent
+  // is watched.
+  WaitFor([&] { return platform::FileExists(State() + "\\00000000.LST"); });
+  const auto ended = std::chrono::steady_clock::now();
   parent.End();
   run.join();
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - ended).count();
   EXPECT_EQ(1, result.exitCode);
-  EXPECT_LT(seconds, 6.0);  // ended by the watchdog, not by the answer
+  EXPECT_LT(seconds, 20.0);  // ended by the watchdog, not by the answer
   EXPECT_EQ(result.output.find("[ERRX]"), std::string::npos) << result.output;
   EXPECT_EQ(result.output.find("No files left"), std::string::npos) << result.output;
 }
