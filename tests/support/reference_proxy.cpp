@@ -9,8 +9,6 @@
 
 namespace qb::test {
 
-const char* ReferenceProxy::PasswordLine() { return "proxyuser:$apr1$quobrina$7DK9aGbxWbonYn8w0ZHBo0"; }
-
 std::string ReferenceProxy::Address(bool credentials) const {
   return "127.0.0.1:" + std::to_string(credentials ? authPort_ : openPort_);
 }

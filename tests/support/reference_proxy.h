@@ -1,6 +1,8 @@
 // The reference proxy (Debian's squid, tests/e2e/servers/squid.conf) for end-to-end tests,
 // on loopback: one port for anyone, one that asks for the Basic credentials kProxyUser and
-// kProxyPassword, and a CONNECT to port 9 refused with 403 on both. On POSIX the test
+// kProxyPassword (tests/e2e/servers/squid-passwd holds their hash, and whoever starts the
+// proxy copies it into the proxy's folder), and a CONNECT to port 9 refused with 403 on
+// both. On POSIX the test
 // starts it in a folder of its own and stops it by its process id. Under Wine a test
 // cannot start one: there it is the one scripts/test-windows runs
 // (QUOBRINA_WINDOWS_PROXY_OPEN, QUOBRINA_WINDOWS_PROXY_AUTH, QUOBRINA_WINDOWS_PROXY_LOG),
@@ -34,9 +36,6 @@ class ReferenceProxy {
   // URL (for CONNECT "host:port"), user name ("-": none) and the client's port, as in
   // "200 POST http://127.0.0.1:8080/x proxyuser 40122".
   std::vector<std::string> Log();
-
-  // The password file's line for kProxyUser (an Apache MD5 hash of kProxyPassword).
-  static const char* PasswordLine();
 
  private:
   std::vector<std::string> AllLogLines() const;

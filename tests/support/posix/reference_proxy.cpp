@@ -53,7 +53,7 @@ ReferenceProxy::ReferenceProxy(const std::string& folder) {
   const std::string dir = folder + "/squid";
   std::filesystem::create_directories(dir);
   std::filesystem::permissions(dir, std::filesystem::perms::all);
-  WriteFile(dir + "/squid-passwd", std::string(PasswordLine()) + "\n");
+  WriteFile(dir + "/squid-passwd", ReadFile(QUOBRINA_SOURCE_DIR "/tests/e2e/servers/squid-passwd"));
   std::filesystem::permissions(dir + "/squid-passwd", std::filesystem::perms::owner_read |
                                                           std::filesystem::perms::owner_write |
                                                           std::filesystem::perms::group_read |
