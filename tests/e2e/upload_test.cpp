@@ -334,6 +334,7 @@ TEST_F(UploadTest, VerificationAcceptsOnlyACertificateOfTheTrustedAuthorityForTh
     const char* host;
     Trust trust;
     const char* refusal;  // null: the file is sent
+    bool proxied = false;  // through a proxy at 127.0.0.1, the peer, which tunnels to itself
   };
   const Case cases[] = {
       {&made.good, "localhost", Trust::File, nullptr},
@@ -350,6 +351,9 @@ TEST_F(UploadTest, VerificationAcceptsOnlyACertificateOfTheTrustedAuthorityForTh
       {&made.good, "localhost", Trust::OtherFile, "unable to get local issuer certificate"},
       {&made.good, "localhost", Trust::MissingFile, ""},
       {&made.otherName, "127.0.0.1", Trust::Off, nullptr},  // without verification, any certificate
+      // Through a proxy the server's name is checked, never the proxy's address.
+      {&made.otherName, "other.example", Trust::File, nullptr, true},
+      {&made.good, "upload.example.invalid", Trust::File, "hostname mismatch", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.host) + " " + (c.refusal ? c.refusal : "accepted"));
@@ -361,8 +365,15 @@ TEST_F(UploadTest, VerificationAcceptsOnlyACertificateOfTheTrustedAuthorityForTh
           connection.Send("HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n");
           connection.Close();
         },
-        {.certificate = c.server}, {.connections = c.trust == Trust::MissingFile ? 0 : 1});
+        {.certificate = c.server,
+         .beforeHandshake = !c.proxied ? nullptr
+                                       : std::function<bool(PeerConnection&)>([](PeerConnection& connection) {
+                                           connection.ReceiveUntil("\r\n\r\n");
+                                           return connection.Send("HTTP/1.1 200 Connection established\r\n\r\n");
+                                         })},
+        {.connections = c.trust == Trust::MissingFile ? 0 : 1});
     std::string options = "<Username>branch12</Username><Password>secret</Password>";
+    if (c.proxied) options += "<Proxy>127.0.0.1:" + std::to_string(peer.port()) + "</Proxy>";
     if (c.trust != Trust::Off) options += "<VerifyCertificate>true</VerifyCertificate>";
     const std::string file = c.trust == Trust::File        ? trusted
                              : c.trust == Trust::OtherFile ? other
