@@ -2,7 +2,8 @@
 // tests/e2e/servers filled in for a folder and two free ports of this test; it is ready
 // when its log says it accepts on both. Ports that others take before squid binds them
 // are given up for new ones. Started by root, squid runs as its own user, so its folder
-// is open to everyone. A stop by SIGTERM takes squid about three seconds.
+// is open to everyone, and the test's folder above it can be passed through. A stop by
+// SIGTERM takes squid about three seconds.
 #include "support/reference_proxy.h"
 
 #include <fcntl.h>
@@ -52,6 +53,8 @@ ReferenceProxy::ReferenceProxy(const std::string& folder) {
   }
   const std::string dir = folder + "/squid";
   std::filesystem::create_directories(dir);
+  std::filesystem::permissions(folder, std::filesystem::perms::group_exec | std::filesystem::perms::others_exec,
+                               std::filesystem::perm_options::add);
   std::filesystem::permissions(dir, std::filesystem::perms::all);
   WriteFile(dir + "/squid-passwd", ReadFile(QUOBRINA_SOURCE_DIR "/tests/e2e/servers/squid-passwd"));
   std::filesystem::permissions(dir + "/squid-passwd", std::filesystem::perms::owner_read |
