@@ -28,7 +28,7 @@ class TNetAuthentication;
 enum TNetHTTPProtocolVersion { pv1_0, pv1_1 };
 
 // How the client reaches its target: straight to the server in plain TCP or TLS, or
-// through a proxy (the system sets none).
+// through a proxy: asking it in plain TCP, or over TLS through a tunnel it opens.
 enum TNetHTTPConnectionKind { ckDirectPlain, ckDirectTLS, ckProxyPlain, ckProxyTLS };
 
 // Header lines found in the meta elements of an HTML body.
