@@ -18,7 +18,7 @@
 #include "driver/file_mask.h"
 #include "driver/list_utils.h"
 #include "driver/qvor_main.h"
-#include "driver/string_list.h"
+#include "driver/text_lines.h"
 #include "platform/locale.h"
 #include "support/format.h"
 

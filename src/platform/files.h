@@ -71,13 +71,8 @@ bool DirectoryExists(const std::string& path);
 enum class CreateDirectoryResult { Created, AlreadyExists, Failed };
 CreateDirectoryResult CreateDirectory(const std::string& path);
 
-// Moves `from` onto `to`, replacing a file there; false when the platform refuses.
-bool MoveFileReplacing(const std::string& from, const std::string& to);
 // Renames `from` to `to` only when `to` does not exist.
 bool MoveFileNoReplace(const std::string& from, const std::string& to);
-// Copies a file, overwriting an existing target file.
-bool CopyFileOverwriting(const std::string& from, const std::string& to);
-bool DeleteFile(const std::string& path);
 // Forces a folder's entries (a file just created or renamed in it) onto the disk; false
 // when the platform refuses. Windows needs no such step and returns true.
 bool FlushFolder(const std::string& folder);

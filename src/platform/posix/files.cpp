@@ -132,10 +132,6 @@ CreateDirectoryResult CreateDirectory(const std::string& path) {
   return errno == EEXIST ? CreateDirectoryResult::AlreadyExists : CreateDirectoryResult::Failed;
 }
 
-bool MoveFileReplacing(const std::string& from, const std::string& to) {
-  return ::rename(from.c_str(), to.c_str()) == 0;
-}
-
 bool MoveFileNoReplace(const std::string& from, const std::string& to) {
 #ifdef SYS_renameat2
   constexpr unsigned kRenameNoReplace = 1;
@@ -147,48 +143,6 @@ bool MoveFileNoReplace(const std::string& from, const std::string& to) {
   ::unlink(from.c_str());
   return true;
 }
-
-bool CopyFileOverwriting(const std::string& from, const std::string& to) {
-  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return false;
-  struct stat st {};
-  if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(in);
-    return false;
-  }
-  std::string target = to;
-  if (DirectoryExists(to)) target = IncludeTrailingPathDelimiter(to) + ExtractFileName(from);
-  const int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 0777);
-  if (out < 0) {
-    ::close(in);
-    return false;
-  }
-  bool ok = true;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(in, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = n == 0;
-      break;
-    }
-    for (ssize_t done = 0; done < n;) {
-      const ssize_t w = ::write(out, buffer + done, static_cast<std::size_t>(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {
-        ok = false;
-        break;
-      }
-      done += w;
-    }
-    if (!ok) break;
-  }
-  ::close(in);
-  if (::close(out) != 0) ok = false;
-  return ok;
-}
-
-bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 bool FlushFolder(const std::string& folder) {
   if (HoldsZeroByte(folder)) return false;

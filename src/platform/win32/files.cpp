@@ -115,24 +115,10 @@ CreateDirectoryResult CreateDirectory(const std::string& path) {
                                                    : CreateDirectoryResult::Failed;
 }
 
-bool MoveFileReplacing(const std::string& from, const std::string& to) {
-  if (HoldsZeroByte(from) || HoldsZeroByte(to)) return false;
-  return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
-}
-
 bool MoveFileNoReplace(const std::string& from, const std::string& to) {
   if (HoldsZeroByte(from) || HoldsZeroByte(to)) return false;
   return ::MoveFileA(from.c_str(), to.c_str()) != FALSE;
 }
-
-bool CopyFileOverwriting(const std::string& from, const std::string& to) {
-  if (HoldsZeroByte(from) || HoldsZeroByte(to)) return false;
-  std::string target = to;
-  if (DirectoryExists(to)) target = IncludeTrailingPathDelimiter(to) + ExtractFileName(from);
-  return ::CopyFileA(from.c_str(), target.c_str(), FALSE) != FALSE;
-}
-
-bool DeleteFile(const std::string& path) { return !HoldsZeroByte(path) && ::DeleteFileA(path.c_str()) != FALSE; }
 
 bool FlushFolder(const std::string& /*folder*/) { return true; }
 
