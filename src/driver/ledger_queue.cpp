@@ -9,6 +9,8 @@
 // same clock tick, so such a listing is not trusted and the next step lists again. A
 // relisting keeps what it knew of names it listed before; a new name is looked up in a
 // fixed-size filter of the ledger's lines, and only a possible match reads the ledger again.
+// The ledger and its temporary file are left out of every listing by identity, so that
+// neither a ledger kept in the source folder nor a link to it is ever sent.
 #include "driver/ledger_queue.h"
 
 #include <algorithm>
@@ -182,7 +184,7 @@ std::int32_t LedgerQueue::Refresh() {
     read = true;
   }
   const std::optional<platform::FileStatus> folder = platform::GetFileStatus(source_);
-  const bool list = !listing_ || !folderTrusted_ || !SameFolderStatus(folder, folderKnown_);
+  const bool list = !listing_ || !folderTrusted_ || relist_ || !SameFolderStatus(folder, folderKnown_);
   if (list) {
     const std::int64_t listedAt = NowNs();
     auto fresh = std::make_unique<Listing>(exact_, prefixHash_);
@@ -190,13 +192,16 @@ std::int32_t LedgerQueue::Refresh() {
     // would fail to open and block every file after it, and a file that cannot be
     // recorded would be sent again at every start.
     if (StorableAsLine(source_)) {
-      ForEachListedEntry(source_ + "*.*", kAllEntryAttributes & ~platform::NonFileAttributes(),
-                         [&](const std::string&, const std::string& name) {
-                           if (StorableAsLine(name)) fresh->Add(name);
-                         });
+      ForEachListedEntry(
+          source_ + "*.*", kAllEntryAttributes & ~platform::NonFileAttributes(),
+          [&](const std::string&, const std::string& name) {
+            if (StorableAsLine(name)) fresh->Add(name);
+          },
+          OwnFiles());
     }
     fresh->Index();
     folderKnown_ = folder;
+    relist_ = false;
     // A change of the entries sets the modification time (and the change time) to the
     // clock's time: an old time cannot stay the same through one.
     folderTrusted_ = folder && folder->modifiedNs < listedAt - kUntrustedNs;
@@ -269,6 +274,7 @@ void LedgerQueue::OpenLedger() {
     if (platform::DirectoryExists(ledgerPath_)) ThrowLedgerNotWritten(ledgerPath_, "A directory has that name");
   }
   ledger_ = platform::TFileStream::OpenAppendLocked(ledgerPath_);
+  relist_ = true;
 }
 
 bool LedgerQueue::LedgerChanged() {
@@ -324,6 +330,14 @@ void LedgerQueue::FindFirst() {
     first_ = i;
     ++queued_;
   }
+}
+
+std::vector<platform::FileStatus> LedgerQueue::OwnFiles() const {
+  std::vector<platform::FileStatus> own{ledger_->Status()};
+  // The temporary file only as what the run would write: a link there is not it.
+  const std::optional<platform::FileStatus> temp = platform::GetFileStatus(tempPath_, false);
+  if (temp && temp->isRegular) own.push_back(*temp);
+  return own;
 }
 
 }  // namespace qb

@@ -24,7 +24,9 @@ class LedgerQueue {
   // Brings the listing and the ledger up to date: creates the ledger when there is none,
   // opens it on the first call (EFOpenError while another run holds it), lists the
   // folder again when it changed and reads the ledger again when someone else changed
-  // it. Returns the number of queued files: listed files the ledger does not name.
+  // it. The ledger and its temporary file are never listed, whatever name or link shows
+  // them in the folder. Returns the number of queued files: listed files the ledger does
+  // not name.
   std::int32_t Refresh();
   // The full path of the first queued file; Refresh must have returned more than 0.
   std::string First() const;
@@ -42,6 +44,7 @@ class LedgerQueue {
   bool LedgerChanged();
   void ReadLedger();
   void FindFirst();
+  std::vector<platform::FileStatus> OwnFiles() const;
 
   std::string source_;
   std::string ledgerPath_;
@@ -56,6 +59,7 @@ class LedgerQueue {
   std::unique_ptr<Filter> filter_;
   std::optional<platform::FileStatus> folderKnown_;
   bool folderTrusted_ = false;  // the folder's times can tell whether it changed
+  bool relist_ = false;         // the ledger is another file now: it may be in the listing
   bool rereadLedger_ = false;   // someone else wrote to the ledger since the run read it
   std::size_t first_ = 0;       // index of the first queued file in the listing
   std::int32_t queued_ = 0;

@@ -3,16 +3,17 @@
 #include <vector>
 
 #include "driver/file_mask.h"
-#include "platform/files.h"
 
 namespace qb {
 
 bool ForEachListedEntry(std::string_view path, std::uint32_t attributeFilter,
-                        const std::function<void(const std::string& folder, const std::string& name)>& entry) {
+                        const std::function<void(const std::string& folder, const std::string& name)>& entry,
+                        const std::vector<platform::FileStatus>& excluded) {
   const FolderAndMasks split = SplitFolderAndMasks(path);
   std::vector<platform::FolderEntry> entries;
   // Only the bits that the filter leaves out can exclude an entry.
-  const bool complete = platform::EnumerateFolder(split.folder, entries, kAllEntryAttributes & ~attributeFilter);
+  const bool complete =
+      platform::EnumerateFolder(split.folder, entries, kAllEntryAttributes & ~attributeFilter, excluded);
   for (platform::FolderEntry& found : entries) {
     if (found.name == "." || found.name == "..") continue;
     if ((found.attributes & attributeFilter) != (found.attributes & kAllEntryAttributes)) continue;

@@ -5,6 +5,9 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "platform/files.h"
 
 namespace qb {
 
@@ -15,10 +18,12 @@ constexpr std::uint32_t kAllEntryAttributes = 63;
 // matches one of the masks of its last part ("dir/*.txt;*.log"), in the platform's
 // enumeration order, "." and ".." left out, with the folder's text ("dir/") and the name.
 // An entry is kept only when its attributes masked with `attributeFilter` equal its
-// attributes masked with 63. Returns true when the enumeration ran to its end, false when
-// the folder could not be listed (missing, unreadable) or reading it failed part way; the
-// entries handed out before that stay handed out.
+// attributes masked with 63, and when it is none of the `excluded` files, whatever name or
+// link lists it. Returns true when the enumeration ran to its end, false when the folder
+// could not be listed (missing, unreadable) or reading it failed part way; the entries
+// handed out before that stay handed out.
 bool ForEachListedEntry(std::string_view path, std::uint32_t attributeFilter,
-                        const std::function<void(const std::string& folder, const std::string& name)>& entry);
+                        const std::function<void(const std::string& folder, const std::string& name)>& entry,
+                        const std::vector<platform::FileStatus>& excluded = {});
 
 }  // namespace qb

@@ -63,8 +63,9 @@ struct FileStatus {
   std::uint64_t fileId = 0;
 };
 
-// Status after following links; nothing when the path does not exist.
-std::optional<FileStatus> GetFileStatus(const std::string& path);
+// Status after following links, or of a link itself; nothing when the path does not exist.
+// A link's own status is neither a directory nor a regular file.
+std::optional<FileStatus> GetFileStatus(const std::string& path, bool followLinks = true);
 bool FileExists(const std::string& path);       // exists and is not a directory
 bool DirectoryExists(const std::string& path);
 
@@ -86,9 +87,13 @@ struct FolderEntry {
 // deterministic order (sorted by name on POSIX). Returns false when the folder cannot be
 // opened or reading it fails; entries read before the failure stay in `entries`.
 // Attribute bits outside `attributesWanted` may be left clear where finding them would
-// cost a status query per entry.
+// cost a status query per entry. Entries that are one of the `excluded` files (the same
+// device and file id, links followed) are left out whatever name, hard link or symbolic
+// link lists them; only entries that what the enumeration reports cannot tell apart from
+// them cost a status query (POSIX: the inode of an entry that is not a link; Windows: the
+// creation time, `changedNs`, of one that is no reparse point).
 bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entries,
-                     std::uint32_t attributesWanted = 0xFFFFFFFF);
+                     std::uint32_t attributesWanted = 0xFFFFFFFF, const std::vector<FileStatus>& excluded = {});
 
 // --- File stream ---------------------------------------------------------------------
 

@@ -72,6 +72,49 @@ TEST_F(UploadTest, TwoFilesAreSentInListingOrderAndRecorded) {
   EXPECT_EQ(2u, receiver.Requests().size());
 }
 
+// The ledger is no file to send, whatever shows it in the source folder: the folder itself,
+// another name of it, or a copy that an earlier version left as the temporary file.
+TEST_F(UploadTest, TheLedgerIsNeverSentWhateverShowsItInTheFolder) {
+  ReferenceReceiver receiver(Received());
+  struct Case {
+    const char* what;
+    bool ledgerInSource;
+    std::function<void()> prepare;  // with the ledger made, before the run
+  };
+  const Case cases[] = {
+      {"the configuration folder is the source folder", true, nullptr},
+      {"a temporary file left beside it", true, [&] { WriteFile(Temp(), Path("old.txt") + "\r\n"); }},
+      {"a hard link to it", false, [&] { std::filesystem::create_hard_link(Ledger(), Path("copy.lst")); }},
+#ifndef _WIN32  // symbolic links need a privilege on Windows
+      {"a symbolic link to it", false, [&] { std::filesystem::create_symlink(Ledger(), Path("link.lst")); }},
+#endif
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    stateFolder_.clear();
+    std::filesystem::remove_all(State());
+    std::filesystem::remove_all(Source());
+    std::filesystem::create_directories(Source());
+    if (c.ledgerInSource) stateFolder_ = Source();
+    WriteConfig(receiver.Url());
+    WriteFile(Path("a.txt"), "a");
+    if (c.prepare) {
+      std::filesystem::create_directories(State());
+      WriteFile(Ledger(), "");
+      c.prepare();
+    }
+    const std::size_t before = receiver.Requests().size();
+    for (int run = 0; run < 2; ++run) {  // the second one with a ledger that holds a line
+      const ProgramResult result = Run();
+      EXPECT_EQ(0, result.exitCode) << result.output;
+      EXPECT_EQ(0u, Log(result).find("[--:--:--] [LOGX] There are '" + std::to_string(1 - run) + "' files in queue\r\n"))
+          << Log(result);
+    }
+    EXPECT_EQ(Path("a.txt") + "\r\n", ReadFile(Ledger()));
+    EXPECT_EQ(before + 1, receiver.Requests().size());
+  }
+}
+
 TEST_F(UploadTest, ABinaryConfigurationDrivesTheUploadLikeText) {
   ReferenceReceiver receiver(Received());
   WriteConfig(receiver.Url("/binary"), "<Username>branch12</Username>");

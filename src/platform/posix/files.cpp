@@ -121,9 +121,10 @@ std::string ExpandFileName(std::string_view path) {
 
 std::uint32_t NonFileAttributes() { return kAttrDirectory | kAttrSystem; }
 
-std::optional<FileStatus> GetFileStatus(const std::string& path) {
+std::optional<FileStatus> GetFileStatus(const std::string& path, bool followLinks) {
+  if (HoldsZeroByte(path)) return std::nullopt;
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  if ((followLinks ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0) return std::nullopt;
   return StatusOf(st);
 }
 
@@ -153,13 +154,26 @@ bool FlushFolder(const std::string& folder) {
   return ok;
 }
 
-bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entries, std::uint32_t attributesWanted) {
+bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entries, std::uint32_t attributesWanted,
+                     const std::vector<FileStatus>& excluded) {
   if (HoldsZeroByte(folder)) return false;
   DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
   if (!dir) return false;
   const int dirFd = ::dirfd(dir);
   // Read-only needs the permission bits; the kind of entry mostly comes with the name.
   const bool needStatus = (attributesWanted & kAttrReadOnly) != 0;
+  const auto isExcluded = [&](const struct stat& st) {
+    return std::any_of(excluded.begin(), excluded.end(), [&](const FileStatus& file) {
+      return file.device == static_cast<std::uint64_t>(st.st_dev) && file.fileId == static_cast<std::uint64_t>(st.st_ino);
+    });
+  };
+  // The inode that readdir reports is the file's own for every entry but a link (and a
+  // mount point): only a link or an entry with an excluded file's inode can be one.
+  const auto mayBeExcluded = [&](const dirent& entry) {
+    return std::any_of(excluded.begin(), excluded.end(), [&](const FileStatus& file) {
+      return file.fileId == static_cast<std::uint64_t>(entry.d_ino);
+    });
+  };
   std::vector<FolderEntry> found;
   bool ok = true;
   for (;;) {
@@ -173,12 +187,14 @@ bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entrie
     item.name = entry->d_name;
     mode_t mode = 0;
     // Links are followed and some file systems report no kind: those need a status query.
-    if (needStatus || entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+    const bool link = entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN;
+    if (needStatus || link || mayBeExcluded(*entry)) {
       struct stat st {};
       if (::fstatat(dirFd, entry->d_name, &st, 0) != 0 &&
           ::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
         continue;  // vanished while listing
       }
+      if (isExcluded(st)) continue;
       mode = st.st_mode;
       if ((mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) item.attributes |= kAttrReadOnly;
     } else {
