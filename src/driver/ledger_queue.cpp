@@ -165,11 +165,10 @@ class LedgerQueue::Filter {
   std::size_t mask_;
 };
 
-LedgerQueue::LedgerQueue(std::string sourceFolder, std::string configFolder)
+LedgerQueue::LedgerQueue(std::string sourceFolder, const std::string& configFolder)
     : source_(SplitFolderAndMasks(sourceFolder + "*.*").folder),
       ledgerPath_(configFolder + kLedgerFileName),
       tempPath_(configFolder + kLedgerTempFileName),
-      configFolder_(std::move(configFolder)),
       exact_(!platform::FileNamesIgnoreCase()),
       keyPrefix_(exact_ ? source_ : platform::CaseFoldKey(source_)),
       prefixHash_(Hash(keyPrefix_)) {}
@@ -269,8 +268,7 @@ void LedgerQueue::OpenLedger() {
   if (!platform::GetFileStatus(ledgerPath_)) {
     // An empty ledger, made to appear whole: created aside and renamed unless another
     // run made one first.
-    platform::TFileStream::Create(tempPath_);
-    if (platform::MoveFileNoReplace(tempPath_, ledgerPath_)) platform::FlushFolder(configFolder_);
+    platform::CreateEmptyFileVia(tempPath_, ledgerPath_);
     if (platform::DirectoryExists(ledgerPath_)) ThrowLedgerNotWritten(ledgerPath_, "A directory has that name");
   }
   ledger_ = platform::TFileStream::OpenAppendLocked(ledgerPath_);

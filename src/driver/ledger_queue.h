@@ -16,15 +16,15 @@ namespace qb {
 class LedgerQueue {
  public:
   // `sourceFolder` and `configFolder` end in the path delimiter.
-  LedgerQueue(std::string sourceFolder, std::string configFolder);
+  LedgerQueue(std::string sourceFolder, const std::string& configFolder);
   ~LedgerQueue();
   LedgerQueue(const LedgerQueue&) = delete;
   LedgerQueue& operator=(const LedgerQueue&) = delete;
 
   // Brings the listing and the ledger up to date: creates the ledger when there is none,
-  // opens it on the first call (EFOpenError while another run holds it), lists the
-  // folder again when it changed and reads the ledger again when someone else changed
-  // it. The ledger and its temporary file are never listed, whatever name or link shows
+  // opens it on the first call (EFOpenError while another run holds it or is making it),
+  // lists the folder again when it changed and reads the ledger again when someone else
+  // changed it. The ledger and its temporary file are never listed, whatever name or link shows
   // them in the folder. Returns the number of queued files: listed files the ledger does
   // not name.
   std::int32_t Refresh();
@@ -49,7 +49,6 @@ class LedgerQueue {
   std::string source_;
   std::string ledgerPath_;
   std::string tempPath_;
-  std::string configFolder_;
   bool exact_;
   std::string keyPrefix_;     // the source folder as ledger lines begin with it, as a key
   std::uint64_t prefixHash_;  // the hash state after keyPrefix_, where every key's hash starts

@@ -74,9 +74,14 @@ CreateDirectoryResult CreateDirectory(const std::string& path);
 
 // Renames `from` to `to` only when `to` does not exist.
 bool MoveFileNoReplace(const std::string& from, const std::string& to);
-// Forces a folder's entries (a file just created or renamed in it) onto the disk; false
-// when the platform refuses. Windows needs no such step and returns true.
-bool FlushFolder(const std::string& folder);
+// Makes an empty file appear whole at `path` unless something has that name by then: it is
+// made as `temp` and renamed to `path` without replacing, and the rename is forced onto the
+// disk. `temp` is never opened through a link, as a FIFO or device, or while another
+// process holds it. Raises EFCreateError "Cannot create file "%s". %s" with `temp` when it
+// cannot be made (also "Not a regular file"), with `path` when the rename cannot be forced
+// onto the disk, and, while another process holds `temp` (another run making the same
+// file), the EFOpenError that TFileStream::OpenAppendLocked raises while `path` is held.
+void CreateEmptyFileVia(const std::string& temp, const std::string& path);
 
 struct FolderEntry {
   std::string name;
@@ -124,8 +129,9 @@ class TFileStream final : public TStream {
   // Forces the written bytes onto the disk.
   void FlushToDisk();
   // Makes sure that `count` more bytes can be appended: reserves the disk space they take
-  // where the file system can, and checks the process's file-size limit. Raises EWriteError
-  // "Stream write error. %s" (a full disk, a limit) and leaves the file's content as it was.
+  // where the file system can, and where it cannot checks that the free space holds them;
+  // checks the process's file-size limit. Raises EWriteError "Stream write error. %s" (a
+  // full disk, a limit) and leaves the file's content as it was.
   void ReserveAppend(std::int64_t count);
   const std::string& FileName() const { return fileName_; }
 

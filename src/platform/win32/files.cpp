@@ -141,7 +141,30 @@ bool MoveFileNoReplace(const std::string& from, const std::string& to) {
   return ::MoveFileA(from.c_str(), to.c_str()) != FALSE;
 }
 
-bool FlushFolder(const std::string& /*folder*/) { return true; }
+void CreateEmptyFileVia(const std::string& temp, const std::string& path) {
+  if (HoldsZeroByte(temp)) ThrowCreateError(temp, SystemErrorText(ERROR_INVALID_NAME));
+  if (HoldsZeroByte(path)) ThrowCreateError(path, SystemErrorText(ERROR_INVALID_NAME));
+  // A link in its place is opened as itself, never followed, and then refused: its target
+  // would be cut to nothing and the link renamed into place.
+  win32::UniqueHandle file(::CreateFileA(temp.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file) {
+    const DWORD error = ::GetLastError();
+    // Held by another run making the same file: the file is in use by another process.
+    if (error == ERROR_SHARING_VIOLATION) ThrowOpenError(path, SystemErrorText(static_cast<int>(error)));
+    ThrowCreateError(temp, SystemErrorText(static_cast<int>(error)));
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (::GetFileType(file.get()) != FILE_TYPE_DISK || !::GetFileInformationByHandle(file.get(), &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    ThrowCreateError(temp, "Not a regular file");
+  }
+  if (!::SetEndOfFile(file.get())) ThrowCreateError(temp, LastErrorText());  // the pointer is at 0
+  // A file open without delete sharing cannot be renamed: closed first. Windows needs no
+  // flush of the folder's entries.
+  file.reset();
+  MoveFileNoReplace(temp, path);
+}
 
 bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entries, std::uint32_t /*attributesWanted*/,
                      const std::vector<FileStatus>& excluded) {
