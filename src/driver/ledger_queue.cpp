@@ -227,14 +227,17 @@ std::string LedgerQueue::First() const { return source_ + std::string(listing_->
 void LedgerQueue::ReserveLine(const std::string& path) {
   // Reserving may set the file's times; that is no change by someone else.
   if (LedgerChanged()) rereadLedger_ = true;
-  ledger_->ReserveAppend(static_cast<std::int64_t>(path.size()) + 2);
+  // The line, and the LF that may complete a last line's bare CR.
+  ledger_->ReserveAppend(static_cast<std::int64_t>(path.size()) + 3);
   ledgerKnown_ = ledger_->Status();
 }
 
 void LedgerQueue::Record(const std::string& path) {
-  // Lines that someone else appended since the step began are read again next step.
-  if (LedgerChanged()) rereadLedger_ = true;
-  const std::string line = path + "\r\n";
+  // What someone else wrote since the run last read the ledger is read first, so that
+  // their lines count and their unfinished last line is cut off before this one follows.
+  bool reread = LedgerChanged() || rereadLedger_;
+  if (reread) ReadLedger();
+  const std::string line = LineBreakBeforeAppend(reread) + path + "\r\n";
   const std::int64_t before = ledger_->Status().size;
   try {
     ledger_->WriteBuffer(line.data(), line.size());
@@ -251,13 +254,32 @@ void LedgerQueue::Record(const std::string& path) {
   const std::string_view name = std::string_view(path).substr(source_.size());
   const std::string folded = exact_ ? std::string() : platform::CaseFoldKey(name);
   const std::string_view key = exact_ ? name : std::string_view(folded);
-  filter_->Add(Hash(key, prefixHash_));
-  if (first_ < listing_->size() && listing_->Name(first_) == name) {
-    listing_->recorded[first_] = true;
+  const std::uint64_t hash = Hash(key, prefixHash_);
+  filter_->Add(hash);
+  const std::size_t index = listing_->Find(key, hash);
+  if (index != Listing::kNone) listing_->recorded[index] = true;
+  if (!reread && index == first_) {
     --queued_;
     while (first_ < listing_->size() && listing_->recorded[first_]) ++first_;
   } else {
     FindFirst();
+  }
+}
+
+std::string LedgerQueue::LineBreakBeforeAppend(bool& reread) {
+  // Reading again cuts an unfinished last line; one that is there again at once is being
+  // written by someone else right now, and this line must not run into it.
+  for (int attempt = 0;; ++attempt) {
+    const std::int64_t size = ledger_->Status().size;
+    if (size == 0) return std::string();
+    char last = 0;
+    ledger_->SetPosition(size - 1);
+    ledger_->ReadBuffer(&last, 1);
+    if (last == '\n') return std::string();
+    if (last == '\r') return "\n";  // a line that lost only its LF: completed, not kept as it is
+    if (attempt == 2) throw EWriteError("Stream write error. Someone else is writing a line into the ledger");
+    ReadLedger();
+    reread = true;
   }
 }
 

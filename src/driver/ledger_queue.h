@@ -24,16 +24,19 @@ class LedgerQueue {
   // Brings the listing and the ledger up to date: creates the ledger when there is none,
   // opens it on the first call (EFOpenError while another run holds it or is making it),
   // lists the folder again when it changed and reads the ledger again when someone else
-  // changed it. The ledger and its temporary file are never listed, whatever name or link shows
-  // them in the folder. Returns the number of queued files: listed files the ledger does
-  // not name.
+  // changed it. The ledger and its temporary file are never listed, whatever name or link
+  // shows them in the folder. Returns the number of queued files: listed files the ledger
+  // does not name.
   std::int32_t Refresh();
   // The full path of the first queued file; Refresh must have returned more than 0.
   std::string First() const;
   // Makes sure that the ledger can take the line for `path` (EWriteError otherwise), so
   // that a file is not sent when recording it would fail.
   void ReserveLine(const std::string& path);
-  // Appends the line for `path` and forces it onto the disk.
+  // Appends the line for `path` and forces it onto the disk. The ledger is read again
+  // first when someone else changed it, and a last line that someone left without its
+  // line break never runs into this one: a bare CR is completed with LF, anything else
+  // unfinished is cut off (as reading the ledger cuts it).
   void Record(const std::string& path);
 
  private:
@@ -45,6 +48,8 @@ class LedgerQueue {
   void ReadLedger();
   void FindFirst();
   std::vector<platform::FileStatus> OwnFiles() const;
+  // The bytes that must come before the next line; `reread` is set when the ledger was read again.
+  std::string LineBreakBeforeAppend(bool& reread);
 
   std::string source_;
   std::string ledgerPath_;

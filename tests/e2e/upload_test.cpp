@@ -526,8 +526,9 @@ TEST_F(UploadTest, AnUnusableLedgerEndsTheRunInsteadOfSendingAgain) {
   EXPECT_TRUE(receiver.Requests().empty());
 }
 
-// Lines of a ledger written by hand are kept as they end; what no line break ends (the
-// remains of a write cut short) and what follows a 0 byte are cut before the next line.
+// What no line break ends (the remains of a write cut short) and what follows a 0 byte are
+// cut before the next line; a last line that lost only its LF is completed; lines that a
+// bare LF ends are kept as they are.
 TEST_F(UploadTest, ALedgerLineIsNeverAppendedToAnUnfinishedOne) {
   ReferenceReceiver receiver(Received());
   WriteConfig(receiver.Url());
@@ -539,7 +540,7 @@ TEST_F(UploadTest, ALedgerLineIsNeverAppendedToAnUnfinishedOne) {
       {a + "\r\n" + b.substr(0, b.size() - 3), a + "\r\n" + b + "\r\n"},
       {a + "\r\n" + std::string(1, '\0') + b + "\r\n", a + "\r\n" + b + "\r\n"},
       {a + "\n", a + "\n" + b + "\r\n"},
-      {a + "\r", a + "\r" + b + "\r\n"},
+      {a + "\r", a + "\r\n" + b + "\r\n"},
   };
   std::size_t sent = 0;
   for (const auto& [before, after] : cases) {

@@ -381,6 +381,7 @@ TEST_F(UploadTest, ChangesByOthersDuringARunAreSeenByItsNextStep) {
   const std::string a = Path("a.txt");
   const std::string b = Path("b.txt");
   const std::string c = Path("c.txt");
+  const auto append = [&](const std::string& text) { std::ofstream(Ledger(), std::ios::app | std::ios::binary) << text; };
   struct Case {
     const char* what;
     std::function<void()> change;
@@ -388,11 +389,20 @@ TEST_F(UploadTest, ChangesByOthersDuringARunAreSeenByItsNextStep) {
     std::size_t sent;
   };
   const Case cases[] = {
-      {"a line appended to the ledger", [&] { std::ofstream(Ledger(), std::ios::app | std::ios::binary) << b << "\r\n"; },
-       b + "\r\n" + a + "\r\n", 1},
+      {"a line appended to the ledger", [&] { append(b + "\r\n"); }, b + "\r\n" + a + "\r\n", 1},
+      // Unfinished, it is cut off before the run's line follows (and b goes); with a bare
+      // CR it is a line, completed.
+      {"a line appended without its line break", [&] { append(b); }, a + "\r\n" + b + "\r\n", 2},
+      {"a line appended with a bare CR", [&] { append(b + "\r"); }, b + "\r\n" + a + "\r\n", 1},
       {"the ledger replaced",
        [&] {
          WriteFile(State() + "/new", b + "\r\n");
+         std::filesystem::rename(State() + "/new", Ledger());
+       },
+       b + "\r\n" + a + "\r\n", 1},
+      {"the ledger replaced by an editor, its last line unfinished",
+       [&] {
+         WriteFile(State() + "/new", b + "\r\n" + c);
          std::filesystem::rename(State() + "/new", Ledger());
        },
        b + "\r\n" + a + "\r\n", 1},
