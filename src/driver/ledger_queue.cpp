@@ -9,8 +9,10 @@
 // same clock tick, so such a listing is not trusted and the next step lists again. A
 // relisting keeps what it knew of names it listed before; a new name is looked up in a
 // fixed-size filter of the ledger's lines, and only a possible match reads the ledger again.
-// The ledger and its temporary file are left out of every listing by identity, so that
-// neither a ledger kept in the source folder nor a link to it is ever sent.
+// A listing that did not run to its end is used but not trusted. The ledger and its
+// temporary file are left out of every listing by identity, so that neither a ledger kept
+// in the source folder nor a link to it is ever sent; and since a listing may be older
+// than the files it names, the first queued file is looked at before its turn.
 #include "driver/ledger_queue.h"
 
 #include <algorithm>
@@ -81,6 +83,7 @@ class LedgerQueue::Listing {
   void Index() {
     const std::size_t count = nameEnds_.size();
     recorded.assign(count, false);
+    dropped.assign(count, false);
     std::size_t capacity = 16;
     while (capacity < count * 2) capacity *= 2;
     mask_ = capacity - 1;
@@ -106,7 +109,8 @@ class LedgerQueue::Listing {
   std::string_view Key(std::size_t i) const { return exact_ ? Name(i) : Slice(keys_, keyEnds_, i); }
   std::uint64_t HashOf(std::size_t i) const { return Hash(Key(i), prefixState_); }
 
-  std::vector<bool> recorded;
+  std::vector<bool> recorded;  // the ledger names the file
+  std::vector<bool> dropped;   // gone (or no longer a file) when its turn came
 
  private:
   static std::uint32_t Offset(const std::string& bytes) {
@@ -190,8 +194,9 @@ std::int32_t LedgerQueue::Refresh() {
     // Files only, and only names that one ledger line can hold: a directory or a FIFO
     // would fail to open and block every file after it, and a file that cannot be
     // recorded would be sent again at every start.
+    bool complete = false;
     if (StorableAsLine(source_)) {
-      ForEachListedEntry(
+      complete = ForEachListedEntry(
           source_ + "*.*", kAllEntryAttributes & ~platform::NonFileAttributes(),
           [&](const std::string&, const std::string& name) {
             if (StorableAsLine(name)) fresh->Add(name);
@@ -202,8 +207,9 @@ std::int32_t LedgerQueue::Refresh() {
     folderKnown_ = folder;
     relist_ = false;
     // A change of the entries sets the modification time (and the change time) to the
-    // clock's time: an old time cannot stay the same through one.
-    folderTrusted_ = folder && folder->modifiedNs < listedAt - kUntrustedNs;
+    // clock's time: an old time cannot stay the same through one. A listing cut short by
+    // a failing read is used, and made again at the next step.
+    folderTrusted_ = complete && folder && folder->modifiedNs < listedAt - kUntrustedNs;
     if (!read) {
       for (std::size_t i = 0; i < fresh->size() && !read; ++i) {
         const std::uint64_t hash = fresh->HashOf(i);
@@ -219,6 +225,7 @@ std::int32_t LedgerQueue::Refresh() {
   }
   if (read) ReadLedger();
   if (read || list) FindFirst();
+  DropGoneFirst();
   return queued_;
 }
 
@@ -260,7 +267,7 @@ void LedgerQueue::Record(const std::string& path) {
   if (index != Listing::kNone) listing_->recorded[index] = true;
   if (!reread && index == first_) {
     --queued_;
-    while (first_ < listing_->size() && listing_->recorded[first_]) ++first_;
+    while (first_ < listing_->size() && (listing_->recorded[first_] || listing_->dropped[first_])) ++first_;
   } else {
     FindFirst();
   }
@@ -346,9 +353,21 @@ void LedgerQueue::FindFirst() {
   first_ = listing_->size();
   queued_ = 0;
   for (std::size_t i = listing_->size(); i-- > 0;) {
-    if (listing_->recorded[i]) continue;
+    if (listing_->recorded[i] || listing_->dropped[i]) continue;
     first_ = i;
     ++queued_;
+  }
+}
+
+void LedgerQueue::DropGoneFirst() {
+  // One status query per step: the folder's times do not change when a linked file's
+  // target goes, nor does a listing see what happens after it.
+  while (first_ < listing_->size()) {
+    const std::optional<platform::FileStatus> status = platform::GetFileStatus(First());
+    if (status && status->isRegular) return;
+    listing_->dropped[first_] = true;
+    --queued_;
+    while (first_ < listing_->size() && (listing_->recorded[first_] || listing_->dropped[first_])) ++first_;
   }
 }
 

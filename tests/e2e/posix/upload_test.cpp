@@ -382,11 +382,13 @@ TEST_F(UploadTest, ChangesByOthersDuringARunAreSeenByItsNextStep) {
   const std::string b = Path("b.txt");
   const std::string c = Path("c.txt");
   const auto append = [&](const std::string& text) { std::ofstream(Ledger(), std::ios::app | std::ios::binary) << text; };
+  const std::string elsewhere = dir_.file("elsewhere.txt");
   struct Case {
     const char* what;
     std::function<void()> change;
     std::string ledger;
     std::size_t sent;
+    std::function<void()> before = nullptr;  // with a and b made, before the folder's time is set back
   };
   const Case cases[] = {
       {"a line appended to the ledger", [&] { append(b + "\r\n"); }, b + "\r\n" + a + "\r\n", 1},
@@ -408,12 +410,20 @@ TEST_F(UploadTest, ChangesByOthersDuringARunAreSeenByItsNextStep) {
        b + "\r\n" + a + "\r\n", 1},
       {"a file removed", [&] { std::filesystem::remove(b); }, a + "\r\n", 1},
       {"a file added", [&] { WriteFile(c, "c"); }, a + "\r\n" + b + "\r\n" + c + "\r\n", 3},
+      // The folder's times stay: the link is dropped when its turn comes, as a listing would.
+      {"a linked file's target removed", [&] { std::filesystem::remove(elsewhere); }, a + "\r\n" + b + "\r\n", 2,
+       [&] {
+         WriteFile(elsewhere, "e");
+         std::filesystem::create_symlink(elsewhere, Path("link.txt"));
+       }},
   };
   for (const Case& test : cases) {
     std::filesystem::remove_all(State());
     std::filesystem::remove(c);
+    std::filesystem::remove(Path("link.txt"));
     WriteFile(a, "a");
     WriteFile(b, "b");
+    if (test.before) test.before();
     std::filesystem::last_write_time(Source(), std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
     const std::size_t before = receiver.Requests().size();
     std::thread other([&] {
