@@ -18,7 +18,8 @@ struct Read {
 Read Lines(const std::string& bytes) {
   Read read;
   TMemoryStream stream(bytes);
-  read.complete = ForEachTextLine(stream, [&](std::string_view line, bool) { read.entries.emplace_back(line); }).complete;
+  const auto add = [&](std::string_view line, bool) { read.entries.emplace_back(line); };
+  read.complete = ForEachTextLine(stream, add).complete;
   return read;
 }
 

@@ -211,7 +211,8 @@ bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entrie
   const bool needStatus = (attributesWanted & kAttrReadOnly) != 0;
   const auto isExcluded = [&](const struct stat& st) {
     return std::any_of(excluded.begin(), excluded.end(), [&](const FileStatus& file) {
-      return file.device == static_cast<std::uint64_t>(st.st_dev) && file.fileId == static_cast<std::uint64_t>(st.st_ino);
+      return file.device == static_cast<std::uint64_t>(st.st_dev) &&
+             file.fileId == static_cast<std::uint64_t>(st.st_ino);
     });
   };
   // The inode that readdir reports is the file's own for every entry but a link (and a
@@ -361,7 +362,9 @@ void TFileStream::ReserveAppend(std::int64_t count) {
   struct statvfs disk {};
   if (::fstatvfs(Fd(handle_), &disk) != 0 || disk.f_frsize == 0) return;
   const std::uint64_t blockSize = disk.f_frsize;
-  const auto blocks = [&](std::int64_t bytes) { return (static_cast<std::uint64_t>(bytes) + blockSize - 1) / blockSize; };
+  const auto blocks = [&](std::int64_t bytes) {
+    return (static_cast<std::uint64_t>(bytes) + blockSize - 1) / blockSize;
+  };
   std::uint64_t needed = blocks(size + count) - blocks(size);
   if (needed > 0) needed += 3;
   // The blocks kept for the superuser are free to a process that may use them.

@@ -179,7 +179,8 @@ bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entrie
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return true;
     const std::int64_t created = UnixNanoseconds(found.ftCreationTime);
-    return std::any_of(excluded.begin(), excluded.end(), [&](const FileStatus& file) { return file.changedNs == created; });
+    return std::any_of(excluded.begin(), excluded.end(),
+                       [&](const FileStatus& file) { return file.changedNs == created; });
   };
   const auto isExcluded = [&](const std::string& name) {
     const std::optional<FileStatus> status = GetFileStatus(prefix + name);

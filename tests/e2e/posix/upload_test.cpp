@@ -381,7 +381,9 @@ TEST_F(UploadTest, ChangesByOthersDuringARunAreSeenByItsNextStep) {
   const std::string a = Path("a.txt");
   const std::string b = Path("b.txt");
   const std::string c = Path("c.txt");
-  const auto append = [&](const std::string& text) { std::ofstream(Ledger(), std::ios::app | std::ios::binary) << text; };
+  const auto append = [&](const std::string& text) {
+    std::ofstream(Ledger(), std::ios::app | std::ios::binary) << text;
+  };
   const std::string elsewhere = dir_.file("elsewhere.txt");
   struct Case {
     const char* what;
