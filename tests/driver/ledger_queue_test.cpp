@@ -167,8 +167,8 @@ TEST_F(LedgerQueueTest, TheListingLeavesOutTheLedgerAndWhatIsGone) {
     // An old folder time: the listing is trusted, and only the step's own look at its first
     // file can see that a linked file is gone.
     std::error_code ignored;
-    std::filesystem::last_write_time(dir_.file("src"), std::filesystem::file_time_type::clock::now() - std::chrono::hours(1),
-                                     ignored);
+    const auto hourAgo = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
+    std::filesystem::last_write_time(dir_.file("src"), hourAgo, ignored);
     LedgerQueue queue(Source(), config);
     ASSERT_EQ(static_cast<std::int32_t>(c.sent.size()) + (c.afterFirst ? 1 : 0), queue.Refresh());
     Names sent{queue.First().substr(Source().size())};
