@@ -71,7 +71,8 @@ class LedgerQueue::Listing {
 
   Listing(bool exact, std::uint64_t prefixState) : exact_(exact), prefixState_(prefixState) {}
 
-  void Add(const std::string& name) {
+  void Add(const std::string& name, bool link) {
+    linked.push_back(link);
     names_.append(name);
     nameEnds_.push_back(Offset(names_));
     if (!exact_) {
@@ -111,6 +112,7 @@ class LedgerQueue::Listing {
 
   std::vector<bool> recorded;  // the ledger names the file
   std::vector<bool> dropped;   // gone (or no longer a file) when its turn came
+  std::vector<bool> linked;    // listed through a link, whose target may go unseen
 
  private:
   static std::uint32_t Offset(const std::string& bytes) {
@@ -198,8 +200,8 @@ std::int32_t LedgerQueue::Refresh() {
     if (StorableAsLine(source_)) {
       complete = ForEachListedEntry(
           source_ + "*.*", kAllEntryAttributes & ~platform::NonFileAttributes(),
-          [&](const std::string&, const std::string& name) {
-            if (StorableAsLine(name)) fresh->Add(name);
+          [&](const std::string&, const std::string& name, std::uint32_t attributes) {
+            if (StorableAsLine(name)) fresh->Add(name, (attributes & platform::kAttrLink) != 0);
           },
           OwnFiles());
     }
@@ -258,6 +260,7 @@ void LedgerQueue::Record(const std::string& path) {
     throw;
   }
   ledgerKnown_ = ledger_->Status();
+  endsWithOwnLine_ = true;
   const std::string_view name = std::string_view(path).substr(source_.size());
   const std::string folded = exact_ ? std::string() : platform::CaseFoldKey(name);
   const std::string_view key = exact_ ? name : std::string_view(folded);
@@ -274,6 +277,8 @@ void LedgerQueue::Record(const std::string& path) {
 }
 
 std::string LedgerQueue::LineBreakBeforeAppend(bool& reread) {
+  // Unchanged since the run's own last line (size and time tell): it ends with CR LF.
+  if (endsWithOwnLine_ && !reread) return std::string();
   // Reading again cuts an unfinished last line; one that is there again at once is being
   // written by someone else right now, and this line must not run into it.
   for (int attempt = 0;; ++attempt) {
@@ -317,6 +322,7 @@ bool LedgerQueue::LedgerChanged() {
 
 void LedgerQueue::ReadLedger() {
   rereadLedger_ = false;
+  endsWithOwnLine_ = false;
   listing_->recorded.assign(listing_->size(), false);
   const std::int64_t size = ledger_->Status().size;
   filter_ = std::make_unique<Filter>(size);
@@ -360,9 +366,9 @@ void LedgerQueue::FindFirst() {
 }
 
 void LedgerQueue::DropGoneFirst() {
-  // One status query per step: the folder's times do not change when a linked file's
-  // target goes, nor does a listing see what happens after it.
-  while (first_ < listing_->size()) {
+  // A file that goes, or is replaced, changes the folder's times, and the folder is listed
+  // again; the target of a link can go without that. So a linked first file is looked at.
+  while (first_ < listing_->size() && listing_->linked[first_]) {
     const std::optional<platform::FileStatus> status = platform::GetFileStatus(First());
     if (status && status->isRegular) return;
     listing_->dropped[first_] = true;

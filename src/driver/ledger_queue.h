@@ -67,6 +67,7 @@ class LedgerQueue {
   bool folderTrusted_ = false;  // the folder's times can tell whether it changed, and the listing was whole
   bool relist_ = false;         // the ledger is another file now: it may be in the listing
   bool rereadLedger_ = false;   // someone else wrote to the ledger since the run read it
+  bool endsWithOwnLine_ = false;  // the ledger ends with the line the run appended last
   std::size_t first_ = 0;       // index of the first queued file in the listing
   std::int32_t queued_ = 0;
 };

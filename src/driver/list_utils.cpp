@@ -6,8 +6,7 @@
 
 namespace qb {
 
-bool ForEachListedEntry(std::string_view path, std::uint32_t attributeFilter,
-                        const std::function<void(const std::string& folder, const std::string& name)>& entry,
+bool ForEachListedEntry(std::string_view path, std::uint32_t attributeFilter, const ListedEntry& entry,
                         const std::vector<platform::FileStatus>& excluded) {
   const FolderAndMasks split = SplitFolderAndMasks(path);
   std::vector<platform::FolderEntry> entries;
@@ -19,7 +18,7 @@ bool ForEachListedEntry(std::string_view path, std::uint32_t attributeFilter,
     if ((found.attributes & attributeFilter) != (found.attributes & kAllEntryAttributes)) continue;
     for (const std::string& mask : split.masks) {
       if (!MatchesMask(found.name, mask)) continue;
-      entry(split.folder, found.name);
+      entry(split.folder, found.name, found.attributes);
       break;
     }
     std::string().swap(found.name);  // a folder of a million names is not held twice

@@ -42,6 +42,9 @@ enum : std::uint32_t {
   kAttrVolume = 8,
   kAttrDirectory = 16,
   kAttrArchive = 32,
+  // A symbolic link (on Windows any reparse point); on POSIX the other bits describe what
+  // it leads to.
+  kAttrLink = 1024,
 };
 
 // Attribute bits of entries that are not files one could read and send: directories

@@ -235,12 +235,15 @@ bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entrie
     item.name = entry->d_name;
     mode_t mode = 0;
     // Links are followed and some file systems report no kind: those need a status query.
-    const bool link = entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN;
-    if (needStatus || link || mayBeExcluded(*entry)) {
+    const bool mayBeLink = entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN;
+    if (needStatus || mayBeLink || mayBeExcluded(*entry)) {
       struct stat st {};
-      if (::fstatat(dirFd, entry->d_name, &st, 0) != 0 &&
-          ::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        continue;  // vanished while listing
+      if (::fstatat(dirFd, entry->d_name, &st, mayBeLink ? AT_SYMLINK_NOFOLLOW : 0) != 0) continue;  // vanished
+      if (S_ISLNK(st.st_mode)) {
+        item.attributes |= kAttrLink;
+        // Where it leads; a link that leads nowhere is taken as itself.
+        struct stat target {};
+        if (::fstatat(dirFd, entry->d_name, &target, 0) == 0) st = target;
       }
       if (isExcluded(st)) continue;
       mode = st.st_mode;

@@ -193,6 +193,7 @@ bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entrie
   if (find == INVALID_HANDLE_VALUE) return false;
   do {
     if (!excluded.empty() && mayBeExcluded(data) && isExcluded(data.cFileName)) continue;
+    // FILE_ATTRIBUTE_REPARSE_POINT is kAttrLink: the attributes go out as Windows reports them.
     entries.push_back(FolderEntry{data.cFileName, static_cast<std::uint32_t>(data.dwFileAttributes)});
   } while (::FindNextFileA(find, &data));
   const bool ok = ::GetLastError() == ERROR_NO_MORE_FILES;

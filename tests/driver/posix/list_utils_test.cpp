@@ -27,9 +27,8 @@ class ForEachListedEntryTest : public testing::Test {
   // Lists `masks` in the folder; names without the folder's text.
   Entries List(const std::string& masks, std::uint32_t filter) {
     Entries names;
-    EXPECT_TRUE(ForEachListedEntry(dir_.path() + "/" + masks, filter,
-                                   [&](const std::string&, const std::string& name) { names.push_back(name); }))
-        << masks;
+    const auto add = [&](const std::string&, const std::string& name, std::uint32_t) { names.push_back(name); };
+    EXPECT_TRUE(ForEachListedEntry(dir_.path() + "/" + masks, filter, add)) << masks;
     return names;
   }
 
@@ -65,7 +64,9 @@ TEST_F(ForEachListedEntryTest, FiltersByMaskAndAttributesInNameOrder) {
 
 TEST_F(ForEachListedEntryTest, HandsOutTheFolderAsGiven) {
   Entries paths;
-  const auto add = [&](const std::string& folder, const std::string& name) { paths.push_back(folder + name); };
+  const auto add = [&](const std::string& folder, const std::string& name, std::uint32_t) {
+    paths.push_back(folder + name);
+  };
   EXPECT_TRUE(ForEachListedEntry(dir_.path() + "/*.txt;*.dat", kAllEntryAttributes, add));
   EXPECT_TRUE(ForEachListedEntry(dir_.path() + "//sub/*.*", kAllEntryAttributes, add));
   EXPECT_EQ((Entries{dir_.path() + "/.h.dat", dir_.path() + "/a.txt", dir_.path() + "//sub/inner.txt"}), paths);
@@ -73,7 +74,9 @@ TEST_F(ForEachListedEntryTest, HandsOutTheFolderAsGiven) {
 
 TEST_F(ForEachListedEntryTest, MissingFolderGivesFalseAndNoEntry) {
   Entries paths;
-  const auto add = [&](const std::string& folder, const std::string& name) { paths.push_back(folder + name); };
+  const auto add = [&](const std::string& folder, const std::string& name, std::uint32_t) {
+    paths.push_back(folder + name);
+  };
   EXPECT_FALSE(ForEachListedEntry(dir_.path() + "/none/*.*", kAllEntryAttributes, add));
   EXPECT_FALSE(ForEachListedEntry(dir_.path() + "/a.txt/*.*", kAllEntryAttributes, add));
   EXPECT_TRUE(paths.empty());
