@@ -25,9 +25,9 @@ class LedgerQueue {
   // opens it on the first call (EFOpenError while another run holds it or is making it),
   // lists the folder again when it changed and reads the ledger again when someone else
   // changed it. The ledger and its temporary file are never listed, whatever name or link
-  // shows them in the folder; a first file that is gone by now (or no longer a file) is
-  // dropped, as listing again would drop it. Returns the number of queued files: listed
-  // files the ledger does not name.
+  // shows them in the folder; a first file listed through a link that leads nowhere by now
+  // (or no longer to a file) is dropped, as listing again would drop it. Returns the number
+  // of queued files: listed files the ledger does not name.
   std::int32_t Refresh();
   // The full path of the first queued file; Refresh must have returned more than 0.
   std::string First() const;
@@ -50,7 +50,7 @@ class LedgerQueue {
   void FindFirst();
   void DropGoneFirst();
   std::vector<platform::FileStatus> OwnFiles() const;
-  // The bytes that must come before the next line; `reread` is set when the ledger was read again.
+  // What must come before the next line; sets `reread` when it read the ledger again.
   std::string LineBreakBeforeAppend(bool& reread);
 
   std::string source_;
@@ -64,11 +64,11 @@ class LedgerQueue {
   std::unique_ptr<Listing> listing_;
   std::unique_ptr<Filter> filter_;
   std::optional<platform::FileStatus> folderKnown_;
-  bool folderTrusted_ = false;  // the folder's times can tell whether it changed, and the listing was whole
-  bool relist_ = false;         // the ledger is another file now: it may be in the listing
-  bool rereadLedger_ = false;   // someone else wrote to the ledger since the run read it
+  bool folderTrusted_ = false;    // the listing was whole and the folder's times can tell a change
+  bool relist_ = false;           // the ledger is another file now: it may be in the listing
+  bool rereadLedger_ = false;     // someone else wrote to the ledger since the run read it
   bool endsWithOwnLine_ = false;  // the ledger ends with the line the run appended last
-  std::size_t first_ = 0;       // index of the first queued file in the listing
+  std::size_t first_ = 0;         // index of the first queued file in the listing
   std::int32_t queued_ = 0;
 };
 
