@@ -25,11 +25,4 @@ bool EnsureDirectories(const std::string& path) {
   return platform::CreateDirectory(dir) != platform::CreateDirectoryResult::Failed;
 }
 
-bool MoveReplacing(const std::string& source, const std::string& target) {
-  if (platform::MoveFileReplacing(source, target)) return true;
-  if (!platform::CopyFileOverwriting(source, target)) return false;
-  platform::DeleteFile(source);
-  return true;
-}
-
 }  // namespace qb

@@ -1,4 +1,4 @@
-// Folder creation and the ledger's file moves.
+// Folder creation: the ledger's folder with every missing parent.
 #pragma once
 
 #include <string>
@@ -13,9 +13,5 @@ QB_DECLARE_EXCEPTION(EQbFileUtilsError, Exception);
 // it exists afterwards or a name of that path already exists (a plain file counts too).
 // Raises EQbFileUtilsError "Unable to create directory" for an empty path.
 bool EnsureDirectories(const std::string& path);
-
-// Moves `source` onto `target`, replacing a file there; when the platform refuses the
-// move, copies and then deletes the source. Returns whether the target now holds it.
-bool MoveReplacing(const std::string& source, const std::string& target);
 
 }  // namespace qb

@@ -9,6 +9,10 @@
 // same clock tick, so such a listing is not trusted and the next step lists again. A
 // relisting keeps what it knew of names it listed before; a new name is looked up in a
 // fixed-size filter of the ledger's lines, and only a possible match reads the ledger again.
+// A listing that did not run to its end is used but not trusted. The ledger and its
+// temporary file are left out of every listing by identity, so that neither a ledger kept
+// in the source folder nor a link to it is ever sent; and since a listing may be older
+// than the files it names, the first queued file is looked at before its turn.
 #include "driver/ledger_queue.h"
 
 #include <algorithm>
@@ -18,7 +22,7 @@
 #include "driver/file_mask.h"
 #include "driver/list_utils.h"
 #include "driver/qvor_main.h"
-#include "driver/string_list.h"
+#include "driver/text_lines.h"
 #include "platform/locale.h"
 #include "support/format.h"
 
@@ -67,7 +71,8 @@ class LedgerQueue::Listing {
 
   Listing(bool exact, std::uint64_t prefixState) : exact_(exact), prefixState_(prefixState) {}
 
-  void Add(const std::string& name) {
+  void Add(const std::string& name, bool link) {
+    linked.push_back(link);
     names_.append(name);
     nameEnds_.push_back(Offset(names_));
     if (!exact_) {
@@ -79,6 +84,7 @@ class LedgerQueue::Listing {
   void Index() {
     const std::size_t count = nameEnds_.size();
     recorded.assign(count, false);
+    dropped.assign(count, false);
     std::size_t capacity = 16;
     while (capacity < count * 2) capacity *= 2;
     mask_ = capacity - 1;
@@ -104,7 +110,9 @@ class LedgerQueue::Listing {
   std::string_view Key(std::size_t i) const { return exact_ ? Name(i) : Slice(keys_, keyEnds_, i); }
   std::uint64_t HashOf(std::size_t i) const { return Hash(Key(i), prefixState_); }
 
-  std::vector<bool> recorded;
+  std::vector<bool> recorded;  // the ledger names the file
+  std::vector<bool> dropped;   // gone (or no longer a file) when its turn came
+  std::vector<bool> linked;    // listed through a link, whose target may go unseen
 
  private:
   static std::uint32_t Offset(const std::string& bytes) {
@@ -163,11 +171,10 @@ class LedgerQueue::Filter {
   std::size_t mask_;
 };
 
-LedgerQueue::LedgerQueue(std::string sourceFolder, std::string configFolder)
+LedgerQueue::LedgerQueue(std::string sourceFolder, const std::string& configFolder)
     : source_(SplitFolderAndMasks(sourceFolder + "*.*").folder),
       ledgerPath_(configFolder + kLedgerFileName),
       tempPath_(configFolder + kLedgerTempFileName),
-      configFolder_(std::move(configFolder)),
       exact_(!platform::FileNamesIgnoreCase()),
       keyPrefix_(exact_ ? source_ : platform::CaseFoldKey(source_)),
       prefixHash_(Hash(keyPrefix_)) {}
@@ -182,24 +189,29 @@ std::int32_t LedgerQueue::Refresh() {
     read = true;
   }
   const std::optional<platform::FileStatus> folder = platform::GetFileStatus(source_);
-  const bool list = !listing_ || !folderTrusted_ || !SameFolderStatus(folder, folderKnown_);
+  const bool list = !listing_ || !folderTrusted_ || relist_ || !SameFolderStatus(folder, folderKnown_);
   if (list) {
     const std::int64_t listedAt = NowNs();
     auto fresh = std::make_unique<Listing>(exact_, prefixHash_);
     // Files only, and only names that one ledger line can hold: a directory or a FIFO
     // would fail to open and block every file after it, and a file that cannot be
     // recorded would be sent again at every start.
+    bool complete = false;
     if (StorableAsLine(source_)) {
-      ForEachListedEntry(source_ + "*.*", kAllEntryAttributes & ~platform::NonFileAttributes(),
-                         [&](const std::string&, const std::string& name) {
-                           if (StorableAsLine(name)) fresh->Add(name);
-                         });
+      complete = ForEachListedEntry(
+          source_ + "*.*", kAllEntryAttributes & ~platform::NonFileAttributes(),
+          [&](const std::string&, const std::string& name, std::uint32_t attributes) {
+            if (StorableAsLine(name)) fresh->Add(name, (attributes & platform::kAttrLink) != 0);
+          },
+          OwnFiles());
     }
     fresh->Index();
     folderKnown_ = folder;
+    relist_ = false;
     // A change of the entries sets the modification time (and the change time) to the
-    // clock's time: an old time cannot stay the same through one.
-    folderTrusted_ = folder && folder->modifiedNs < listedAt - kUntrustedNs;
+    // clock's time: an old time cannot stay the same through one. A listing cut short by
+    // a failing read is used, and made again at the next step.
+    folderTrusted_ = complete && folder && folder->modifiedNs < listedAt - kUntrustedNs;
     if (!read) {
       for (std::size_t i = 0; i < fresh->size() && !read; ++i) {
         const std::uint64_t hash = fresh->HashOf(i);
@@ -215,6 +227,7 @@ std::int32_t LedgerQueue::Refresh() {
   }
   if (read) ReadLedger();
   if (read || list) FindFirst();
+  DropGoneFirst();
   return queued_;
 }
 
@@ -223,14 +236,17 @@ std::string LedgerQueue::First() const { return source_ + std::string(listing_->
 void LedgerQueue::ReserveLine(const std::string& path) {
   // Reserving may set the file's times; that is no change by someone else.
   if (LedgerChanged()) rereadLedger_ = true;
-  ledger_->ReserveAppend(static_cast<std::int64_t>(path.size()) + 2);
+  // The line, and the LF that may complete a last line's bare CR.
+  ledger_->ReserveAppend(static_cast<std::int64_t>(path.size()) + 3);
   ledgerKnown_ = ledger_->Status();
 }
 
 void LedgerQueue::Record(const std::string& path) {
-  // Lines that someone else appended since the step began are read again next step.
-  if (LedgerChanged()) rereadLedger_ = true;
-  const std::string line = path + "\r\n";
+  // What someone else wrote since the run last read the ledger is read first, so that
+  // their lines count and their unfinished last line is cut off before this one follows.
+  bool reread = LedgerChanged() || rereadLedger_;
+  if (reread) ReadLedger();
+  const std::string line = LineBreakBeforeAppend(reread) + path + "\r\n";
   const std::int64_t before = ledger_->Status().size;
   try {
     ledger_->WriteBuffer(line.data(), line.size());
@@ -244,16 +260,38 @@ void LedgerQueue::Record(const std::string& path) {
     throw;
   }
   ledgerKnown_ = ledger_->Status();
+  endsWithOwnLine_ = true;
   const std::string_view name = std::string_view(path).substr(source_.size());
   const std::string folded = exact_ ? std::string() : platform::CaseFoldKey(name);
   const std::string_view key = exact_ ? name : std::string_view(folded);
-  filter_->Add(Hash(key, prefixHash_));
-  if (first_ < listing_->size() && listing_->Name(first_) == name) {
-    listing_->recorded[first_] = true;
+  const std::uint64_t hash = Hash(key, prefixHash_);
+  filter_->Add(hash);
+  const std::size_t index = listing_->Find(key, hash);
+  if (index != Listing::kNone) listing_->recorded[index] = true;
+  if (!reread && index == first_) {
     --queued_;
-    while (first_ < listing_->size() && listing_->recorded[first_]) ++first_;
+    while (first_ < listing_->size() && (listing_->recorded[first_] || listing_->dropped[first_])) ++first_;
   } else {
     FindFirst();
+  }
+}
+
+std::string LedgerQueue::LineBreakBeforeAppend(bool& reread) {
+  // Unchanged since the run's own last line (size and time tell): it ends with CR LF.
+  if (endsWithOwnLine_ && !reread) return std::string();
+  // Reading again cuts an unfinished last line; one that is there again at once is being
+  // written by someone else right now, and this line must not run into it.
+  for (int attempt = 0;; ++attempt) {
+    const std::int64_t size = ledger_->Status().size;
+    if (size == 0) return std::string();
+    char last = 0;
+    ledger_->SetPosition(size - 1);
+    ledger_->ReadBuffer(&last, 1);
+    if (last == '\n') return std::string();
+    if (last == '\r') return "\n";  // a line that lost only its LF: completed, not kept as it is
+    if (attempt == 2) throw EWriteError("Stream write error. Someone else is writing a line into the ledger");
+    ReadLedger();
+    reread = true;
   }
 }
 
@@ -264,11 +302,11 @@ void LedgerQueue::OpenLedger() {
   if (!platform::GetFileStatus(ledgerPath_)) {
     // An empty ledger, made to appear whole: created aside and renamed unless another
     // run made one first.
-    platform::TFileStream::Create(tempPath_);
-    if (platform::MoveFileNoReplace(tempPath_, ledgerPath_)) platform::FlushFolder(configFolder_);
+    platform::CreateEmptyFileVia(tempPath_, ledgerPath_);
     if (platform::DirectoryExists(ledgerPath_)) ThrowLedgerNotWritten(ledgerPath_, "A directory has that name");
   }
   ledger_ = platform::TFileStream::OpenAppendLocked(ledgerPath_);
+  relist_ = true;
 }
 
 bool LedgerQueue::LedgerChanged() {
@@ -284,6 +322,7 @@ bool LedgerQueue::LedgerChanged() {
 
 void LedgerQueue::ReadLedger() {
   rereadLedger_ = false;
+  endsWithOwnLine_ = false;
   listing_->recorded.assign(listing_->size(), false);
   const std::int64_t size = ledger_->Status().size;
   filter_ = std::make_unique<Filter>(size);
@@ -320,10 +359,30 @@ void LedgerQueue::FindFirst() {
   first_ = listing_->size();
   queued_ = 0;
   for (std::size_t i = listing_->size(); i-- > 0;) {
-    if (listing_->recorded[i]) continue;
+    if (listing_->recorded[i] || listing_->dropped[i]) continue;
     first_ = i;
     ++queued_;
   }
+}
+
+void LedgerQueue::DropGoneFirst() {
+  // A file that goes, or is replaced, changes the folder's times, and the folder is listed
+  // again; the target of a link can go without that. So a linked first file is looked at.
+  while (first_ < listing_->size() && listing_->linked[first_]) {
+    const std::optional<platform::FileStatus> status = platform::GetFileStatus(First());
+    if (status && status->isRegular) return;
+    listing_->dropped[first_] = true;
+    --queued_;
+    while (first_ < listing_->size() && (listing_->recorded[first_] || listing_->dropped[first_])) ++first_;
+  }
+}
+
+std::vector<platform::FileStatus> LedgerQueue::OwnFiles() const {
+  std::vector<platform::FileStatus> own{ledger_->Status()};
+  // The temporary file only as what the run would write: a link there is not it.
+  const std::optional<platform::FileStatus> temp = platform::GetFileStatus(tempPath_, false);
+  if (temp && temp->isRegular) own.push_back(*temp);
+  return own;
 }
 
 }  // namespace qb

@@ -16,22 +16,28 @@ namespace qb {
 class LedgerQueue {
  public:
   // `sourceFolder` and `configFolder` end in the path delimiter.
-  LedgerQueue(std::string sourceFolder, std::string configFolder);
+  LedgerQueue(std::string sourceFolder, const std::string& configFolder);
   ~LedgerQueue();
   LedgerQueue(const LedgerQueue&) = delete;
   LedgerQueue& operator=(const LedgerQueue&) = delete;
 
   // Brings the listing and the ledger up to date: creates the ledger when there is none,
-  // opens it on the first call (EFOpenError while another run holds it), lists the
-  // folder again when it changed and reads the ledger again when someone else changed
-  // it. Returns the number of queued files: listed files the ledger does not name.
+  // opens it on the first call (EFOpenError while another run holds it or is making it),
+  // lists the folder again when it changed and reads the ledger again when someone else
+  // changed it. The ledger and its temporary file are never listed, whatever name or link
+  // shows them in the folder; a first file listed through a link that leads nowhere by now
+  // (or no longer to a file) is dropped, as listing again would drop it. Returns the number
+  // of queued files: listed files the ledger does not name.
   std::int32_t Refresh();
   // The full path of the first queued file; Refresh must have returned more than 0.
   std::string First() const;
   // Makes sure that the ledger can take the line for `path` (EWriteError otherwise), so
   // that a file is not sent when recording it would fail.
   void ReserveLine(const std::string& path);
-  // Appends the line for `path` and forces it onto the disk.
+  // Appends the line for `path` and forces it onto the disk. The ledger is read again
+  // first when someone else changed it, and a last line that someone left without its
+  // line break never runs into this one: a bare CR is completed with LF, anything else
+  // unfinished is cut off (as reading the ledger cuts it).
   void Record(const std::string& path);
 
  private:
@@ -42,11 +48,14 @@ class LedgerQueue {
   bool LedgerChanged();
   void ReadLedger();
   void FindFirst();
+  void DropGoneFirst();
+  std::vector<platform::FileStatus> OwnFiles() const;
+  // What must come before the next line; sets `reread` when it read the ledger again.
+  std::string LineBreakBeforeAppend(bool& reread);
 
   std::string source_;
   std::string ledgerPath_;
   std::string tempPath_;
-  std::string configFolder_;
   bool exact_;
   std::string keyPrefix_;     // the source folder as ledger lines begin with it, as a key
   std::uint64_t prefixHash_;  // the hash state after keyPrefix_, where every key's hash starts
@@ -55,9 +64,11 @@ class LedgerQueue {
   std::unique_ptr<Listing> listing_;
   std::unique_ptr<Filter> filter_;
   std::optional<platform::FileStatus> folderKnown_;
-  bool folderTrusted_ = false;  // the folder's times can tell whether it changed
-  bool rereadLedger_ = false;   // someone else wrote to the ledger since the run read it
-  std::size_t first_ = 0;       // index of the first queued file in the listing
+  bool folderTrusted_ = false;    // the listing was whole and the folder's times can tell a change
+  bool relist_ = false;           // the ledger is another file now: it may be in the listing
+  bool rereadLedger_ = false;     // someone else wrote to the ledger since the run read it
+  bool endsWithOwnLine_ = false;  // the ledger ends with the line the run appended last
+  std::size_t first_ = 0;         // index of the first queued file in the listing
   std::int32_t queued_ = 0;
 };
 

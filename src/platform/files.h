@@ -42,6 +42,9 @@ enum : std::uint32_t {
   kAttrVolume = 8,
   kAttrDirectory = 16,
   kAttrArchive = 32,
+  // A symbolic link (on Windows any reparse point); on POSIX the other bits describe what
+  // it leads to.
+  kAttrLink = 1024,
 };
 
 // Attribute bits of entries that are not files one could read and send: directories
@@ -63,24 +66,25 @@ struct FileStatus {
   std::uint64_t fileId = 0;
 };
 
-// Status after following links; nothing when the path does not exist.
-std::optional<FileStatus> GetFileStatus(const std::string& path);
+// Status after following links, or of a link itself; nothing when the path does not exist.
+// A link's own status is neither a directory nor a regular file.
+std::optional<FileStatus> GetFileStatus(const std::string& path, bool followLinks = true);
 bool FileExists(const std::string& path);       // exists and is not a directory
 bool DirectoryExists(const std::string& path);
 
 enum class CreateDirectoryResult { Created, AlreadyExists, Failed };
 CreateDirectoryResult CreateDirectory(const std::string& path);
 
-// Moves `from` onto `to`, replacing a file there; false when the platform refuses.
-bool MoveFileReplacing(const std::string& from, const std::string& to);
 // Renames `from` to `to` only when `to` does not exist.
 bool MoveFileNoReplace(const std::string& from, const std::string& to);
-// Copies a file, overwriting an existing target file.
-bool CopyFileOverwriting(const std::string& from, const std::string& to);
-bool DeleteFile(const std::string& path);
-// Forces a folder's entries (a file just created or renamed in it) onto the disk; false
-// when the platform refuses. Windows needs no such step and returns true.
-bool FlushFolder(const std::string& folder);
+// Makes an empty file appear whole at `path` unless something has that name by then: it is
+// made as `temp` and renamed to `path` without replacing, and the rename is forced onto the
+// disk. `temp` is never opened through a link, as a FIFO or device, or while another
+// process holds it. Raises EFCreateError "Cannot create file "%s". %s" with `temp` when it
+// cannot be made (also "Not a regular file"), with `path` when the rename cannot be forced
+// onto the disk, and, while another process holds `temp` (another run making the same
+// file), the EFOpenError that TFileStream::OpenAppendLocked raises while `path` is held.
+void CreateEmptyFileVia(const std::string& temp, const std::string& path);
 
 struct FolderEntry {
   std::string name;
@@ -91,9 +95,13 @@ struct FolderEntry {
 // deterministic order (sorted by name on POSIX). Returns false when the folder cannot be
 // opened or reading it fails; entries read before the failure stay in `entries`.
 // Attribute bits outside `attributesWanted` may be left clear where finding them would
-// cost a status query per entry.
+// cost a status query per entry. Entries that are one of the `excluded` files (the same
+// device and file id, links followed) are left out whatever name, hard link or symbolic
+// link lists them; only entries that what the enumeration reports cannot tell apart from
+// them cost a status query (POSIX: the inode of an entry that is not a link; Windows: the
+// creation time, `changedNs`, of one that is no reparse point).
 bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entries,
-                     std::uint32_t attributesWanted = 0xFFFFFFFF);
+                     std::uint32_t attributesWanted = 0xFFFFFFFF, const std::vector<FileStatus>& excluded = {});
 
 // --- File stream ---------------------------------------------------------------------
 
@@ -124,8 +132,9 @@ class TFileStream final : public TStream {
   // Forces the written bytes onto the disk.
   void FlushToDisk();
   // Makes sure that `count` more bytes can be appended: reserves the disk space they take
-  // where the file system can, and checks the process's file-size limit. Raises EWriteError
-  // "Stream write error. %s" (a full disk, a limit) and leaves the file's content as it was.
+  // where the file system can, and where it cannot checks that the free space holds them;
+  // checks the process's file-size limit. Raises EWriteError "Stream write error. %s" (a
+  // full disk, a limit) and leaves the file's content as it was.
   void ReserveAppend(std::int64_t count);
   const std::string& FileName() const { return fileName_; }
 

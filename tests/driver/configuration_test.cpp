@@ -226,16 +226,6 @@ TEST(FileUtilsTest, EnsureDirectoriesRules) {
   EXPECT_FALSE(EnsureDirectories(dir.file(PlatformPath("plain/below"))));
 }
 
-TEST(FileUtilsTest, MoveReplacingReplacesTheTarget) {
-  ScopedTempDir dir;
-  WriteFile(dir.file("a.tmp"), "new");
-  WriteFile(dir.file("a.lst"), "old");
-  EXPECT_TRUE(MoveReplacing(dir.file("a.tmp"), dir.file("a.lst")));
-  EXPECT_EQ("new", test::ReadFile(dir.file("a.lst")));
-  EXPECT_FALSE(platform::FileExists(dir.file("a.tmp")));
-  EXPECT_FALSE(MoveReplacing(dir.file("missing"), dir.file("a.lst")));
-}
-
 }  // namespace
 }  // namespace qb
 

@@ -21,7 +21,7 @@ class UploadTest : public ::testing::Test {
   }
 
   std::string Source() const { return dir_.file("src"); }
-  std::string State() const { return dir_.file("state"); }
+  std::string State() const { return stateFolder_.empty() ? dir_.file("state") : stateFolder_; }
   std::string Ledger() const { return PlatformPath(State() + "/00000000.LST"); }
   std::string Temp() const { return PlatformPath(State() + "/00000000.TMP"); }
   std::string Received() const { return dir_.file("received"); }
@@ -50,6 +50,7 @@ class UploadTest : public ::testing::Test {
   std::string Path(const std::string& name) const { return PlatformPath(Source() + "/" + name); }
 
   ScopedTempDir dir_;
+  std::string stateFolder_;  // the configuration folder where it is not "state" beside the source
 };
 
 }  // namespace qb::test

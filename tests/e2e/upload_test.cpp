@@ -82,6 +82,49 @@ TEST_F(UploadTest, TwoFilesAreSentInListingOrderAndRecorded) {
   EXPECT_EQ(2u, receiver.Requests().size());
 }
 
+// The ledger is no file to send, whatever shows it in the source folder: the folder itself,
+// another name of it, or a copy that an earlier version left as the temporary file.
+TEST_F(UploadTest, TheLedgerIsNeverSentWhateverShowsItInTheFolder) {
+  ReferenceReceiver receiver(Received());
+  struct Case {
+    const char* what;
+    bool ledgerInSource;
+    std::function<void()> prepare;  // with the ledger made, before the run
+  };
+  const Case cases[] = {
+      {"the configuration folder is the source folder", true, nullptr},
+      {"a temporary file left beside it", true, [&] { WriteFile(Temp(), Path("old.txt") + "\r\n"); }},
+      {"a hard link to it", false, [&] { std::filesystem::create_hard_link(Ledger(), Path("copy.lst")); }},
+#ifndef _WIN32  // symbolic links need a privilege on Windows
+      {"a symbolic link to it", false, [&] { std::filesystem::create_symlink(Ledger(), Path("link.lst")); }},
+#endif
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    stateFolder_.clear();
+    std::filesystem::remove_all(State());
+    std::filesystem::remove_all(Source());
+    std::filesystem::create_directories(Source());
+    if (c.ledgerInSource) stateFolder_ = Source();
+    WriteConfig(receiver.Url());
+    WriteFile(Path("a.txt"), "a");
+    if (c.prepare) {
+      std::filesystem::create_directories(State());
+      WriteFile(Ledger(), "");
+      c.prepare();
+    }
+    const std::size_t before = receiver.Requests().size();
+    for (int run = 0; run < 2; ++run) {  // the second one with a ledger that holds a line
+      const ProgramResult result = Run();
+      EXPECT_EQ(0, result.exitCode) << result.output;
+      const std::string count = "[--:--:--] [LOGX] There are '" + std::to_string(1 - run) + "' files in queue\r\n";
+      EXPECT_EQ(0u, Log(result).find(count)) << Log(result);
+    }
+    EXPECT_EQ(Path("a.txt") + "\r\n", ReadFile(Ledger()));
+    EXPECT_EQ(before + 1, receiver.Requests().size());
+  }
+}
+
 TEST_F(UploadTest, ABinaryConfigurationDrivesTheUploadLikeText) {
   ReferenceReceiver receiver(Received());
   WriteConfig(receiver.Url("/binary"), "<Username>branch12</Username>");
@@ -766,8 +809,9 @@ TEST_F(UploadTest, AnUnusableLedgerEndsTheRunInsteadOfSendingAgain) {
   EXPECT_TRUE(receiver.Requests().empty());
 }
 
-// Lines of a ledger written by hand are kept as they end; what no line break ends (the
-// remains of a write cut short) and what follows a 0 byte are cut before the next line.
+// What no line break ends (the remains of a write cut short) and what follows a 0 byte are
+// cut before the next line; a last line that lost only its LF is completed; lines that a
+// bare LF ends are kept as they are.
 TEST_F(UploadTest, ALedgerLineIsNeverAppendedToAnUnfinishedOne) {
   ReferenceReceiver receiver(Received());
   WriteConfig(receiver.Url());
@@ -779,7 +823,7 @@ TEST_F(UploadTest, ALedgerLineIsNeverAppendedToAnUnfinishedOne) {
       {a + "\r\n" + b.substr(0, b.size() - 3), a + "\r\n" + b + "\r\n"},
       {a + "\r\n" + std::string(1, '\0') + b + "\r\n", a + "\r\n" + b + "\r\n"},
       {a + "\n", a + "\n" + b + "\r\n"},
-      {a + "\r", a + "\r" + b + "\r\n"},
+      {a + "\r", a + "\r\n" + b + "\r\n"},
   };
   std::size_t sent = 0;
   for (const auto& [before, after] : cases) {

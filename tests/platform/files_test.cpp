@@ -33,5 +33,56 @@ TEST(FilesTest, PathsWithAZeroByteNameNoOtherFile) {
   EXPECT_EQ("kept\r\n", test::ReadFile(file));
 }
 
+// The first, empty ledger: made aside and renamed into place, never over a file that is
+// there, never while another run holds the temporary file.
+TEST(FilesTest, AnEmptyFileAppearsWholeAndReplacesNothing) {
+  enum class Temp { None, LeftWithText, HeldByAnother, Folder };
+  struct Case {
+    const char* what;
+    Temp temp;
+    const char* target;   // the file at the target before, or null
+    const char* after;    // the target after, or null where it is still missing
+    const char* refused;  // the error's class, or null
+  };
+  const Case cases[] = {
+      {"nothing there", Temp::None, nullptr, "", nullptr},
+      {"a temporary file left with text", Temp::LeftWithText, nullptr, "", nullptr},
+      {"the target made first by another", Temp::None, "kept\r\n", "kept\r\n", nullptr},
+      {"another run making it", Temp::HeldByAnother, nullptr, nullptr, "EFOpenError"},
+      {"a folder in the temporary file's place", Temp::Folder, nullptr, nullptr, "EFCreateError"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::ScopedTempDir dir;
+    const std::string temp = dir.file("00000000.TMP");
+    const std::string target = dir.file("00000000.LST");
+    if (c.target) test::WriteFile(target, c.target);
+    if (c.temp == Temp::LeftWithText) test::WriteFile(temp, "old copy\r\n");
+    if (c.temp == Temp::Folder) {
+      ASSERT_EQ(CreateDirectoryResult::Created, CreateDirectory(temp));
+    }
+    std::unique_ptr<TFileStream> holder;
+    if (c.temp == Temp::HeldByAnother) holder = TFileStream::Create(temp);
+    try {
+      CreateEmptyFileVia(temp, target);
+      EXPECT_EQ(nullptr, c.refused);
+    } catch (const Exception& error) {
+      ASSERT_NE(nullptr, c.refused) << error.Message();
+      EXPECT_EQ(std::string(c.refused), error.ClassName());
+      if (c.temp == Temp::HeldByAnother) {
+        EXPECT_EQ("Cannot open file \"" + target + "\". " + test::InUseText(), error.Message());
+      } else {
+        EXPECT_EQ(0u, error.Message().find("Cannot create file \"" + temp + "\". ")) << error.Message();
+      }
+    }
+    holder.reset();
+    if (c.after) {
+      EXPECT_EQ(c.after, test::ReadFile(target));
+    } else {
+      EXPECT_FALSE(FileExists(target));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace qb::platform

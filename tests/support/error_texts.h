@@ -10,6 +10,7 @@ std::string MissingFileText();    // a file that does not exist, in a folder tha
 std::string MissingFolderText();  // a path through a folder that does not exist
 std::string FolderAsFileText();   // a folder opened as a file
 std::string InvalidNameText();    // a path holding a 0 byte
+std::string InUseText();          // a file that another process holds for writing
 
 // Whether a connection reset by the peer reaches a reader as the end of the stream rather
 // than as error 10054: so under Wine, whose server takes the socket's error first.

@@ -10,6 +10,7 @@
 #include <stdio.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -59,6 +60,8 @@ FileStatus StatusOf(const struct stat& st) {
 [[noreturn]] void ThrowCreateError(const std::string& path, int error) { ThrowCreateError(path, SystemErrorText(error)); }
 
 constexpr const char* kNotRegular = "Not a regular file";
+// Another process holds the write lock (on Windows the system's sharing violation).
+constexpr const char* kInUse = "The file is in use by another process";
 
 // Opened with O_NONBLOCK, so that a FIFO cannot hold the open: anything but a regular file
 // is refused (closing `fd`), and the descriptor is made blocking again. Returns the errno
@@ -72,6 +75,37 @@ int CheckRegularAndBlock(int fd) {
 }
 
 std::string ReasonOf(int check) { return check < 0 ? std::string(kNotRegular) : SystemErrorText(check); }
+
+// `path` opened for writing, created when missing and cut to nothing, with the write lock
+// taken first, so that a file another writer holds is left intact: -1 while another process
+// holds the lock. Only a regular file is taken (a FIFO without a reader fails the
+// non-blocking open with ENXIO), and with `noFollow` not through a link. Raises EFCreateError.
+int OpenCreatedLocked(const std::string& path, bool noFollow) {
+  if (HoldsZeroByte(path)) ThrowCreateError(path, EINVAL);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | (noFollow ? O_NOFOLLOW : 0), 0666);
+  if (fd < 0) {
+    const int error = errno;
+    struct stat st {};
+    const bool link = noFollow && error == ELOOP && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    ThrowCreateError(path, link || error == ENXIO ? std::string(kNotRegular) : SystemErrorText(error));
+  }
+  if (const int check = CheckRegularAndBlock(fd); check != 0) {
+    ::close(fd);
+    ThrowCreateError(path, ReasonOf(check));
+  }
+  if (!LockWhole(fd, F_WRLCK)) {
+    const int error = errno;
+    ::close(fd);
+    if (error == EAGAIN || error == EACCES) return -1;
+    ThrowCreateError(path, error);
+  }
+  if (::ftruncate(fd, 0) != 0) {
+    const int error = errno;
+    ::close(fd);
+    ThrowCreateError(path, error);
+  }
+  return fd;
+}
 
 }  // namespace
 
@@ -121,19 +155,16 @@ std::string ExpandFileName(std::string_view path) {
 
 std::uint32_t NonFileAttributes() { return kAttrDirectory | kAttrSystem; }
 
-std::optional<FileStatus> GetFileStatus(const std::string& path) {
+std::optional<FileStatus> GetFileStatus(const std::string& path, bool followLinks) {
+  if (HoldsZeroByte(path)) return std::nullopt;
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  if ((followLinks ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0) return std::nullopt;
   return StatusOf(st);
 }
 
 CreateDirectoryResult CreateDirectory(const std::string& path) {
   if (::mkdir(path.c_str(), 0777) == 0) return CreateDirectoryResult::Created;
   return errno == EEXIST ? CreateDirectoryResult::AlreadyExists : CreateDirectoryResult::Failed;
-}
-
-bool MoveFileReplacing(const std::string& from, const std::string& to) {
-  return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 bool MoveFileNoReplace(const std::string& from, const std::string& to) {
@@ -148,64 +179,49 @@ bool MoveFileNoReplace(const std::string& from, const std::string& to) {
   return true;
 }
 
-bool CopyFileOverwriting(const std::string& from, const std::string& to) {
-  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return false;
-  struct stat st {};
-  if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(in);
-    return false;
-  }
-  std::string target = to;
-  if (DirectoryExists(to)) target = IncludeTrailingPathDelimiter(to) + ExtractFileName(from);
-  const int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 0777);
-  if (out < 0) {
-    ::close(in);
-    return false;
-  }
-  bool ok = true;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(in, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = n == 0;
-      break;
-    }
-    for (ssize_t done = 0; done < n;) {
-      const ssize_t w = ::write(out, buffer + done, static_cast<std::size_t>(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {
-        ok = false;
-        break;
-      }
-      done += w;
-    }
-    if (!ok) break;
-  }
-  ::close(in);
-  if (::close(out) != 0) ok = false;
-  return ok;
-}
-
-bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
-
-bool FlushFolder(const std::string& folder) {
-  if (HoldsZeroByte(folder)) return false;
-  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool ok = ::fsync(fd) == 0;
+void CreateEmptyFileVia(const std::string& temp, const std::string& path) {
+  if (HoldsZeroByte(path)) ThrowCreateError(path, EINVAL);
+  // Not through a link: the link's target would be cut to nothing and the link renamed
+  // into place. Held by another run making the same file, or by the run that renamed it
+  // into place already and holds it there: either way the file is in use.
+  const int fd = OpenCreatedLocked(temp, true);
+  if (fd < 0) ThrowOpenError(path, kInUse);
+  // Renamed while still locked, so that no other run truncates it on its way.
+  const bool moved = MoveFileNoReplace(temp, path);
   ::close(fd);
-  return ok;
+  if (!moved) return;  // another run's file is there (or a name the next open reports)
+  const std::size_t separator = path.rfind('/');
+  const std::string folder = separator == std::string::npos ? "." : separator == 0 ? "/" : path.substr(0, separator);
+  const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd < 0) ThrowCreateError(path, errno);
+  const int synced = ::fsync(dirFd);
+  const int error = errno;
+  ::close(dirFd);
+  // EINVAL and EOPNOTSUPP: a file system that has no such flush for folders.
+  if (synced != 0 && error != EINVAL && error != EOPNOTSUPP) ThrowCreateError(path, error);
 }
 
-bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entries, std::uint32_t attributesWanted) {
+bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entries, std::uint32_t attributesWanted,
+                     const std::vector<FileStatus>& excluded) {
   if (HoldsZeroByte(folder)) return false;
   DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
   if (!dir) return false;
   const int dirFd = ::dirfd(dir);
   // Read-only needs the permission bits; the kind of entry mostly comes with the name.
   const bool needStatus = (attributesWanted & kAttrReadOnly) != 0;
+  const auto isExcluded = [&](const struct stat& st) {
+    return std::any_of(excluded.begin(), excluded.end(), [&](const FileStatus& file) {
+      return file.device == static_cast<std::uint64_t>(st.st_dev) &&
+             file.fileId == static_cast<std::uint64_t>(st.st_ino);
+    });
+  };
+  // The inode that readdir reports is the file's own for every entry but a link (and a
+  // mount point): only a link or an entry with an excluded file's inode can be one.
+  const auto mayBeExcluded = [&](const dirent& entry) {
+    return std::any_of(excluded.begin(), excluded.end(), [&](const FileStatus& file) {
+      return file.fileId == static_cast<std::uint64_t>(entry.d_ino);
+    });
+  };
   std::vector<FolderEntry> found;
   bool ok = true;
   for (;;) {
@@ -219,12 +235,17 @@ bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entrie
     item.name = entry->d_name;
     mode_t mode = 0;
     // Links are followed and some file systems report no kind: those need a status query.
-    if (needStatus || entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+    const bool mayBeLink = entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN;
+    if (needStatus || mayBeLink || mayBeExcluded(*entry)) {
       struct stat st {};
-      if (::fstatat(dirFd, entry->d_name, &st, 0) != 0 &&
-          ::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        continue;  // vanished while listing
+      if (::fstatat(dirFd, entry->d_name, &st, mayBeLink ? AT_SYMLINK_NOFOLLOW : 0) != 0) continue;  // vanished
+      if (S_ISLNK(st.st_mode)) {
+        item.attributes |= kAttrLink;
+        // Where it leads; a link that leads nowhere is taken as itself.
+        struct stat target {};
+        if (::fstatat(dirFd, entry->d_name, &target, 0) == 0) st = target;
       }
+      if (isExcluded(st)) continue;
       mode = st.st_mode;
       if ((mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) item.attributes |= kAttrReadOnly;
     } else {
@@ -267,20 +288,8 @@ std::unique_ptr<TFileStream> TFileStream::OpenReadExclusive(const std::string& p
 }
 
 std::unique_ptr<TFileStream> TFileStream::Create(const std::string& path) {
-  if (HoldsZeroByte(path)) ThrowCreateError(path, EINVAL);
-  // Lock before truncating, so that a file another writer holds is left intact. A FIFO
-  // without a reader fails the non-blocking open with ENXIO.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
-  if (fd < 0) ThrowCreateError(path, errno == ENXIO ? std::string(kNotRegular) : SystemErrorText(errno));
-  if (const int check = CheckRegularAndBlock(fd); check != 0) {
-    ::close(fd);
-    ThrowCreateError(path, ReasonOf(check));
-  }
-  if (!LockWhole(fd, F_WRLCK) || ::ftruncate(fd, 0) != 0) {
-    const int error = errno;
-    ::close(fd);
-    ThrowCreateError(path, error);
-  }
+  const int fd = OpenCreatedLocked(path, false);
+  if (fd < 0) ThrowCreateError(path, EAGAIN);
   return std::unique_ptr<TFileStream>(new TFileStream(fd, path));
 }
 
@@ -295,8 +304,7 @@ std::unique_ptr<TFileStream> TFileStream::OpenAppendLocked(const std::string& pa
   if (!LockWhole(fd, F_WRLCK)) {
     const int error = errno;
     ::close(fd);
-    ThrowOpenError(path, error == EAGAIN || error == EACCES ? std::string("The file is in use by another process")
-                                                            : SystemErrorText(error));
+    ThrowOpenError(path, error == EAGAIN || error == EACCES ? std::string(kInUse) : SystemErrorText(error));
   }
   return std::unique_ptr<TFileStream>(new TFileStream(fd, path));
 }
@@ -346,13 +354,25 @@ void TFileStream::ReserveAppend(std::int64_t count) {
     throw EWriteError(Format("Stream write error. %s", SystemErrorText(EFBIG)));
   }
   // Blocks past the end, the size kept: the append later lands in space already taken.
-  // File systems that cannot reserve are written without the check.
-  if (::fallocate(Fd(handle_), FALLOC_FL_KEEP_SIZE, static_cast<off_t>(size), static_cast<off_t>(count)) != 0) {
-    const int error = errno;
-    if (error == ENOSPC || error == EDQUOT || error == EFBIG || error == EIO) {
-      throw EWriteError(Format("Stream write error. %s", SystemErrorText(error)));
-    }
+  if (::fallocate(Fd(handle_), FALLOC_FL_KEEP_SIZE, static_cast<off_t>(size), static_cast<off_t>(count)) == 0) return;
+  const int error = errno;
+  if (error == ENOSPC || error == EDQUOT || error == EFBIG || error == EIO) {
+    throw EWriteError(Format("Stream write error. %s", SystemErrorText(error)));
   }
+  // A file system that cannot reserve (ext2, some network ones): the blocks that the bytes
+  // add past the file's last one must be free now, with a few for the file system's own
+  // (indirect) blocks. A quota is not seen this way.
+  struct statvfs disk {};
+  if (::fstatvfs(Fd(handle_), &disk) != 0 || disk.f_frsize == 0) return;
+  const std::uint64_t blockSize = disk.f_frsize;
+  const auto blocks = [&](std::int64_t bytes) {
+    return (static_cast<std::uint64_t>(bytes) + blockSize - 1) / blockSize;
+  };
+  std::uint64_t needed = blocks(size + count) - blocks(size);
+  if (needed > 0) needed += 3;
+  // The blocks kept for the superuser are free to a process that may use them.
+  const std::uint64_t available = ::geteuid() == 0 ? disk.f_bfree : disk.f_bavail;
+  if (needed > available) throw EWriteError(Format("Stream write error. %s", SystemErrorText(ENOSPC)));
 }
 
 void TFileStream::FlushToDisk() {

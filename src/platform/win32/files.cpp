@@ -6,6 +6,8 @@
 // happens to be the code of "\".
 #include "platform/files.h"
 
+#include <algorithm>
+
 #include "platform/process.h"
 #include "platform/win32/handle.h"
 #include "platform/win32/win32.h"
@@ -34,6 +36,18 @@ std::int64_t Size(DWORD high, DWORD low) { return (static_cast<std::int64_t>(hig
 void SetIdentity(FileStatus& status, const BY_HANDLE_FILE_INFORMATION& info) {
   status.device = info.dwVolumeSerialNumber;
   status.fileId = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+}
+
+// `ownLink`: the status of a link itself, which is no regular file.
+FileStatus StatusOf(DWORD attributes, const FILETIME& written, const FILETIME& created, std::int64_t size,
+                    bool ownLink) {
+  FileStatus status;
+  status.isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  status.isRegular = !status.isDirectory && (attributes & FILE_ATTRIBUTE_DEVICE) == 0 && !ownLink;
+  status.size = size;
+  status.modifiedNs = UnixNanoseconds(written);
+  status.changedNs = UnixNanoseconds(created);
+  return status;
 }
 
 [[noreturn]] void ThrowOpenError(const std::string& path, const std::string& reason) {
@@ -87,24 +101,31 @@ std::string ExpandFileName(std::string_view path) {
 
 std::uint32_t NonFileAttributes() { return kAttrDirectory; }
 
-std::optional<FileStatus> GetFileStatus(const std::string& path) {
+std::optional<FileStatus> GetFileStatus(const std::string& path, bool followLinks) {
   if (HoldsZeroByte(path)) return std::nullopt;
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
-  FileStatus status;
-  status.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  status.isRegular = !status.isDirectory && (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) == 0;
-  status.size = Size(data.nFileSizeHigh, data.nFileSizeLow);
-  status.modifiedNs = UnixNanoseconds(data.ftLastWriteTime);
-  status.changedNs = UnixNanoseconds(data.ftCreationTime);
-  // The file index needs a handle; one without access rights is refused by no share mode.
+  // What the attributes tell of a link is the link's own; a handle reaches the file itself,
+  // and gives its identity. One without access rights is refused by no share mode.
+  const bool link = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  FileStatus status = StatusOf(data.dwFileAttributes, data.ftLastWriteTime, data.ftCreationTime,
+                               Size(data.nFileSizeHigh, data.nFileSizeLow), link && !followLinks);
+  const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
   const HANDLE handle = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle != INVALID_HANDLE_VALUE) {
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (::GetFileInformationByHandle(handle, &info)) SetIdentity(status, info);
-    ::CloseHandle(handle);
+                                      nullptr, OPEN_EXISTING, flags, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = ::GetLastError();
+    // A link whose target is gone names nothing, as on POSIX.
+    if (link && followLinks && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) return std::nullopt;
+    return status;
   }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (::GetFileInformationByHandle(handle, &info)) {
+    status = StatusOf(info.dwFileAttributes, info.ftLastWriteTime, info.ftCreationTime,
+                      Size(info.nFileSizeHigh, info.nFileSizeLow), link && !followLinks);
+    SetIdentity(status, info);
+  }
+  ::CloseHandle(handle);
   return status;
 }
 
@@ -115,36 +136,64 @@ CreateDirectoryResult CreateDirectory(const std::string& path) {
                                                    : CreateDirectoryResult::Failed;
 }
 
-bool MoveFileReplacing(const std::string& from, const std::string& to) {
-  if (HoldsZeroByte(from) || HoldsZeroByte(to)) return false;
-  return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
-}
-
 bool MoveFileNoReplace(const std::string& from, const std::string& to) {
   if (HoldsZeroByte(from) || HoldsZeroByte(to)) return false;
   return ::MoveFileA(from.c_str(), to.c_str()) != FALSE;
 }
 
-bool CopyFileOverwriting(const std::string& from, const std::string& to) {
-  if (HoldsZeroByte(from) || HoldsZeroByte(to)) return false;
-  std::string target = to;
-  if (DirectoryExists(to)) target = IncludeTrailingPathDelimiter(to) + ExtractFileName(from);
-  return ::CopyFileA(from.c_str(), target.c_str(), FALSE) != FALSE;
+void CreateEmptyFileVia(const std::string& temp, const std::string& path) {
+  if (HoldsZeroByte(temp)) ThrowCreateError(temp, SystemErrorText(ERROR_INVALID_NAME));
+  if (HoldsZeroByte(path)) ThrowCreateError(path, SystemErrorText(ERROR_INVALID_NAME));
+  // A link in its place is opened as itself, never followed, and then refused: its target
+  // would be cut to nothing and the link renamed into place.
+  win32::UniqueHandle file(::CreateFileA(temp.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file) {
+    const DWORD error = ::GetLastError();
+    // Held by another run making the same file: the file is in use by another process.
+    if (error == ERROR_SHARING_VIOLATION) ThrowOpenError(path, SystemErrorText(static_cast<int>(error)));
+    ThrowCreateError(temp, SystemErrorText(static_cast<int>(error)));
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (::GetFileType(file.get()) != FILE_TYPE_DISK || !::GetFileInformationByHandle(file.get(), &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    ThrowCreateError(temp, "Not a regular file");
+  }
+  if (!::SetEndOfFile(file.get())) ThrowCreateError(temp, LastErrorText());  // the pointer is at 0
+  // A file open without delete sharing cannot be renamed: closed first. Windows needs no
+  // flush of the folder's entries.
+  file.reset();
+  MoveFileNoReplace(temp, path);
 }
 
-bool DeleteFile(const std::string& path) { return !HoldsZeroByte(path) && ::DeleteFileA(path.c_str()) != FALSE; }
-
-bool FlushFolder(const std::string& /*folder*/) { return true; }
-
-bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entries, std::uint32_t /*attributesWanted*/) {
+bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entries, std::uint32_t /*attributesWanted*/,
+                     const std::vector<FileStatus>& excluded) {
   if (HoldsZeroByte(folder)) return false;
-  std::string pattern = folder;
-  if (!pattern.empty() && LastPathSeparator(pattern) != pattern.size() - 1) pattern += '\\';
-  pattern += '*';
+  std::string prefix = folder;
+  if (!prefix.empty() && LastPathSeparator(prefix) != prefix.size() - 1) prefix += '\\';
+  const std::string pattern = prefix + '*';
+  // What the enumeration reports of a file under another of its names may be stale (its
+  // size, its write time), but not the time it was made: only a link or an entry made at
+  // an excluded file's time can be one.
+  const auto mayBeExcluded = [&](const WIN32_FIND_DATAA& found) {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return true;
+    const std::int64_t created = UnixNanoseconds(found.ftCreationTime);
+    return std::any_of(excluded.begin(), excluded.end(),
+                       [&](const FileStatus& file) { return file.changedNs == created; });
+  };
+  const auto isExcluded = [&](const std::string& name) {
+    const std::optional<FileStatus> status = GetFileStatus(prefix + name);
+    return status && std::any_of(excluded.begin(), excluded.end(), [&](const FileStatus& file) {
+             return file.device == status->device && file.fileId == status->fileId;
+           });
+  };
   WIN32_FIND_DATAA data{};
   const HANDLE find = ::FindFirstFileA(pattern.c_str(), &data);
   if (find == INVALID_HANDLE_VALUE) return false;
   do {
+    if (!excluded.empty() && mayBeExcluded(data) && isExcluded(data.cFileName)) continue;
+    // FILE_ATTRIBUTE_REPARSE_POINT is kAttrLink: the attributes go out as Windows reports them.
     entries.push_back(FolderEntry{data.cFileName, static_cast<std::uint32_t>(data.dwFileAttributes)});
   } while (::FindNextFileA(find, &data));
   const bool ok = ::GetLastError() == ERROR_NO_MORE_FILES;
@@ -239,11 +288,8 @@ FileStatus TFileStream::Status() const {
   if (!::GetFileInformationByHandle(Handle(handle_), &info)) {
     throw EStreamError(Format("Stream status error. %s", LastErrorText()));
   }
-  FileStatus status;
-  status.isDirectory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  status.isRegular = !status.isDirectory;
-  status.size = Size(info.nFileSizeHigh, info.nFileSizeLow);
-  status.modifiedNs = UnixNanoseconds(info.ftLastWriteTime);
+  FileStatus status = StatusOf(info.dwFileAttributes, info.ftLastWriteTime, info.ftCreationTime,
+                               Size(info.nFileSizeHigh, info.nFileSizeLow), false);
   SetIdentity(status, info);
   return status;
 }

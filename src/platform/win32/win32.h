@@ -7,6 +7,5 @@
 #include <windows.h>
 
 #undef CreateDirectory
-#undef DeleteFile
 #undef IsCharAlpha
 #undef IsCharAlphaNumeric

@@ -1,14 +1,12 @@
-// The driver's file rules with Windows paths: drive letters, "\" folders, the attributes
-// Windows reports, and ledger entries that differ from listed paths only in letter case.
+// The driver's file rules with Windows paths: drive letters, "\" folders and the
+// attributes Windows reports.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 
 #include "driver/file_mask.h"
 #include "driver/file_utils.h"
 #include "driver/list_utils.h"
-#include "driver/string_list.h"
 #include "platform/files.h"
 #include "platform/win32/win32.h"
 #include "support/temp_dir.h"
@@ -49,7 +47,7 @@ TEST(WindowsPathsTest, EnsureDirectoriesTakesDrivesAsExisting) {
   EXPECT_TRUE(platform::DirectoryExists(dir.file("a\\b\\c")));
 }
 
-TEST(WindowsPathsTest, ListsEveryEntryWithItsFolderAndDropsLedgerEntriesIgnoringCase) {
+TEST(WindowsPathsTest, ListsEveryEntryWithItsFolder) {
   test::ScopedTempDir dir;
   test::WriteFile(dir.file("A.txt"), "a");
   test::WriteFile(dir.file("hidden.dat"), "h");
@@ -57,24 +55,19 @@ TEST(WindowsPathsTest, ListsEveryEntryWithItsFolderAndDropsLedgerEntriesIgnoring
   ASSERT_EQ(platform::CreateDirectory(dir.file("sub")), platform::CreateDirectoryResult::Created);
   const std::string folder = dir.path() + "\\";
 
-  auto queue = MakeRef<TQbStringList>();
-  ASSERT_TRUE(ListFolderEntries(folder + "*.*", 63, *queue, true));
-  Entries listed = queue->Items();
+  Entries listed;
+  const auto add = [&](const std::string& in, const std::string& name, std::uint32_t) {
+    listed.push_back(in + name);
+  };
+  ASSERT_TRUE(ForEachListedEntry(folder + "*.*", 63, add));
   std::sort(listed.begin(), listed.end());
   EXPECT_EQ(listed, (Entries{folder + "A.txt", folder + "hidden.dat", folder + "sub"}));
 
   // The queue's own filter leaves the folder out: it is no file to send.
-  auto files = MakeRef<TQbStringList>();
-  ListFolderEntries(folder + "*.*", 63 & ~platform::NonFileAttributes(), *files, true);
-  EXPECT_EQ(files->Count(), 2);
-
-  // A ledger line in other letter case names the same file.
-  auto ledger = MakeRef<TQbStringList>();
-  std::string upper = folder + "a.TXT";
-  for (char& c : upper) c = static_cast<char>(::toupper(static_cast<unsigned char>(c)));
-  ledger->Add(upper);
-  RemoveListedEntries(*files, *ledger);
-  EXPECT_EQ(files->Items(), (Entries{folder + "hidden.dat"}));
+  listed.clear();
+  ForEachListedEntry(folder + "*.*", 63 & ~platform::NonFileAttributes(), add);
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(listed, (Entries{folder + "A.txt", folder + "hidden.dat"}));
 }
 
 }  // namespace

@@ -19,11 +19,13 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <random>
 #include <set>
 #include <thread>
 
 #include "e2e/upload_fixture.h"
+#include "platform/files.h"
 #include "support/child_process.h"
 #include "support/reference_receiver.h"
 #include "support/scripted_peer.h"
@@ -341,22 +343,32 @@ TEST_F(UploadTest, RunsKilledAtRandomMomentsLeaveOnlyWholeLinesOfAcceptedFiles) 
   }
 }
 
-// A second run on the same ledger while the first one is sending ends at once.
+// A second run on the same ledger ends at once, while the first one is sending and while it
+// is still making the ledger (it holds the temporary file): the same line either way.
 TEST_F(UploadTest, ASecondRunOnTheSameLedgerEndsWithoutSendingAnything) {
   ReferenceReceiver receiver(Received());
   WriteConfig(receiver.Url("/slow/2"));
   WriteFile(Path("a.txt"), "a");
+  const std::string inUse =
+      "[--:--:--] [ERRX] EFOpenError: Cannot open file \"" + Ledger() + "\". The file is in use by another process\r\n";
   ProgramResult first;
   std::thread running([&] { first = Run(); });
   std::this_thread::sleep_for(std::chrono::milliseconds(800));
   const ProgramResult second = Run();
   running.join();
   EXPECT_EQ(1, second.exitCode);
-  EXPECT_EQ("[--:--:--] [ERRX] EFOpenError: Cannot open file \"" + Ledger() +
-                "\". The file is in use by another process\r\n",
-            Log(second));
+  EXPECT_EQ(inUse, Log(second));
   EXPECT_EQ(0, first.exitCode) << first.output;
   EXPECT_EQ(Path("a.txt") + "\r\n", ReadFile(Ledger()));
+  EXPECT_EQ(1u, receiver.Requests().size());
+
+  std::filesystem::remove_all(State());
+  std::filesystem::create_directories(State());
+  const auto making = platform::TFileStream::Create(Temp());  // as the other run's lock on it
+  const ProgramResult loser = Run();
+  EXPECT_EQ(1, loser.exitCode);
+  EXPECT_EQ(inUse, Log(loser));
+  EXPECT_FALSE(std::filesystem::exists(Ledger()));
   EXPECT_EQ(1u, receiver.Requests().size());
 }
 
@@ -369,29 +381,51 @@ TEST_F(UploadTest, ChangesByOthersDuringARunAreSeenByItsNextStep) {
   const std::string a = Path("a.txt");
   const std::string b = Path("b.txt");
   const std::string c = Path("c.txt");
+  const auto append = [&](const std::string& text) {
+    std::ofstream(Ledger(), std::ios::app | std::ios::binary) << text;
+  };
+  const std::string elsewhere = dir_.file("elsewhere.txt");
   struct Case {
     const char* what;
     std::function<void()> change;
     std::string ledger;
     std::size_t sent;
+    std::function<void()> before = nullptr;  // with a and b made, before the folder's time is set back
   };
   const Case cases[] = {
-      {"a line appended to the ledger", [&] { std::ofstream(Ledger(), std::ios::app | std::ios::binary) << b << "\r\n"; },
-       b + "\r\n" + a + "\r\n", 1},
+      {"a line appended to the ledger", [&] { append(b + "\r\n"); }, b + "\r\n" + a + "\r\n", 1},
+      // Unfinished, it is cut off before the run's line follows (and b goes); with a bare
+      // CR it is a line, completed.
+      {"a line appended without its line break", [&] { append(b); }, a + "\r\n" + b + "\r\n", 2},
+      {"a line appended with a bare CR", [&] { append(b + "\r"); }, b + "\r\n" + a + "\r\n", 1},
       {"the ledger replaced",
        [&] {
          WriteFile(State() + "/new", b + "\r\n");
          std::filesystem::rename(State() + "/new", Ledger());
        },
        b + "\r\n" + a + "\r\n", 1},
+      {"the ledger replaced by an editor, its last line unfinished",
+       [&] {
+         WriteFile(State() + "/new", b + "\r\n" + c);
+         std::filesystem::rename(State() + "/new", Ledger());
+       },
+       b + "\r\n" + a + "\r\n", 1},
       {"a file removed", [&] { std::filesystem::remove(b); }, a + "\r\n", 1},
       {"a file added", [&] { WriteFile(c, "c"); }, a + "\r\n" + b + "\r\n" + c + "\r\n", 3},
+      // The folder's times stay: the link is dropped when its turn comes, as a listing would.
+      {"a linked file's target removed", [&] { std::filesystem::remove(elsewhere); }, a + "\r\n" + b + "\r\n", 2,
+       [&] {
+         WriteFile(elsewhere, "e");
+         std::filesystem::create_symlink(elsewhere, Path("link.txt"));
+       }},
   };
   for (const Case& test : cases) {
     std::filesystem::remove_all(State());
     std::filesystem::remove(c);
+    std::filesystem::remove(Path("link.txt"));
     WriteFile(a, "a");
     WriteFile(b, "b");
+    if (test.before) test.before();
     std::filesystem::last_write_time(Source(), std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
     const std::size_t before = receiver.Requests().size();
     std::thread other([&] {
@@ -406,47 +440,105 @@ TEST_F(UploadTest, ChangesByOthersDuringARunAreSeenByItsNextStep) {
   }
 }
 
-// A ledger that cannot take the next line (here a file-size limit; a full disk the same)
-// ends the run before the file is sent, instead of after, at every start.
+// A ledger that cannot take the next line ends the run before the file is sent, instead of
+// after it at every start: a file-size limit, and a full disk where the file system cannot
+// reserve space (ext2, mounted in a mount namespace of the run's own, where this machine
+// lets the test make one).
 TEST_F(UploadTest, ALedgerThatCannotTakeTheLineEndsTheRunBeforeTheUpload) {
   ReferenceReceiver receiver(Received());
   WriteConfig(receiver.Url());
   WriteFile(Path("a.txt"), "a");
   std::filesystem::create_directories(State());
   const std::string old = Path("old.txt") + "\r\n";
-  WriteFile(Ledger(), old);
-  rlimit saved{};
-  ASSERT_EQ(0, ::getrlimit(RLIMIT_FSIZE, &saved));
-  rlimit limit = saved;
-  limit.rlim_cur = old.size() + 2;
-  const auto previous = ::signal(SIGXFSZ, SIG_IGN);  // inherited: the write fails instead of killing
-  ASSERT_EQ(0, ::setrlimit(RLIMIT_FSIZE, &limit));
-  const ProgramResult result = Run();
-  ::setrlimit(RLIMIT_FSIZE, &saved);
-  ::signal(SIGXFSZ, previous);
-  EXPECT_EQ(1, result.exitCode);
-  EXPECT_EQ("[--:--:--] [ERRX] EWriteError: Stream write error. File too large\r\n", LastLine(Log(result)));
-  EXPECT_TRUE(receiver.Requests().empty());
-  EXPECT_EQ(old, ReadFile(Ledger()));
+  const std::string ledgerAfter = dir_.file("ledger-after");
+  const auto sizeLimit = [&] {
+    WriteFile(Ledger(), old);
+    rlimit saved{};
+    EXPECT_EQ(0, ::getrlimit(RLIMIT_FSIZE, &saved));
+    rlimit limit = saved;
+    limit.rlim_cur = old.size() + 2;
+    const auto previous = ::signal(SIGXFSZ, SIG_IGN);  // inherited: the write fails instead of killing
+    EXPECT_EQ(0, ::setrlimit(RLIMIT_FSIZE, &limit));
+    const ProgramResult result = Run();
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::signal(SIGXFSZ, previous);
+    WriteFile(ledgerAfter, ReadFile(Ledger()));
+    return result;
+  };
+  const auto fullDiskWithoutReserving = [&] {
+    // Every block taken: one big file, then files of one byte until none fits.
+    const std::string script = R"(mount -o loop "$0" "$1" || exit 77
+      printf '%s' "$5" > "$1/00000000.LST"
+      cat /dev/zero > "$1/fill" 2>/dev/null; i=0; while printf x > "$1/f$i" 2>/dev/null; do i=$((i+1)); done
+      "$2" "-configFile=$3"; code=$?; cp "$1/00000000.LST" "$4"; exit $code)";
+    const std::string image = dir_.file("ext2.img");
+    WriteFile(image, "");
+    std::filesystem::resize_file(image, 2 << 20);
+    ProgramResult result = RunProgram("/sbin/mkfs.ext2", {"mkfs.ext2", "-q", "-F", "-m", "0", image}, 30);
+    if (result.exitCode != 0) {
+      result.exitCode = 77;
+      return result;
+    }
+    return RunProgram("/usr/bin/unshare",
+                      {"unshare", "-m", "sh", "-c", script, image, State(), QuobrinaPath(), Config(), ledgerAfter, ""},
+                      60);
+  };
+  const struct {
+    const char* what;
+    std::function<ProgramResult()> run;
+    std::string ledger;
+    std::string error;
+  } cases[] = {
+      {"a file-size limit", sizeLimit, old, "EWriteError: Stream write error. File too large"},
+      // The ledger empty, so that its line needs a block of its own.
+      {"a full disk that reserves nothing", fullDiskWithoutReserving, "",
+       "EWriteError: Stream write error. No space left on device"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const ProgramResult result = c.run();
+    if (result.exitCode == 77) {
+      std::cout << "[  SKIPPED ] " << c.what << ": no ext2 image can be mounted here\n";
+      continue;
+    }
+    EXPECT_EQ(1, result.exitCode) << result.output;
+    EXPECT_EQ("[--:--:--] [ERRX] " + c.error + "\r\n", LastLine(Log(result)));
+    EXPECT_TRUE(receiver.Requests().empty());
+    EXPECT_EQ(c.ledger, ReadFile(ledgerAfter));
+  }
 }
 
-// The ledger's temporary file is only written to make a first, empty ledger; a FIFO in its
-// place neither hangs the run nor matters once the ledger exists.
-TEST_F(UploadTest, ATemporaryFileThatIsAFifoNeitherHangsNorHoldsBackTheRun) {
+// The ledger's temporary file is only written to make a first, empty ledger, and only as a
+// file of its own: a FIFO in its place does not hang the run, a symbolic link is not
+// followed (its target stays as it was, the link never becomes the ledger); neither matters
+// once the ledger exists.
+TEST_F(UploadTest, ATemporaryFileThatIsNoFileNeitherHangsNorHoldsBackTheRun) {
   ReferenceReceiver receiver(Received());
   WriteConfig(receiver.Url());
   WriteFile(Path("a.txt"), "a");
-  std::filesystem::create_directories(State());
-  ASSERT_EQ(0, ::mkfifo(Temp().c_str(), 0600));
-  const ProgramResult first = RunQuobrina({"-configFile=" + Config()}, 10);
-  EXPECT_FALSE(first.timedOut);
-  EXPECT_EQ(1, first.exitCode);
-  EXPECT_EQ("[--:--:--] [ERRX] EFCreateError: Cannot create file \"" + Temp() + "\". Not a regular file\r\n",
-            LastLine(Log(first)));
-  WriteFile(Ledger(), "");
-  const ProgramResult second = RunQuobrina({"-configFile=" + Config()}, 10);
-  EXPECT_EQ(0, second.exitCode) << second.output;
-  EXPECT_EQ(Path("a.txt") + "\r\n", ReadFile(Ledger()));
+  const std::string target = dir_.file("target.txt");
+  const std::pair<const char*, std::function<void()>> cases[] = {
+      {"a FIFO", [&] { ASSERT_EQ(0, ::mkfifo(Temp().c_str(), 0600)); }},
+      {"a symbolic link", [&] { std::filesystem::create_symlink(target, Temp()); }},
+  };
+  for (const auto& [what, make] : cases) {
+    SCOPED_TRACE(what);
+    std::filesystem::remove_all(State());
+    std::filesystem::create_directories(State());
+    WriteFile(target, "precious");
+    make();
+    const ProgramResult first = RunQuobrina({"-configFile=" + Config()}, 10);
+    EXPECT_FALSE(first.timedOut);
+    EXPECT_EQ(1, first.exitCode);
+    EXPECT_EQ("[--:--:--] [ERRX] EFCreateError: Cannot create file \"" + Temp() + "\". Not a regular file\r\n",
+              LastLine(Log(first)));
+    EXPECT_EQ("precious", ReadFile(target));
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(Ledger())));
+    WriteFile(Ledger(), "");
+    const ProgramResult second = RunQuobrina({"-configFile=" + Config()}, 10);
+    EXPECT_EQ(0, second.exitCode) << second.output;
+    EXPECT_EQ(Path("a.txt") + "\r\n", ReadFile(Ledger()));
+  }
 }
 
 // Makes a folder refuse renames while the files in it stay writable, as a folder that the

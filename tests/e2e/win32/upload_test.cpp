@@ -235,7 +235,7 @@ TEST_F(Win32UploadTest, VerificationTrustsTheCertificateFileAndNotTheRootStore) 
     if (given) {
       EXPECT_EQ(0, result.exitCode) << result.output;
       EXPECT_EQ(ReadFile(State() + "\\00000000.LST"), path + "\r\n");
-      ASSERT_TRUE(platform::DeleteFile(path));
+      ASSERT_TRUE(::DeleteFileA(path.c_str()));
       continue;
     }
     EXPECT_EQ(1, result.exitCode);

@@ -10,6 +10,7 @@ std::string MissingFileText() { return platform::SystemErrorText(ENOENT); }
 std::string MissingFolderText() { return platform::SystemErrorText(ENOENT); }
 std::string FolderAsFileText() { return platform::SystemErrorText(EISDIR); }
 std::string InvalidNameText() { return platform::SystemErrorText(EINVAL); }
+std::string InUseText() { return "The file is in use by another process"; }
 
 bool ResetReadsAsEndOfStream() { return false; }
 

@@ -10,6 +10,7 @@ std::string MissingFileText() { return platform::SystemErrorText(ERROR_FILE_NOT_
 std::string MissingFolderText() { return platform::SystemErrorText(ERROR_PATH_NOT_FOUND); }
 std::string FolderAsFileText() { return platform::SystemErrorText(ERROR_ACCESS_DENIED); }
 std::string InvalidNameText() { return platform::SystemErrorText(ERROR_INVALID_NAME); }
+std::string InUseText() { return platform::SystemErrorText(ERROR_SHARING_VIOLATION); }
 
 bool ResetReadsAsEndOfStream() {
   // Wine's ntdll names its version; Windows' has no such export.

@@ -1,6 +1,7 @@
 // Ledger text and file masks from outside. The first byte picks the target:
-// - even: the bytes load as a ledger; no entry holds a break or a 0 byte, and saving and
-//   loading again gives the same entries;
+// - even: the bytes read as a ledger; no entry holds a break or a 0 byte, only the last
+//   may lack its break, the text before `complete` reads as the same ended entries, and
+//   writing them with CR LF and reading again gives the same entries;
 // - odd: the rest is "name\nmask"; MatchesMask agrees with a table-filling matcher.
 #include <cstddef>
 #include <cstdint>
@@ -10,7 +11,7 @@
 #include <vector>
 
 #include "driver/file_mask.h"
-#include "driver/string_list.h"
+#include "driver/text_lines.h"
 #include "platform/codepage.h"
 #include "platform/locale.h"
 
@@ -57,18 +58,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   const std::string_view input(reinterpret_cast<const char*>(data) + 1, size - 1);
   if (data[0] % 2 == 0) {
-    const auto list = qb::MakeRef<qb::TQbStringList>();
-    qb::TMemoryStream in(input);
-    list->LoadFromStream(in);
-    for (const std::string& entry : list->Items()) {
-      if (entry.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) std::abort();
+    const auto read = [](std::string_view bytes, std::vector<std::string>& entries, bool& unended) {
+      qb::TMemoryStream stream(bytes);
+      unended = false;
+      return qb::ForEachTextLine(stream, [&](std::string_view line, bool ended) {
+        if (unended) std::abort();  // an entry without its break after another one
+        unended = !ended;
+        entries.emplace_back(line);
+      });
+    };
+    std::vector<std::string> entries;
+    bool unended = false;
+    const qb::TextLineScan scan = read(input, entries, unended);
+    std::string written;
+    for (const std::string& entry : entries) {
+      if (!qb::StorableAsLine(entry)) std::abort();
+      written += entry + "\r\n";
     }
-    qb::TMemoryStream out;
-    list->SaveToStream(out);
-    out.SetPosition(0);
-    const auto again = qb::MakeRef<qb::TQbStringList>();
-    again->LoadFromStream(out);
-    if (again->Items() != list->Items()) std::abort();
+    std::vector<std::string> complete;
+    bool cut = false;
+    read(input.substr(0, static_cast<std::size_t>(scan.complete)), complete, cut);
+    const std::vector<std::string> ended(entries.begin(), entries.end() - (unended ? 1 : 0));
+    if (cut || complete != ended) std::abort();
+    std::vector<std::string> again;
+    read(written, again, cut);
+    if (cut || again != entries) std::abort();
   } else {
     const std::size_t split = input.find('\n');
     if (split == std::string_view::npos || input.size() > 512) return 0;

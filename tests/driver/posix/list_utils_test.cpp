@@ -14,7 +14,7 @@ namespace {
 
 using Entries = std::vector<std::string>;
 
-class ListFolderEntriesTest : public testing::Test {
+class ForEachListedEntryTest : public testing::Test {
  protected:
   void SetUp() override {
     for (const char* name : {"a.txt", ".h.dat", "README", "ro.log"}) test::WriteFile(dir_.file(name), name);
@@ -26,15 +26,16 @@ class ListFolderEntriesTest : public testing::Test {
 
   // Lists `masks` in the folder; names without the folder's text.
   Entries List(const std::string& masks, std::uint32_t filter) {
-    const auto list = MakeRef<TQbStringList>();
-    EXPECT_TRUE(ListFolderEntries(dir_.path() + "/" + masks, filter, *list, false)) << masks;
-    return list->Items();
+    Entries names;
+    const auto add = [&](const std::string&, const std::string& name, std::uint32_t) { names.push_back(name); };
+    EXPECT_TRUE(ForEachListedEntry(dir_.path() + "/" + masks, filter, add)) << masks;
+    return names;
   }
 
   test::ScopedTempDir dir_;
 };
 
-TEST_F(ListFolderEntriesTest, FiltersByMaskAndAttributesInNameOrder) {
+TEST_F(ForEachListedEntryTest, FiltersByMaskAndAttributesInNameOrder) {
   struct Case {
     const char* masks;
     std::uint32_t filter;
@@ -61,19 +62,24 @@ TEST_F(ListFolderEntriesTest, FiltersByMaskAndAttributesInNameOrder) {
   for (const Case& c : cases) EXPECT_EQ(c.expected, List(c.masks, c.filter)) << c.masks << " " << c.filter;
 }
 
-TEST_F(ListFolderEntriesTest, PrefixesWithTheFolderAsGiven) {
-  const auto list = MakeRef<TQbStringList>();
-  EXPECT_TRUE(ListFolderEntries(dir_.path() + "/*.txt;*.dat", kAllEntryAttributes, *list, true));
-  EXPECT_TRUE(ListFolderEntries(dir_.path() + "//sub/*.*", kAllEntryAttributes, *list, true));
-  EXPECT_EQ((Entries{dir_.path() + "/.h.dat", dir_.path() + "/a.txt", dir_.path() + "//sub/inner.txt"}), list->Items());
+TEST_F(ForEachListedEntryTest, HandsOutTheFolderAsGiven) {
+  Entries paths;
+  const auto add = [&](const std::string& folder, const std::string& name, std::uint32_t) {
+    paths.push_back(folder + name);
+  };
+  EXPECT_TRUE(ForEachListedEntry(dir_.path() + "/*.txt;*.dat", kAllEntryAttributes, add));
+  EXPECT_TRUE(ForEachListedEntry(dir_.path() + "//sub/*.*", kAllEntryAttributes, add));
+  EXPECT_EQ((Entries{dir_.path() + "/.h.dat", dir_.path() + "/a.txt", dir_.path() + "//sub/inner.txt"}), paths);
 }
 
-TEST_F(ListFolderEntriesTest, MissingFolderGivesFalseAndKeepsTheList) {
-  const auto list = MakeRef<TQbStringList>();
-  list->Add("earlier");
-  EXPECT_FALSE(ListFolderEntries(dir_.path() + "/none/*.*", kAllEntryAttributes, *list, true));
-  EXPECT_FALSE(ListFolderEntries(dir_.path() + "/a.txt/*.*", kAllEntryAttributes, *list, true));
-  EXPECT_EQ((Entries{"earlier"}), list->Items());
+TEST_F(ForEachListedEntryTest, MissingFolderGivesFalseAndNoEntry) {
+  Entries paths;
+  const auto add = [&](const std::string& folder, const std::string& name, std::uint32_t) {
+    paths.push_back(folder + name);
+  };
+  EXPECT_FALSE(ForEachListedEntry(dir_.path() + "/none/*.*", kAllEntryAttributes, add));
+  EXPECT_FALSE(ForEachListedEntry(dir_.path() + "/a.txt/*.*", kAllEntryAttributes, add));
+  EXPECT_TRUE(paths.empty());
 }
 
 }  // namespace
