@@ -12,7 +12,7 @@
 #include <string>
 
 #include "net/net_io_handler.h"
-#include "net/net_ssl_openssl_headers.h"
+#include "net/net_openssl_library.h"
 
 namespace qb {
 
