@@ -12,7 +12,7 @@
 
 #include "driver/command_switch.h"
 #include "driver/qvor_main.h"
-#include "net/net_ssl_openssl.h"
+#include "net/net_ssl_exception.h"
 #include "net/net_stack.h"
 #include "platform/process.h"
 #include "services/logger.h"

@@ -14,7 +14,7 @@
 #include "http/charset.h"
 #include "http/cookie_manager.h"
 #include "http/multipart_form_data.h"
-#include "net/net_ssl_openssl_headers.h"
+#include "net/net_openssl_library.h"
 #include "support/format.h"
 #include "support/strings.h"
 

@@ -16,6 +16,7 @@
 #include "http/authentication.h"
 #include "http/header_info.h"
 #include "http/uri.h"
+#include "net/net_set.h"
 #include "net/net_ssl_openssl.h"
 #include "net/net_tcp_client.h"
 

@@ -32,11 +32,9 @@ template <typename E>
   throw E(code, WithText(text, api.ErrorText(code)));
 }
 
-bool IsVersion3(const ossl::Api& api) { return api.OpenSSL_version_num() >= 0x30000000UL; }
-
 // SSL_R_UNEXPECTED_EOF_WHILE_READING of the SSL library, packed as OpenSSL 3 packs codes.
 bool IsUnexpectedEof(const ossl::Api& api, unsigned long code) {
-  if (!IsVersion3(api) || (code & 0x80000000UL)) return false;
+  if (!api.IsVersion3() || (code & 0x80000000UL)) return false;
   return ((code >> 23) & 0xFF) == 20 && (code & 0x7FFFFF) == 294;
 }
 

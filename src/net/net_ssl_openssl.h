@@ -6,62 +6,16 @@
 
 #include <cstdint>
 #include <functional>
-#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "net/net_io_handler.h"
-#include "net/net_ssl_openssl_headers.h"
+#include "net/net_openssl_library.h"
+#include "net/net_set.h"
+#include "net/net_ssl_exception.h"
 
 namespace qb {
-
-// --- Errors ----------------------------------------------------------------------------
-
-QB_DECLARE_EXCEPTION(ENetOpenSSLError, ENetException);
-QB_DECLARE_EXCEPTION(ENetOSSLCouldNotLoadSSLLibrary, ENetOpenSSLError);
-QB_DECLARE_EXCEPTION(ENetOSSLGetMethodError, ENetOpenSSLError);
-QB_DECLARE_EXCEPTION(ENetOSSLSettingCipherError, ENetOpenSSLError);
-QB_DECLARE_EXCEPTION(ENetOSSLCreatingSessionError, ENetOpenSSLError);
-// Raised by a proxy's reply to a tunnel request; the HTTP client passes it on.
-QB_DECLARE_EXCEPTION(ENetSSLProtocolReplyError, ENetException);
-
-// An error of the crypto library: ErrorCode() is the code taken from the error queue.
-class ENetOpenSSLAPICryptoError : public ENetOpenSSLError {
- public:
-  ENetOpenSSLAPICryptoError(unsigned long code, std::string message)
-      : ENetOpenSSLError(std::move(message)), errorCode_(code) {}
-  const char* ClassName() const noexcept override { return "ENetOpenSSLAPICryptoError"; }
-  unsigned long ErrorCode() const noexcept { return errorCode_; }
-
- private:
-  unsigned long errorCode_;
-};
-QB_DECLARE_EXCEPTION(ENetOSSLUnderlyingCryptoError, ENetOpenSSLAPICryptoError);
-QB_DECLARE_EXCEPTION(ENetOSSLCreatingContextError, ENetOpenSSLAPICryptoError);
-QB_DECLARE_EXCEPTION(ENetOSSLLoadingRootCertError, ENetOpenSSLAPICryptoError);
-QB_DECLARE_EXCEPTION(ENetOSSLLoadingCertError, ENetOpenSSLAPICryptoError);
-QB_DECLARE_EXCEPTION(ENetOSSLLoadingKeyError, ENetOpenSSLAPICryptoError);
-QB_DECLARE_EXCEPTION(ENetOSSLLoadingDHParamsError, ENetOpenSSLAPICryptoError);
-
-// An error of a TLS session: ErrorCode() is the SSL_get_error code, RetCode() the result
-// of the call that failed.
-class ENetOpenSSLAPISSLError : public ENetOpenSSLError {
- public:
-  ENetOpenSSLAPISSLError(int code, int result, std::string message)
-      : ENetOpenSSLError(std::move(message)), errorCode_(code), retCode_(result) {}
-  const char* ClassName() const noexcept override { return "ENetOpenSSLAPISSLError"; }
-  int ErrorCode() const noexcept { return errorCode_; }
-  int RetCode() const noexcept { return retCode_; }
-
- private:
-  int errorCode_;
-  int retCode_;
-};
-QB_DECLARE_EXCEPTION(ENetOSSLFDSetError, ENetOpenSSLAPISSLError);
-QB_DECLARE_EXCEPTION(ENetOSSLDataBindingError, ENetOpenSSLAPISSLError);
-QB_DECLARE_EXCEPTION(ENetOSSLAcceptError, ENetOpenSSLAPISSLError);
-QB_DECLARE_EXCEPTION(ENetOSSLConnectError, ENetOpenSSLAPISSLError);
 
 // --- Options ---------------------------------------------------------------------------
 
@@ -69,24 +23,6 @@ enum class TNetSSLVersion { sslvSSLv2, sslvSSLv23, sslvSSLv3, sslvTLSv1, sslvTLS
 enum class TNetSSLMode { sslmUnassigned, sslmClient, sslmServer, sslmBoth };
 enum class TNetSSLVerifyMode { sslvrfPeer, sslvrfFailIfNoPeerCert, sslvrfClientOnce };
 
-// A small set of enumeration values.
-template <typename E>
-class TNetSet {
- public:
-  TNetSet() = default;
-  TNetSet(std::initializer_list<E> values) {
-    for (E v : values) Include(v);
-  }
-  bool Contains(E v) const { return (bits_ >> static_cast<unsigned>(v)) & 1u; }
-  void Include(E v) { bits_ |= 1u << static_cast<unsigned>(v); }
-  void Exclude(E v) { bits_ &= ~(1u << static_cast<unsigned>(v)); }
-  bool Empty() const { return bits_ == 0; }
-  int Count() const { return __builtin_popcount(bits_); }
-  friend bool operator==(const TNetSet&, const TNetSet&) = default;
-
- private:
-  unsigned bits_ = 0;
-};
 using TNetSSLVersions = TNetSet<TNetSSLVersion>;
 using TNetSSLVerifyModeSet = TNetSet<TNetSSLVerifyMode>;
 
@@ -334,6 +270,8 @@ class TNetSSLIOHandlerSocketOpenSSL : public TNetSSLIOHandlerSocketBase {
 };
 
 // The host of a URL ("https://user@[::1]:8443/x" gives "::1"); empty when it has none.
+// The transport sits below the HTTP layer's URI parser, so it reads the host itself; the
+// HTTP client hands it URLs that parser composed.
 std::string HostOfUri(std::string_view uri);
 
 }  // namespace qb

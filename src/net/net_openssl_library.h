@@ -152,6 +152,8 @@ struct Api {
            X509_verify_cert_error_string;
   }
 
+  // OpenSSL 3 or later: wider option masks, and its own packing of error codes.
+  bool IsVersion3() const { return OpenSSL_version_num() >= 0x30000000UL; }
   // SSL_CTX_set_options / SSL_CTX_clear_options with the width of the loaded version.
   void SetOptions(SSL_CTX* ctx, std::uint64_t options) const;
   void ClearOptions(SSL_CTX* ctx, std::uint64_t options) const;

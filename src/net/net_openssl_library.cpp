@@ -3,7 +3,7 @@
 // pointer. OpenSSL 1.1 and later lock internally, so no locking callbacks are installed.
 // The process-wide loader is never destroyed: OpenSSL's own exit handlers may run after
 // static destructors, and must find the libraries still mapped.
-#include "net/net_ssl_openssl_headers.h"
+#include "net/net_openssl_library.h"
 
 #include <cstring>
 
@@ -123,11 +123,9 @@ void BindCrypto(Binder& b, Api& api) {
 #undef QB_REQUIRED
 #undef QB_OPTIONAL
 
-bool IsVersion3(const Api& api) { return api.OpenSSL_version_num() >= 0x30000000UL; }
-
 template <typename Wide, typename Narrow>
 void CallOptions(const Api& api, void* function, SSL_CTX* ctx, std::uint64_t options) {
-  if (IsVersion3(api)) {
+  if (api.IsVersion3()) {
     Wide call;
     Assign(call, function);
     call(ctx, options);
