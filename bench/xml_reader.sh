@@ -18,7 +18,7 @@ g++ -std=c++20 -O2 -DNDEBUG -Isrc bench/xml/xml_reader_bench.cpp \
 
 data="$build/data"
 mkdir -p "$data"
-[ -f "$data/elements.xml" ] && [ -f "$data/text.xml" ] || "$build/xml_reader_bench" generate "$data"
+if [ ! -f "$data/elements.xml" ] || [ ! -f "$data/text.xml" ]; then "$build/xml_reader_bench" generate "$data"; fi
 
 bench="$build/xml_reader_bench"
 field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p" <<<"$2"; }

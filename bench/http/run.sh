@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 bytes=${BENCH_BYTES:-1073741824}
 runs=${BENCH_RUNS:-5}
-build=build-bench-http
+build="build-bench-http"
 cmake -S bench/http -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j2 >/dev/null
 if [ "${1:-}" = meta ]; then exec "$build/meta_tags_bench"; fi
@@ -19,7 +19,11 @@ file=$build/upload.bin
   -keyout "$build/sink.key" -out "$build/sink.pem" 2>/dev/null
 
 sinks=()
-trap 'for p in "${sinks[@]}"; do kill "$p" 2>/dev/null || true; done' EXIT
+stop_sinks() {
+  local pid
+  for pid in "${sinks[@]}"; do kill "$pid" 2>/dev/null || true; done
+}
+trap stop_sinks EXIT
 start_sink() {  # layer -> port
   local portFile=$build/port-$1
   rm -f "$portFile"
