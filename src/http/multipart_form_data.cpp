@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "http/header_list.h"
-#include "http/header_words.h"
+#include "http/quoted_name.h"
 #include "http/mime_table.h"
 #include "platform/files.h"
 #include "support/exception.h"

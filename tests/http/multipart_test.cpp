@@ -10,7 +10,7 @@
 #include <sstream>
 #include <string>
 
-#include "http/header_words.h"
+#include "http/quoted_name.h"
 #include "platform/locale.h"
 #include "platform/mime_store.h"
 #include "support/child_process.h"

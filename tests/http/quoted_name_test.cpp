@@ -1,4 +1,4 @@
-#include "http/header_words.h"
+#include "http/quoted_name.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "http/header_words.h"
+#include "http/quoted_name.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;

@@ -2,7 +2,7 @@
 // words at blanks and tabs. Plain words are copied; consecutive words that need encoding
 // form one run and become one encoded word (folded into several at the line limit). The
 // line counter is local to each run: text before the run on the same line is not counted.
-#include "http/header_words.h"
+#include "http/quoted_name.h"
 
 #include <algorithm>
 #include <optional>
