@@ -94,12 +94,6 @@ std::string SourceName(TStream& stream, const TNetFormDataField& field) {
 
 // --- TNetFormDataField ------------------------------------------------------------------
 
-TNetFormDataField::TNetFormDataField(std::uint16_t languageId) {
-  THeaderWordCharset word = DefaultWordCharset(languageId);
-  WordCharset = std::move(word.charset);
-  WordEncoding = word.encoding;
-}
-
 void TNetFormDataField::SetPartStream(std::unique_ptr<TStream> stream) {
   owned_ = std::move(stream);
   stream_ = owned_.get();
@@ -192,27 +186,23 @@ std::string TNetFormDataField::PartHeader(std::string_view boundary) const {
   return header;
 }
 
-TNetFormDataField& TNetFormDataFields::Add(std::uint16_t languageId) {
-  items_.push_back(std::make_unique<TNetFormDataField>(languageId));
+TNetFormDataField& TNetFormDataFields::Add() {
+  items_.push_back(std::make_unique<TNetFormDataField>());
   return *items_.back();
 }
 
 // --- TNetMultiPartFormDataStream --------------------------------------------------------
 
-TNetMultiPartFormDataStream::TNetMultiPartFormDataStream()
-    : TNetMultiPartFormDataStream(platform::LocalNow(), StartupLanguageId()) {}
+TNetMultiPartFormDataStream::TNetMultiPartFormDataStream() : TNetMultiPartFormDataStream(platform::LocalNow()) {}
 
-TNetMultiPartFormDataStream::TNetMultiPartFormDataStream(const platform::LocalDateTime& now,
-                                                         std::uint16_t languageId)
-    : boundary_(BoundaryFromClock(now)),
-      contentType_("multipart/form-data; boundary=" + boundary_),
-      languageId_(languageId) {}
+TNetMultiPartFormDataStream::TNetMultiPartFormDataStream(const platform::LocalDateTime& now)
+    : boundary_(BoundaryFromClock(now)), contentType_("multipart/form-data; boundary=" + boundary_) {}
 
 TNetFormDataField& TNetMultiPartFormDataStream::AppendFilePart(std::string_view fieldName,
                                                                const std::string& fileName,
                                                                std::string_view contentType) {
   std::unique_ptr<platform::TFileStream> file = platform::TFileStream::OpenReadExclusive(fileName);
-  TNetFormDataField& field = fields_.Add(languageId_);
+  TNetFormDataField& field = fields_.Add();
   try {
     field.PartName = std::string(fieldName);
     field.PartFileName = platform::ExtractFileName(fileName);

@@ -27,9 +27,6 @@ bool StartsTextAscii(std::string_view prefix, std::string_view text);
 std::optional<std::int32_t> TryStrToInt(std::string_view text);
 std::int32_t StrToIntDef(std::string_view text, std::int32_t fallback);
 
-// The same rules for 64-bit values (sixteen hexadecimal digits).
-std::optional<std::int64_t> TryStrToInt64(std::string_view text);
-
 // The value of a hexadecimal digit of either case; -1 for any other character.
 int HexDigitValue(char c);
 // Appends `byte` as "%" and two uppercase hexadecimal digits (RFC 3986 section 2.1).
