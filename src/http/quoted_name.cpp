@@ -11,7 +11,8 @@
 namespace qb {
 
 bool IsEscapedNameByte(unsigned char byte) {
-  return (byte < 32 && byte != '\t') || byte == 127 || byte >= 128 || byte == '"' || byte == '\\' || byte == '%';
+  const auto c = static_cast<char>(byte);
+  return (c != '\t' && IsControlByte(c)) || byte >= 128 || c == '"' || c == '\\' || c == '%';
 }
 
 std::string EncodeQuotedName(std::string_view text) {

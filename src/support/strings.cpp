@@ -5,8 +5,6 @@
 namespace qb {
 namespace {
 
-bool IsTrimmed(char c) { return static_cast<unsigned char>(c) <= 32; }
-
 // TryStrToInt's rules (see strings.h).
 std::optional<std::int32_t> ReadInteger(std::string_view text) {
   std::size_t i = 0;
@@ -49,15 +47,19 @@ std::optional<std::int32_t> ReadInteger(std::string_view text) {
 
 }  // namespace
 
+bool IsTrimmedByte(char c) { return static_cast<unsigned char>(c) <= 32; }
+
+bool IsControlByte(char c) { return static_cast<unsigned char>(c) < 32 || c == 127; }
+
 std::string_view TrimLeft(std::string_view text) {
   std::size_t i = 0;
-  while (i < text.size() && IsTrimmed(text[i])) ++i;
+  while (i < text.size() && IsTrimmedByte(text[i])) ++i;
   return text.substr(i);
 }
 
 std::string_view TrimRight(std::string_view text) {
   std::size_t n = text.size();
-  while (n > 0 && IsTrimmed(text[n - 1])) --n;
+  while (n > 0 && IsTrimmedByte(text[n - 1])) --n;
   return text.substr(0, n);
 }
 

@@ -13,6 +13,10 @@ namespace qb {
 std::string_view Trim(std::string_view text);
 std::string_view TrimLeft(std::string_view text);
 std::string_view TrimRight(std::string_view text);
+// Whether Trim removes `c`: a blank or any byte below it (codes 0 to 32).
+bool IsTrimmedByte(char c);
+// A control byte: codes 0 to 31 and DEL (127). Tab is one; the rules that allow it say so.
+bool IsControlByte(char c);
 
 // Maps only a..z onto A..Z (or back); every other byte stays as it is.
 std::string UpperCaseAscii(std::string_view text);

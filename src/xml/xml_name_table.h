@@ -49,6 +49,7 @@ class TXmlNameTable final : public RefCounted {
   XmlNameId BucketName(std::size_t bucket, std::size_t index) const { return buckets_[bucket].names[index].get(); }
 
  private:
+  // Own buckets, not std::unordered_map: the binary form writes the names in their order.
   struct Bucket {
     std::vector<std::unique_ptr<std::string>> names;
     std::vector<std::uint32_t> hashes;  // parallel to names
