@@ -26,8 +26,8 @@ bool HasControlCharacters(std::string_view text) {
   return std::any_of(text.begin(), text.end(), [](char c) { return c != '\t' && IsControlByte(c); });
 }
 
-// A value that begins with a double quote ends before the next one (or at the end); no
-// backslash escapes, unlike a header's quoted-string: a cookie value has none (RFC 6265).
+// A value that begins with a double quote ends before the next one (or at the end).
+// No backslash escapes, unlike a header's quoted-string: a cookie value has none (RFC 6265).
 std::string_view Unquote(std::string_view value) {
   if (value.empty() || value.front() != '"') return value;
   value.remove_prefix(1);
