@@ -65,6 +65,7 @@ bool SameFolderStatus(const std::optional<platform::FileStatus>& a, const std::o
 // The files of one listing in listing order, their keys (the name, or its case-folded
 // form) in one block of bytes, and an open-addressing table over the keys' hashes, each
 // taken after the folder's key, as the ledger's lines are hashed.
+// Its own table, not std::unordered_map: a ledger line is hashed once for it and the filter.
 class LedgerQueue::Listing {
  public:
   static constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();

@@ -21,11 +21,10 @@ namespace {
 // A control character of the URL would go into the request line as it is (or, for CR and
 // LF, end it early). The message shows each one as "%XX", so the log line stays one line.
 void CheckUploadUrl(const std::string& url) {
-  const auto isControl = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
-  if (std::none_of(url.begin(), url.end(), isControl)) return;
+  if (std::none_of(url.begin(), url.end(), IsControlByte)) return;
   std::string shown;
   for (const char c : MaskUrlPassword(url)) {
-    if (isControl(c)) {
+    if (IsControlByte(c)) {
       AppendPercentEscape(shown, static_cast<unsigned char>(c));
     } else {
       shown += c;

@@ -340,12 +340,6 @@ bool AnswerAuthChallenge(TNetAuthParty party, const std::vector<std::string>& ch
   }
 }
 
-bool ServerAuthHook(TNetHTTPRequest& request, const TNetHTTPResponse& response, int& authAttempts,
-                    const TNetAuthEvents& events) {
-  return AnswerAuthChallenge({request.AuthHandler, request.Username, request.Password}, response.WWWAuthenticate,
-                             authAttempts, events);
-}
-
 TNetAuthDecision DecideAuthChallenge(TNetAuthParty party, const std::vector<std::string>& challenges, int& attempts,
                                      int maxAuthRetries, bool inProcessAuth, const TNetAuthEvents& events) {
   if (attempts < maxAuthRetries && AnswerAuthChallenge(party, challenges, attempts, events) && inProcessAuth) {

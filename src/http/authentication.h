@@ -212,8 +212,6 @@ std::string AuthorizationValue(TNetAuthParty party, bool basic);
 // new request could carry an answer; whether one is sent is DecideUnauthorized's call.
 bool AnswerAuthChallenge(TNetAuthParty party, const std::vector<std::string>& challenges, int& attempts,
                          const TNetAuthEvents& events);
-bool ServerAuthHook(TNetHTTPRequest& request, const TNetHTTPResponse& response, int& authAttempts,
-                    const TNetAuthEvents& events);
 
 enum class TNetAuthDecision { RetryWithAuth, ProtocolError };
 

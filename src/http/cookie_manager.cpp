@@ -23,13 +23,11 @@ bool IsHttpProtocol(std::string_view protocol) {
 // Control characters other than tab would let a value break the Cookie header line that
 // carries it back to the server.
 bool HasControlCharacters(std::string_view text) {
-  return std::any_of(text.begin(), text.end(), [](char c) {
-    const auto u = static_cast<unsigned char>(c);
-    return (u < 0x20 && u != '\t') || u == 0x7F;
-  });
+  return std::any_of(text.begin(), text.end(), [](char c) { return c != '\t' && IsControlByte(c); });
 }
 
 // A value that begins with a double quote ends before the next one (or at the end).
+// No backslash escapes, unlike a header's quoted-string: a cookie value has none (RFC 6265).
 std::string_view Unquote(std::string_view value) {
   if (value.empty() || value.front() != '"') return value;
   value.remove_prefix(1);

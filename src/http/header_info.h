@@ -155,8 +155,6 @@ class TNetHTTPResponse : public TNetResponseHeaderInfo {
   const std::string& StatusLine() const { return statusLine_; }
   // The number after the first blank, cut at its first "."; -1 when that is no number.
   int StatusCode() const;
-  // Set by the client where it knows better (an interim answer it made up, for one).
-  void SetStatusCode(int code) { statusCode_ = code; }
   // pv1_1 when characters 6 to 8 of the status line are "1.1".
   TNetHTTPProtocolVersion StatusVersion() const { return statusVersion_; }
 

@@ -17,26 +17,7 @@ bool NameIs(std::string_view line, std::string_view name) {
   return colon != std::string_view::npos && SameTextAscii(line.substr(0, colon), name);
 }
 
-// Splits a structured value at the ";" that are not inside double quotes.
-std::vector<std::string_view> SplitParameters(std::string_view value) {
-  std::vector<std::string_view> parts;
-  std::size_t start = 0;
-  bool quoted = false;
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    const char c = value[i];
-    if (quoted && c == '\\') {
-      ++i;
-    } else if (c == '"') {
-      quoted = !quoted;
-    } else if (c == ';' && !quoted) {
-      parts.push_back(value.substr(start, i - start));
-      start = i + 1;
-    }
-  }
-  parts.push_back(value.substr(std::min(start, value.size())));
-  return parts;
-}
-
+// A quoted-string (RFC 7230 section 3.2.6): escapes resolved, the text ends at the closing quote.
 std::string Unquote(std::string_view text) {
   if (text.size() < 1 || text[0] != '"') return std::string(text);
   std::string out;
@@ -120,10 +101,29 @@ std::string TNetHeaderList::WireText() const {
   return text;
 }
 
-std::string_view HeaderMainValue(std::string_view value) { return Trim(SplitParameters(value).front()); }
+std::vector<std::string_view> SplitHeaderParameters(std::string_view value) {
+  std::vector<std::string_view> parts;
+  std::size_t start = 0;
+  bool quoted = false;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    const char c = value[i];
+    if (quoted && c == '\\') {
+      ++i;
+    } else if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ';' && !quoted) {
+      parts.push_back(value.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  parts.push_back(value.substr(std::min(start, value.size())));
+  return parts;
+}
+
+std::string_view HeaderMainValue(std::string_view value) { return Trim(SplitHeaderParameters(value).front()); }
 
 std::string HeaderParameter(std::string_view value, std::string_view name) {
-  const auto parts = SplitParameters(value);
+  const auto parts = SplitHeaderParameters(value);
   for (std::size_t i = 1; i < parts.size(); ++i) {
     const std::size_t eq = parts[i].find('=');
     if (eq != std::string_view::npos && SameTextAscii(Trim(parts[i].substr(0, eq)), name)) {
@@ -134,7 +134,7 @@ std::string HeaderParameter(std::string_view value, std::string_view name) {
 }
 
 std::string RemoveHeaderParameter(std::string_view value, std::string_view name) {
-  const auto parts = SplitParameters(value);
+  const auto parts = SplitHeaderParameters(value);
   std::string out(TrimRight(parts.front()));
   for (std::size_t i = 1; i < parts.size(); ++i) {
     const std::size_t eq = parts[i].find('=');

@@ -52,6 +52,9 @@ class TNetHeaderList {
 
 // The parts of a structured header value such as
 // `multipart/form-data; boundary="x"; charset=UTF-8`.
+// `value` split at each ";" outside double quotes (where a backslash escapes the next
+// character): the main value, then every parameter as written.
+std::vector<std::string_view> SplitHeaderParameters(std::string_view value);
 // The text before the first ";", trimmed.
 std::string_view HeaderMainValue(std::string_view value);
 // The value of parameter `name` (ignoring case), without its quotes and with backslash

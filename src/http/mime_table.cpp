@@ -1,7 +1,6 @@
-// Implementation details: the table is built in two steps, as a list of "extension=type"
-// lines and then a load of those lines. Store pairs replace the line of their extension
-// in place (or are appended), so the store wins over the built-in list while the load
-// keeps the first line of an extension that the built-in list names twice.
+// Implementation details: the built-in pairs are added first, each extension's first pair
+// kept; a store pair then replaces the type of its extension in place (or is appended), so
+// the store wins over the built-in list, and a later store line over an earlier one.
 #include "http/mime_table.h"
 
 #include <memory>
@@ -26,30 +25,6 @@ std::string WithLeadingDot(std::string extension) {
   return extension;
 }
 
-// The source list: ordered (name, value) lines with the first line of each name indexed.
-class SourceList {
- public:
-  void Append(std::string name, std::string value) {
-    index_.emplace(ExtensionKey(name), lines_.size());
-    lines_.emplace_back(std::move(name), std::move(value));
-  }
-
-  // Replaces the value of the line with that name, or appends a line.
-  void Set(std::string name, std::string value) {
-    if (const auto it = index_.find(ExtensionKey(name)); it != index_.end()) {
-      lines_[it->second].second = std::move(value);
-    } else {
-      Append(std::move(name), std::move(value));
-    }
-  }
-
-  const std::vector<std::pair<std::string, std::string>>& Lines() const { return lines_; }
-
- private:
-  std::vector<std::pair<std::string, std::string>> lines_;
-  std::unordered_map<std::string, std::size_t> index_;
-};
-
 }  // namespace
 
 TNetMimeTable::TNetMimeTable(bool loadFromSystem) : loadFromSystem_(loadFromSystem) {
@@ -64,22 +39,21 @@ TNetMimeTable::TNetMimeTable(bool loadFromSystem) : loadFromSystem_(loadFromSyst
 TNetMimeTable::TNetMimeTable(const std::string& storePath) : loadFromSystem_(true) { Load(&storePath); }
 
 void TNetMimeTable::Load(const std::string* storePath) {
-  SourceList source;
   for (const char* line : BuiltInTypes()) {
     const std::string_view text(line);
     const std::size_t equals = text.find('=');
-    source.Append(std::string(text.substr(0, equals)), std::string(text.substr(equals + 1)));
+    AddMimeType(text.substr(0, equals), text.substr(equals + 1), false);
   }
-  if (storePath) {
-    for (const auto& association : platform::ReadMimeAssociations(*storePath)) {
-      std::string extension = WithLeadingDot(LowerCaseAscii(association.extension));
-      std::string mediaType = LowerCaseAscii(association.mediaType);
-      if (!extension.empty() && !mediaType.empty()) source.Set(std::move(extension), std::move(mediaType));
+  if (!storePath) return;
+  for (const auto& association : platform::ReadMimeAssociations(*storePath)) {
+    const std::string extension = WithLeadingDot(LowerCaseAscii(association.extension));
+    if (extension.empty() || association.mediaType.empty()) continue;
+    if (const auto it = index_.find(ExtensionKey(extension)); it != index_.end()) {
+      types_[it->second] = LowerCaseAscii(association.mediaType);
+    } else {
+      AddMimeType(extension, association.mediaType, false);
     }
   }
-  extensions_.reserve(source.Lines().size());
-  types_.reserve(source.Lines().size());
-  for (const auto& [extension, mediaType] : source.Lines()) AddMimeType(extension, mediaType, false);
 }
 
 void TNetMimeTable::AddMimeType(std::string_view extension, std::string_view mimeType, bool strict) {

@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "http/header_list.h"
-#include "http/header_words.h"
+#include "http/quoted_name.h"
 #include "http/mime_table.h"
 #include "platform/files.h"
 #include "support/exception.h"
@@ -32,7 +32,8 @@ std::string BoundaryFromClock(const platform::LocalDateTime& now) {
 // one would end the header line early and let the rest pose as a header of its own.
 const std::string& CheckHeaderValue(const std::string& value) {
   for (const char c : value) {
-    if (static_cast<unsigned char>(c) < 32 && c != '\t') {
+    // Tab and DEL pass: neither can end or cut the line, which is all this guards.
+    if (c != '\t' && c != 127 && IsControlByte(c)) {
       throw ENetHeaderEncodeError(Format("Header value \"%s\" holds a control character", value));
     }
   }
@@ -54,25 +55,7 @@ std::string QuotedIfNeeded(std::string_view value) {
   return NeedsQuoting(value) ? QuotedString(value) : std::string(value);
 }
 
-// Splits at ";" outside double quotes.
-std::vector<std::string_view> SplitParameters(std::string_view text) {
-  std::vector<std::string_view> pieces;
-  bool quoted = false;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (quoted && text[i] == '\\') {
-      ++i;
-    } else if (text[i] == '"') {
-      quoted = !quoted;
-    } else if (text[i] == ';' && !quoted) {
-      pieces.push_back(text.substr(start, i - start));
-      start = i + 1;
-    }
-  }
-  pieces.push_back(text.substr(start));
-  return pieces;
-}
-
+// Unlike HeaderParameter, keeps all between the outer quotes: configured values always went out so.
 std::string Unquoted(std::string_view value) {
   if (value.size() < 2 || value.front() != '"' || value.back() != '"') return std::string(value);
   std::string out;
@@ -94,12 +77,6 @@ std::string SourceName(TStream& stream, const TNetFormDataField& field) {
 
 // --- TNetFormDataField ------------------------------------------------------------------
 
-TNetFormDataField::TNetFormDataField(std::uint16_t languageId) {
-  THeaderWordCharset word = DefaultWordCharset(languageId);
-  WordCharset = std::move(word.charset);
-  WordEncoding = word.encoding;
-}
-
 void TNetFormDataField::SetPartStream(std::unique_ptr<TStream> stream) {
   owned_ = std::move(stream);
   stream_ = owned_.get();
@@ -113,7 +90,7 @@ void TNetFormDataField::SetPartStream(TStream* stream) {
 }
 
 void TNetFormDataField::SetContentType(std::string_view contentType) {
-  const std::vector<std::string_view> pieces = SplitParameters(contentType);
+  const std::vector<std::string_view> pieces = SplitHeaderParameters(contentType);
   const std::string_view mediaType = Trim(pieces.front());
   std::string rebuilt(mediaType);
   std::string charset;
@@ -192,27 +169,23 @@ std::string TNetFormDataField::PartHeader(std::string_view boundary) const {
   return header;
 }
 
-TNetFormDataField& TNetFormDataFields::Add(std::uint16_t languageId) {
-  items_.push_back(std::make_unique<TNetFormDataField>(languageId));
+TNetFormDataField& TNetFormDataFields::Add() {
+  items_.push_back(std::make_unique<TNetFormDataField>());
   return *items_.back();
 }
 
 // --- TNetMultiPartFormDataStream --------------------------------------------------------
 
-TNetMultiPartFormDataStream::TNetMultiPartFormDataStream()
-    : TNetMultiPartFormDataStream(platform::LocalNow(), StartupLanguageId()) {}
+TNetMultiPartFormDataStream::TNetMultiPartFormDataStream() : TNetMultiPartFormDataStream(platform::LocalNow()) {}
 
-TNetMultiPartFormDataStream::TNetMultiPartFormDataStream(const platform::LocalDateTime& now,
-                                                         std::uint16_t languageId)
-    : boundary_(BoundaryFromClock(now)),
-      contentType_("multipart/form-data; boundary=" + boundary_),
-      languageId_(languageId) {}
+TNetMultiPartFormDataStream::TNetMultiPartFormDataStream(const platform::LocalDateTime& now)
+    : boundary_(BoundaryFromClock(now)), contentType_("multipart/form-data; boundary=" + boundary_) {}
 
 TNetFormDataField& TNetMultiPartFormDataStream::AppendFilePart(std::string_view fieldName,
                                                                const std::string& fileName,
                                                                std::string_view contentType) {
   std::unique_ptr<platform::TFileStream> file = platform::TFileStream::OpenReadExclusive(fileName);
-  TNetFormDataField& field = fields_.Add(languageId_);
+  TNetFormDataField& field = fields_.Add();
   try {
     field.PartName = std::string(fieldName);
     field.PartFileName = platform::ExtractFileName(fileName);

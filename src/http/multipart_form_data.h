@@ -17,6 +17,9 @@ namespace qb {
 
 // Writing to or resizing the body: "Unsupported operation.".
 QB_DECLARE_EXCEPTION(ENetUnsupportedOperation, ENetException);
+// A part header value (content type, charset, transfer encoding) that holds a control
+// character: "Header value "%s" holds a control character".
+QB_DECLARE_EXCEPTION(ENetHeaderEncodeError, ENetException);
 
 // The most bytes of a part header after its boundary line, the empty line included,
 // that receivers are known to take: Tomcat refuses a longer one with its defaults.
@@ -26,8 +29,7 @@ inline constexpr std::size_t kMaxPartHeaderSection = 512;
 // TNetMultiPartFormDataStream::AppendFilePart.
 class TNetFormDataField {
  public:
-  // WordCharset and WordEncoding follow the language (see DefaultWordCharset).
-  explicit TNetFormDataField(std::uint16_t languageId);
+  TNetFormDataField() = default;
   TNetFormDataField(const TNetFormDataField&) = delete;
   TNetFormDataField& operator=(const TNetFormDataField&) = delete;
 
@@ -36,8 +38,6 @@ class TNetFormDataField {
   std::string PartContentType;  // media type; empty for no Content-Type line
   std::string PartTransfer;     // Content-Transfer-Encoding value; empty for no such line
   std::string PartName;         // form field name
-  std::string WordCharset;      // charset of encoded header words (names no longer use them)
-  char WordEncoding;            // "B" or "Q"
 
   // Where the part's data comes from, or nothing.
   TStream* PartStream() const { return stream_; }
@@ -69,7 +69,7 @@ class TNetFormDataField {
 // The parts of a body, in order, owned by it.
 class TNetFormDataFields {
  public:
-  TNetFormDataField& Add(std::uint16_t languageId);
+  TNetFormDataField& Add();
   void RemoveLast() { items_.pop_back(); }
   std::size_t Count() const { return items_.size(); }
   TNetFormDataField& operator[](std::size_t index) const { return *items_[index]; }
@@ -80,11 +80,11 @@ class TNetFormDataFields {
 
 class TNetMultiPartFormDataStream : public TStream {
  public:
-  // Takes the boundary from the local clock and the word charsets from the thread locale.
+  // Takes the boundary from the local clock.
   TNetMultiPartFormDataStream();
-  // The same with the moment of construction and the locale's language given, so that
-  // the boundary and the encoded words are known in advance.
-  TNetMultiPartFormDataStream(const platform::LocalDateTime& now, std::uint16_t languageId);
+  // The same with the moment of construction given, so that the boundary is known in
+  // advance.
+  explicit TNetMultiPartFormDataStream(const platform::LocalDateTime& now);
 
   // Opens `fileName` for reading with other writers excluded and adds it as a part named
   // `fieldName`. The part's file name is the last component of the path; its type is
@@ -120,7 +120,6 @@ class TNetMultiPartFormDataStream : public TStream {
 
   std::string boundary_;
   std::string contentType_;
-  std::uint16_t languageId_;
   TNetFormDataFields fields_;
 
   // Reading state.

@@ -8,11 +8,6 @@ std::string ExtractFileName(std::string_view path) {
   return std::string(at == std::string_view::npos ? path : path.substr(at + 1));
 }
 
-bool FileExists(const std::string& path) {
-  const auto status = GetFileStatus(path);
-  return status && !status->isDirectory;
-}
-
 bool DirectoryExists(const std::string& path) {
   const auto status = GetFileStatus(path);
   return status && status->isDirectory;

@@ -69,7 +69,6 @@ struct FileStatus {
 // Status after following links, or of a link itself; nothing when the path does not exist.
 // A link's own status is neither a directory nor a regular file.
 std::optional<FileStatus> GetFileStatus(const std::string& path, bool followLinks = true);
-bool FileExists(const std::string& path);       // exists and is not a directory
 bool DirectoryExists(const std::string& path);
 
 enum class CreateDirectoryResult { Created, AlreadyExists, Failed };

@@ -1,8 +1,7 @@
 // The user's locale: case-insensitive comparison and upper-casing of the program's text,
-// the letter tests of XML names, and the language that picks header-word charsets.
+// and the letter tests of XML names.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -20,12 +19,5 @@ std::string UpperCaseLocale(std::string_view text);
 // "Letter" and "letter or digit" of the program's code page, for one byte of its text.
 bool IsCharAlpha(unsigned char c);
 bool IsCharAlphaNumeric(unsigned char c);
-
-// The language identifier of the thread locale (low 10 bits primary language, upper 6
-// bits sublanguage), English (9) when nothing is known.
-std::uint16_t ThreadLanguageId();
-// The same rule over a locale name such as "ru_RU.UTF-8" (testable without the process
-// environment).
-std::uint16_t LanguageIdOfLocaleName(std::string_view localeName);
 
 }  // namespace qb::platform

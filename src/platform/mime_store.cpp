@@ -8,6 +8,8 @@
 #include <mutex>
 #include <string_view>
 
+#include "support/strings.h"
+
 namespace qb::platform {
 namespace {
 
@@ -21,16 +23,14 @@ std::string& StorePath() {
   return path;
 }
 
-bool IsSeparator(char c) { return static_cast<unsigned char>(c) <= 32; }
-
 void ParseLine(std::string_view line, std::vector<MimeAssociation>& out) {
   if (const std::size_t hash = line.find('#'); hash != std::string_view::npos) line = line.substr(0, hash);
   std::string_view mediaType;
   std::size_t i = 0;
   while (i < line.size()) {
-    while (i < line.size() && IsSeparator(line[i])) ++i;
+    while (i < line.size() && IsTrimmedByte(line[i])) ++i;
     const std::size_t start = i;
-    while (i < line.size() && !IsSeparator(line[i])) ++i;
+    while (i < line.size() && !IsTrimmedByte(line[i])) ++i;
     if (start == i) break;
     const std::string_view field = line.substr(start, i - start);
     if (mediaType.empty()) {

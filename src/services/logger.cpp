@@ -5,13 +5,12 @@
 #include <vector>
 
 #include "platform/console.h"
+#include "support/strings.h"
 
 namespace qb {
 namespace {
 
 constexpr const char* kTags[] = {" [DEBX] ", " [LOGX] ", " [PRGX] ", " [WRNX] ", " [ERRX] ", " [VERX] ", " [TXTX] "};
-
-bool IsControl(char c) { return static_cast<unsigned char>(c) < 32 || c == 127; }
 
 void WriteStamp(char (&stamp)[16], const platform::LocalDateTime& now) {
   std::snprintf(stamp, sizeof stamp, "[%02d:%02d:%02d]", now.hour % 100, now.minute % 100, now.second % 100);
@@ -23,7 +22,7 @@ std::string EscapeLogText(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (const char c : text) {
-    if (!IsControl(c)) {
+    if (!IsControlByte(c)) {
       out += c;
     } else if (c == '\r') {
       out += "\\r";

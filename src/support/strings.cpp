@@ -5,10 +5,8 @@
 namespace qb {
 namespace {
 
-bool IsTrimmed(char c) { return static_cast<unsigned char>(c) <= 32; }
-
-// Shared by the 32- and 64-bit readers; `bits` is the width of the result.
-std::optional<std::int64_t> ReadInteger(std::string_view text, int bits) {
+// TryStrToInt's rules (see strings.h).
+std::optional<std::int32_t> ReadInteger(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size() && text[i] == ' ') ++i;
   bool negative = false;
@@ -26,44 +24,42 @@ std::optional<std::int64_t> ReadInteger(std::string_view text, int bits) {
   }
   if (i >= text.size()) return std::nullopt;
   if (hex) {
-    std::uint64_t value = 0;
+    std::uint32_t value = 0;
     int digits = 0;
     for (; i < text.size(); ++i) {
       const int v = HexDigitValue(text[i]);
-      if (v < 0 || ++digits > bits / 4) return std::nullopt;
-      value = (value << 4) | static_cast<std::uint64_t>(v);
+      if (v < 0 || ++digits > 8) return std::nullopt;
+      value = (value << 4) | static_cast<std::uint32_t>(v);
     }
-    // The digits are the bit pattern of a signed value of the result's width.
-    std::int64_t result = bits == 32 ? static_cast<std::int32_t>(static_cast<std::uint32_t>(value))
-                                     : static_cast<std::int64_t>(value);
-    if (negative) {
-      result = bits == 32 ? static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(result))
-                          : static_cast<std::int64_t>(0ull - static_cast<std::uint64_t>(result));
-    }
-    return result;
+    return static_cast<std::int32_t>(negative ? 0u - value : value);
   }
-  const std::uint64_t limit = bits == 32 ? std::uint64_t{0x80000000u} : std::uint64_t{0x8000000000000000ull};
+  constexpr std::uint64_t kLimit = 0x80000000u;
   std::uint64_t value = 0;
   for (; i < text.size(); ++i) {
     if (text[i] < '0' || text[i] > '9') return std::nullopt;
     value = value * 10 + static_cast<std::uint64_t>(text[i] - '0');
-    if (value > limit) return std::nullopt;
+    if (value > kLimit) return std::nullopt;
   }
-  if (!negative && value == limit) return std::nullopt;
-  return negative ? static_cast<std::int64_t>(0ull - value) : static_cast<std::int64_t>(value);
+  if (!negative && value == kLimit) return std::nullopt;
+  const auto bits = static_cast<std::uint32_t>(value);
+  return static_cast<std::int32_t>(negative ? 0u - bits : bits);
 }
 
 }  // namespace
 
+bool IsTrimmedByte(char c) { return static_cast<unsigned char>(c) <= 32; }
+
+bool IsControlByte(char c) { return static_cast<unsigned char>(c) < 32 || c == 127; }
+
 std::string_view TrimLeft(std::string_view text) {
   std::size_t i = 0;
-  while (i < text.size() && IsTrimmed(text[i])) ++i;
+  while (i < text.size() && IsTrimmedByte(text[i])) ++i;
   return text.substr(i);
 }
 
 std::string_view TrimRight(std::string_view text) {
   std::size_t n = text.size();
-  while (n > 0 && IsTrimmed(text[n - 1])) --n;
+  while (n > 0 && IsTrimmedByte(text[n - 1])) --n;
   return text.substr(0, n);
 }
 
@@ -101,17 +97,11 @@ bool StartsTextAscii(std::string_view prefix, std::string_view text) {
   return text.size() >= prefix.size() && SameTextAscii(prefix, text.substr(0, prefix.size()));
 }
 
-std::optional<std::int32_t> TryStrToInt(std::string_view text) {
-  const auto value = ReadInteger(text, 32);
-  if (!value) return std::nullopt;
-  return static_cast<std::int32_t>(*value);
-}
+std::optional<std::int32_t> TryStrToInt(std::string_view text) { return ReadInteger(text); }
 
 std::int32_t StrToIntDef(std::string_view text, std::int32_t fallback) {
   return TryStrToInt(text).value_or(fallback);
 }
-
-std::optional<std::int64_t> TryStrToInt64(std::string_view text) { return ReadInteger(text, 64); }
 
 int HexDigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';

@@ -13,6 +13,10 @@ namespace qb {
 std::string_view Trim(std::string_view text);
 std::string_view TrimLeft(std::string_view text);
 std::string_view TrimRight(std::string_view text);
+// Whether Trim removes `c`: a blank or any byte below it (codes 0 to 32).
+bool IsTrimmedByte(char c);
+// A control byte: codes 0 to 31 and DEL (127). Tab is one; the rules that allow it say so.
+bool IsControlByte(char c);
 
 // Maps only a..z onto A..Z (or back); every other byte stays as it is.
 std::string UpperCaseAscii(std::string_view text);
@@ -26,9 +30,6 @@ bool StartsTextAscii(std::string_view prefix, std::string_view text);
 // eight digits and are read as the bit pattern of one. Returns nothing otherwise.
 std::optional<std::int32_t> TryStrToInt(std::string_view text);
 std::int32_t StrToIntDef(std::string_view text, std::int32_t fallback);
-
-// The same rules for 64-bit values (sixteen hexadecimal digits).
-std::optional<std::int64_t> TryStrToInt64(std::string_view text);
 
 // The value of a hexadecimal digit of either case; -1 for any other character.
 int HexDigitValue(char c);

@@ -195,11 +195,8 @@ std::int32_t TXmlNode::GetHexAttrById(XmlNameId name, std::int32_t fallback) con
   const std::string text = "$" + XmlTextOfValue(attr->Value);
   // SetHexAttr pads to any width, and zeros in front carry no bits: the integer reading's
   // eight-digit limit counts from the first significant digit.
-  const auto isHexDigit = [](char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-  };
   std::size_t zeros = 1;
-  while (zeros + 1 < text.size() && text[zeros] == '0' && isHexDigit(text[zeros + 1])) ++zeros;
+  while (zeros + 1 < text.size() && text[zeros] == '0' && HexDigitValue(text[zeros + 1]) >= 0) ++zeros;
   if (const auto value = TryStrToInt("$" + text.substr(zeros))) return *value;
   throw EConvertError(Format("'%s' is not a valid integer value", text));
 }

@@ -47,12 +47,4 @@ const std::string& TXmlNameTable::GetName(XmlNameId id) {
   return id ? *id : kEmpty;
 }
 
-XmlNameId TXmlNameTable::FindByHash(std::uint32_t hash) const {
-  const Bucket& bucket = buckets_[hash % buckets_.size()];
-  for (std::size_t i = 0; i < bucket.hashes.size(); ++i) {
-    if (bucket.hashes[i] == hash) return bucket.names[i].get();
-  }
-  return nullptr;
-}
-
 }  // namespace qb

@@ -42,16 +42,14 @@ class TXmlNameTable final : public RefCounted {
   XmlNameId XmlId() const noexcept { return xml_; }            // "xml"
   XmlNameId EncodingId() const noexcept { return encoding_; }  // "encoding"
 
-  // Bucket access for the binary form: names of a bucket in interning order with their
-  // hashes, and the first name of a given hash.
+  // Bucket access for the binary form: the names of a bucket in interning order.
   std::size_t BucketCount() const noexcept { return buckets_.size(); }
   std::size_t NameCount() const noexcept { return count_; }
   std::size_t BucketSize(std::size_t bucket) const { return buckets_[bucket].names.size(); }
   XmlNameId BucketName(std::size_t bucket, std::size_t index) const { return buckets_[bucket].names[index].get(); }
-  std::uint32_t BucketHash(std::size_t bucket, std::size_t index) const { return buckets_[bucket].hashes[index]; }
-  XmlNameId FindByHash(std::uint32_t hash) const;
 
  private:
+  // Own buckets, not std::unordered_map: the binary form writes the names in their order.
   struct Bucket {
     std::vector<std::unique_ptr<std::string>> names;
     std::vector<std::uint32_t> hashes;  // parallel to names

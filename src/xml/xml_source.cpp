@@ -266,7 +266,7 @@ void TXmlSource::AppendRun(std::string& out, std::uint8_t stop, bool whileNameCh
 }
 
 void TXmlSource::SkipBlanks() {
-  while (!atEnd_ && static_cast<unsigned char>(current_) <= 32) Next();
+  while (!atEnd_ && IsTrimmedByte(current_)) Next();
 }
 
 void TXmlSource::ExpectChar(char c) {
@@ -327,16 +327,10 @@ std::uint32_t TXmlSource::ReadDecimal() {
 }
 
 std::uint32_t TXmlSource::ReadHexadecimal() {
-  auto digit = [](char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-  };
-  if (atEnd_ || digit(current_) < 0) Error("Hexadecimal number expected");
+  if (atEnd_ || HexDigitValue(current_) < 0) Error("Hexadecimal number expected");
   std::uint32_t value = 0;
-  while (!atEnd_ && digit(current_) >= 0) {
-    if (value <= 0x10FFFF) value = value * 16 + static_cast<std::uint32_t>(digit(current_));
+  while (!atEnd_ && HexDigitValue(current_) >= 0) {
+    if (value <= 0x10FFFF) value = value * 16 + static_cast<std::uint32_t>(HexDigitValue(current_));
     Next();
   }
   return value;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/strings.h"
 #include "support/temp_dir.h"
 
 namespace qb {
@@ -87,6 +88,8 @@ TEST_F(LedgerQueueTest, TheQueueIsTheListingMinusTheLedger) {
        ignoreCase ? Names{} : Names{"B.TXT", "a.txt"}},
       {"a line in other case for a file that appears later", {"a.txt"}, Lines({"C.TXT"}), {"c.txt"},
        ignoreCase ? Names{"a.txt"} : Names{"a.txt", "c.txt"}},
+      {"the folder in other letter case", {"a.txt"}, UpperCaseAscii(Source()) + "a.txt\r\n", {},
+       ignoreCase ? Names{} : Names{"a.txt"}},
       {"non-ASCII letters in other case", {"\xC3\xA4pfel.txt"}, Lines({"\xC3\x84PFEL.TXT"}), {},
        ignoreCase ? Names{} : Names{"\xC3\xA4pfel.txt"}},
   };
@@ -146,6 +149,8 @@ TEST_F(LedgerQueueTest, TheListingLeavesOutTheLedgerAndWhatIsGone) {
       {"a link in the temporary file's place to a file of the folder", false,
        [&](const std::string&) { std::filesystem::create_symlink(Source() + "a.txt", State() + "00000000.TMP"); },
        nullptr, {"a.txt", "b.txt"}, true},
+      {"a file removed after the listing", false, nullptr, [&] { std::filesystem::remove(Source() + "b.txt"); },
+       {"a.txt"}},
       {"a linked file whose target goes before its turn", false,
        [&](const std::string&) {
          test::WriteFile(elsewhere, "e");

@@ -340,7 +340,8 @@ TEST(AuthenticationTest, AuthorizationEvents) {
     handler.SetPassword("pw");
     return true;
   };
-  EXPECT_TRUE(ServerAuthHook(asked.request, asked.response, asked.attempts, events));
+  EXPECT_EQ(TNetAuthDecision::RetryWithAuth,
+            DecideUnauthorized(asked.request, asked.response, asked.attempts, 3, true, events));
   EXPECT_EQ(1, calls);
   EXPECT_EQ("given", asked.request.Username);
   EXPECT_EQ("pw", asked.request.Password);
@@ -349,7 +350,8 @@ TEST(AuthenticationTest, AuthorizationEvents) {
   Exchange stubborn("", "", {"Basic realm=\"r\""});
   calls = 0;
   events.OnAuthorization = [&](TNetAuthentication&) { return ++calls < 1000; };
-  EXPECT_FALSE(ServerAuthHook(stubborn.request, stubborn.response, stubborn.attempts, events));
+  EXPECT_EQ(TNetAuthDecision::ProtocolError,
+            DecideUnauthorized(stubborn.request, stubborn.response, stubborn.attempts, 3, true, events));
   EXPECT_EQ(1, calls);
   // Nor one that keeps changing nothing useful.
   Exchange fickle("", "", {"Basic realm=\"r\""});
@@ -358,7 +360,8 @@ TEST(AuthenticationTest, AuthorizationEvents) {
     handler.SetPassword(std::to_string(++calls));
     return true;
   };
-  EXPECT_FALSE(ServerAuthHook(fickle.request, fickle.response, fickle.attempts, events));
+  EXPECT_EQ(TNetAuthDecision::ProtocolError,
+            DecideUnauthorized(fickle.request, fickle.response, fickle.attempts, 3, true, events));
   EXPECT_LT(calls, 20);
 
   // OnSelectAuthorization may pick a class the challenges did not name.
@@ -371,7 +374,8 @@ TEST(AuthenticationTest, AuthorizationEvents) {
     EXPECT_EQ(negotiate, authClass);
     authClass = &kBasicAuthenticationClass;
   };
-  EXPECT_TRUE(ServerAuthHook(selected.request, selected.response, selected.attempts, select));
+  EXPECT_EQ(TNetAuthDecision::RetryWithAuth,
+            DecideUnauthorized(selected.request, selected.response, selected.attempts, 3, true, select));
   ASSERT_NE(nullptr, selected.request.AuthHandler);
   EXPECT_STREQ("TNetBasicAuthentication", selected.request.AuthHandler->ClassName());
 }

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "http/multipart_form_data.h"
-#include "platform/locale.h"
 #include "platform/mime_store.h"
 #include "support/base64.h"
 #include "support/format.h"
@@ -94,8 +93,7 @@ class HttpClientTest : public ::testing::Test {
 
   // The body of the worked example: report.txt holding "hello", a fixed clock.
   std::unique_ptr<TNetMultiPartFormDataStream> Body() {
-    auto body = std::make_unique<TNetMultiPartFormDataStream>(kExampleTime,
-                                                              platform::LanguageIdOfLocaleName("en_US.UTF-8"));
+    auto body = std::make_unique<TNetMultiPartFormDataStream>(kExampleTime);
     body->AppendFilePart("file", dir_.file("report.txt"), "");
     return body;
   }
@@ -558,7 +556,7 @@ TEST_F(HttpClientTest, RedirectToAnotherServer) {
 TEST_F(HttpClientTest, BodyKeepsToTheAnnouncedLengthWhileTheFileGrows) {
   class GrowingBody : public TNetMultiPartFormDataStream {
    public:
-    explicit GrowingBody(const std::string& path) : TNetMultiPartFormDataStream(kExampleTime, 9), path_(path) {}
+    explicit GrowingBody(const std::string& path) : TNetMultiPartFormDataStream(kExampleTime), path_(path) {}
     std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override {
       const std::int64_t result = TNetMultiPartFormDataStream::Seek(offset, origin);
       if (offset == 0 && origin == SeekOrigin::End) std::ofstream(path_, std::ios::binary | std::ios::app) << "+";
@@ -886,7 +884,7 @@ TEST_F(HttpClientTest, AnswersThatArriveWhileTheBodyIsSent) {
         },
         {});
     auto http = Client("uploader", "wrong");
-    TNetMultiPartFormDataStream body(kExampleTime, platform::LanguageIdOfLocaleName("en_US.UTF-8"));
+    TNetMultiPartFormDataStream body(kExampleTime);
     body.AppendFilePart("file", dir_.file("big.bin"), "");
     const Outcome outcome =
         Capture([&] { return http->PostForm(Format("%s://127.0.0.1:%d/upload", c.tls ? "https" : "http",

@@ -79,7 +79,7 @@ TEST(FilesTest, AnEmptyFileAppearsWholeAndReplacesNothing) {
     if (c.after) {
       EXPECT_EQ(c.after, test::ReadFile(target));
     } else {
-      EXPECT_FALSE(FileExists(target));
+      EXPECT_FALSE(GetFileStatus(target));
     }
   }
 }

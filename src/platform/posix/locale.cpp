@@ -102,12 +102,4 @@ bool IsCharAlpha(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' &
 
 bool IsCharAlphaNumeric(unsigned char c) { return IsCharAlpha(c) || (c >= '0' && c <= '9'); }
 
-std::uint16_t ThreadLanguageId() {
-  for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
-    const char* value = std::getenv(variable);
-    if (value && *value) return LanguageIdOfLocaleName(value);
-  }
-  return LanguageIdOfLocaleName("C");
-}
-
 }  // namespace qb::platform

@@ -90,6 +90,4 @@ bool IsCharAlphaNumeric(unsigned char c) {
   return ::IsCharAlphaNumericA(static_cast<CHAR>(c)) != FALSE;
 }
 
-std::uint16_t ThreadLanguageId() { return LANGIDFROMLCID(::GetThreadLocale()); }
-
 }  // namespace qb::platform

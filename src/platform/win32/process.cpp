@@ -9,6 +9,7 @@
 #include "platform/win32/command_line.h"
 #include "platform/win32/handle.h"
 #include "platform/win32/win32.h"
+#include "support/strings.h"
 
 #include <tlhelp32.h>
 
@@ -109,7 +110,7 @@ std::string SystemErrorText(int code) {
   if (length != 0 && buffer) text.assign(buffer, length);
   if (buffer) ::LocalFree(buffer);
   // The system ends its texts with a line break (or, with the width mask, a blank).
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32) text.pop_back();
+  text.resize(TrimRight(text).size());
   if (text.empty()) text = "System error " + std::to_string(static_cast<unsigned long>(code));
   return text;
 }

@@ -124,7 +124,7 @@ TEST_F(Win32UploadTest, UploadsTheFolderSkipsWhatTheLedgerNamesInOtherCase) {
   for (const auto& name : {a, hidden, typed}) {
     EXPECT_EQ(ReadFile(Received(name)), "content of " + name) << name;
   }
-  EXPECT_FALSE(platform::FileExists(Received(listed)));
+  EXPECT_FALSE(platform::GetFileStatus(Received(listed)));
   // The registry's type, lower-cased, went with the file that has it.
   const std::string requests = ReadFile(received_ + "\\requests.jsonl");
   EXPECT_NE(requests.find("\"content_type\": \"text/x-quobrina\", \"field\": \"file\", \"filename\": \"" + typed + "\""),
@@ -284,7 +284,7 @@ TEST_F(Win32UploadTest, WatchdogEndsTheProgramWhenItsParentEnds) {
   });
   // The watch begins before the configuration is read: once the ledger exists, the parent
   // is watched.
-  WaitFor([&] { return platform::FileExists(State() + "\\00000000.LST"); });
+  WaitFor([&] { return platform::GetFileStatus(State() + "\\00000000.LST").has_value(); });
   const auto ended = std::chrono::steady_clock::now();
   parent.End();
   run.join();

@@ -133,7 +133,7 @@ TEST(Win32FilesTest, RenamesWithoutReplacing) {
   EXPECT_EQ(test::ReadFile(lst), "old");
   EXPECT_TRUE(MoveFileNoReplace(lst, dir.file("moved")));
   EXPECT_EQ(test::ReadFile(dir.file("moved")), "old");
-  EXPECT_FALSE(FileExists(lst));
+  EXPECT_FALSE(GetFileStatus(lst));
 }
 
 TEST(Win32FilesTest, SystemErrorTextsEndWithoutLineBreak) {
