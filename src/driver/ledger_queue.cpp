@@ -172,7 +172,7 @@ class LedgerQueue::Filter {
   std::size_t mask_;
 };
 
-LedgerQueue::LedgerQueue(std::string sourceFolder, const std::string& configFolder)
+LedgerQueue::LedgerQueue(const std::string& sourceFolder, const std::string& configFolder)
     : source_(SplitFolderAndMasks(sourceFolder + "*.*").folder),
       ledgerPath_(configFolder + kLedgerFileName),
       tempPath_(configFolder + kLedgerTempFileName),

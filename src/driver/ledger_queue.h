@@ -16,7 +16,7 @@ namespace qb {
 class LedgerQueue {
  public:
   // `sourceFolder` and `configFolder` end in the path delimiter.
-  LedgerQueue(std::string sourceFolder, const std::string& configFolder);
+  LedgerQueue(const std::string& sourceFolder, const std::string& configFolder);
   ~LedgerQueue();
   LedgerQueue(const LedgerQueue&) = delete;
   LedgerQueue& operator=(const LedgerQueue&) = delete;

@@ -19,7 +19,7 @@ bool NameIs(std::string_view line, std::string_view name) {
 
 // A quoted-string (RFC 7230 section 3.2.6): escapes resolved, the text ends at the closing quote.
 std::string Unquote(std::string_view text) {
-  if (text.size() < 1 || text[0] != '"') return std::string(text);
+  if (text.empty() || text[0] != '"') return std::string(text);
   std::string out;
   for (std::size_t i = 1; i < text.size() && text[i] != '"'; ++i) {
     if (text[i] == '\\' && i + 1 < text.size()) ++i;

@@ -87,9 +87,9 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
   // request goes out as HTTP/1.0 unless hoKeepOrigProtocol is set; ProtocolVersion is
   // restored however the request ends.
   std::string PostForm(const std::string& url, TNetMultiPartFormDataStream& body);
-  // The same, with the answer's body written to `responseStream` as it arrives (none:
+  // The same, with the answer's body written to `answer` as it arrives (none:
   // read and discarded), undecoded.
-  void PostForm(const std::string& url, TNetMultiPartFormDataStream& body, TStream* responseStream);
+  void PostForm(const std::string& url, TNetMultiPartFormDataStream& body, TStream* answer);
 
   // Runs one request: `source` is the body (none: no body), `responseStream` receives
   // the answer's body (none: it is discarded). Raises ENetHTTPProtocolException for an

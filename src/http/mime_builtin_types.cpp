@@ -8,6 +8,8 @@
 namespace qb {
 namespace {
 
+// Packed, several pairs a line, as the list is read.
+// clang-format off
 constexpr const char* kBuiltInTypes[] = {
     ".nml=animation/narrative", ".aac=audio/mp4", ".aif=audio/x-aiff", ".aifc=audio/x-aiff", ".aiff=audio/x-aiff",
     ".au=audio/basic", ".gsm=audio/x-gsm", ".kar=audio/midi", ".m3u=audio/mpegurl", ".m3u=audio/x-mpegurl",
@@ -133,6 +135,7 @@ constexpr const char* kBuiltInTypes[] = {
     ".ls=text/javascript", ".mocha=text/javascript", ".shtml=text/x-server-parsed-html", ".sgm=text/sgml",
     ".sgml=text/sgml", ".mht=message/rfc822",
 };
+// clang-format on
 
 }  // namespace
 

@@ -128,7 +128,7 @@ std::string TNetURI::PathAndParams() const {
 }
 
 std::string TNetURI::WirePathAndParams() const {
-  const std::string text = PathAndParams();
+  std::string text = PathAndParams();
   if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
     return text;
   }

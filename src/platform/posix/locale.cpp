@@ -18,9 +18,9 @@ namespace {
 locale_t FoldingLocale() {
   static locale_t locale = [] {
     for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
-      if (locale_t l = ::newlocale(LC_CTYPE_MASK, name, static_cast<locale_t>(0))) return l;
+      if (locale_t l = ::newlocale(LC_CTYPE_MASK, name, locale_t{})) return l;
     }
-    return static_cast<locale_t>(0);
+    return locale_t{};
   }();
   return locale;
 }
