@@ -840,8 +840,9 @@ TEST_F(UploadTest, AFileAddedDuringTheRunIsSentInTheSameRun) {
   ReferenceReceiver receiver(Received());
   WriteConfig(receiver.Url("/slow/1"));
   WriteFile(Path("a.txt"), "a");
+  const auto before = BodiesInReceiver(ReceivedFiles(receiver));
   std::thread adder([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    WaitForNewBody(ReceivedFiles(receiver), before);  // a is being sent: the folder has been listed
     WriteFile(Path("b.txt"), "b");
   });
   const ProgramResult result = Run();
