@@ -4,14 +4,62 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "support/child_process.h"
+#include "support/reference_receiver.h"
 #include "support/temp_dir.h"
 
 namespace qb::test {
+
+// Waits, thirty seconds at the most, until `done` holds: what the program has reached is
+// seen in the files that it and the receiver make, however long its start took.
+template <typename Done>
+void WaitFor(Done done) {
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!done() && std::chrono::steady_clock::now() < limit) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+// The files in which a reference receiver keeps the bodies it is still reading or answering
+// (in `files`, the folder of its stored files), with the bytes each holds so far.
+inline std::map<std::string, std::uintmax_t> BodiesInReceiver(const std::string& files) {
+  std::map<std::string, std::uintmax_t> bodies;
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator(files, ignored)) {
+    const std::string name = entry.path().filename().string();
+    std::error_code gone;  // stored or removed meanwhile
+    const std::uintmax_t size = std::filesystem::file_size(entry.path(), gone);
+    if (name.rfind(".part-", 0) == 0 && !gone) bodies[name] = size;
+  }
+  return bodies;
+}
+
+// The folder of `receiver`'s stored files, where it also keeps the bodies still arriving.
+inline std::string ReceivedFiles(const ReferenceReceiver& receiver) {
+  return std::filesystem::path(receiver.StoredFile("x")).parent_path().string();
+}
+
+// Waits (as WaitFor) until the receiver holds a body that was not in `before`, with `size`
+// bytes at least: the program is sending that file, or, given the file's whole size, has
+// sent it and waits for the answer.
+inline void WaitForNewBody(const std::string& files, const std::map<std::string, std::uintmax_t>& before,
+                           std::uintmax_t size = 0) {
+  WaitFor([&] {
+    for (const auto& [name, held] : BodiesInReceiver(files)) {
+      if (before.count(name) == 0 && held >= size) return true;
+    }
+    return false;
+  });
+}
 
 class UploadTest : public ::testing::Test {
  protected:

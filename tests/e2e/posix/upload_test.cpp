@@ -89,11 +89,15 @@ TEST_F(UploadTest, AFileWrittenDuringItsUploadIsNotRecorded) {
   };
   ReferenceReceiver receiver(Received());
   WriteConfig(receiver.Url("/slow/1"));
+  const std::string files = ReceivedFiles(receiver);
   for (const std::function<void()>& change : {std::function<void()>(rewrite), std::function<void()>(replace)}) {
     std::filesystem::remove_all(State());
     WriteFile(Path("a.txt"), "first version");
+    const auto before = BodiesInReceiver(files);
     std::thread writer([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(400));
+      // The whole body has arrived (the program has read the file) and the answer is a
+      // second away: however long the program took to start.
+      WaitForNewBody(files, before, std::string("first version").size());
       change();
     });
     const ProgramResult result = Run();
@@ -116,16 +120,19 @@ TEST_F(UploadTest, TheParentEndingDuringAnUploadEndsTheRunAndTheFileIsSentAgain)
     ::pause();
     ::_exit(0);
   }
+  const std::string files = ReceivedFiles(receiver);
+  const auto before = BodiesInReceiver(files);
+  std::chrono::steady_clock::time_point killed;
   std::thread killer([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    WaitForNewBody(files, before, 1);  // the body has arrived: the answer is five seconds away
+    killed = std::chrono::steady_clock::now();
     ::kill(parent, SIGKILL);
     ::waitpid(parent, nullptr, 0);
   });
-  const auto start = std::chrono::steady_clock::now();
   const ProgramResult result = Run({"-parentProcID=" + std::to_string(parent)});
   killer.join();
   EXPECT_EQ(1, result.exitCode);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  EXPECT_LT(std::chrono::steady_clock::now() - killed, std::chrono::seconds(3));  // the watchdog, not the answer
   const std::string log = Log(result);
   EXPECT_EQ(std::string::npos, log.find("[ERRX]"));  // the watchdog writes nothing
   EXPECT_EQ("", ReadFile(Ledger()));
@@ -347,13 +354,15 @@ TEST_F(UploadTest, RunsKilledAtRandomMomentsLeaveOnlyWholeLinesOfAcceptedFiles) 
 // is still making the ledger (it holds the temporary file): the same line either way.
 TEST_F(UploadTest, ASecondRunOnTheSameLedgerEndsWithoutSendingAnything) {
   ReferenceReceiver receiver(Received());
-  WriteConfig(receiver.Url("/slow/2"));
+  WriteConfig(receiver.Url("/slow/3"));
   WriteFile(Path("a.txt"), "a");
   const std::string inUse =
       "[--:--:--] [ERRX] EFOpenError: Cannot open file \"" + Ledger() + "\". The file is in use by another process\r\n";
+  const std::string files = ReceivedFiles(receiver);
+  const auto before = BodiesInReceiver(files);
   ProgramResult first;
   std::thread running([&] { first = Run(); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  WaitForNewBody(files, before);  // the first run is sending: it holds the ledger until the answer
   const ProgramResult second = Run();
   running.join();
   EXPECT_EQ(1, second.exitCode);
@@ -428,8 +437,9 @@ TEST_F(UploadTest, ChangesByOthersDuringARunAreSeenByItsNextStep) {
     if (test.before) test.before();
     std::filesystem::last_write_time(Source(), std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
     const std::size_t before = receiver.Requests().size();
+    const auto bodies = BodiesInReceiver(ReceivedFiles(receiver));
     std::thread other([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(400));
+      WaitForNewBody(ReceivedFiles(receiver), bodies);  // the first file is being sent
       test.change();
     });
     const ProgramResult result = Run();

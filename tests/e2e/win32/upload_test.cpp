@@ -3,15 +3,14 @@
 // QUOBRINA_WINDOWS_RECEIVER_OUTPUT (the folder it stores into, as a Windows path).
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
-#include <set>
 #include <stdexcept>
 #include <thread>
 
+#include "e2e/upload_fixture.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/win32/win32.h"
@@ -71,26 +70,6 @@ class Win32UploadTest : public testing::Test {
   }
 
   std::string Received(const std::string& name) const { return received_ + "\\files\\" + name; }
-
-  // Waits, thirty seconds at the most, until `done` holds: what the program has reached is
-  // seen in the files that it and the receiver make, however long its start took.
-  template <typename Done>
-  static void WaitFor(Done done) {
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!done() && std::chrono::steady_clock::now() < limit) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-  }
-  // The files in which the receiver keeps the bodies it is still reading or answering.
-  std::set<std::string> BodiesInReceiver() const {
-    std::set<std::string> names;
-    std::error_code ignored;
-    for (const auto& entry : std::filesystem::directory_iterator(received_ + "\\files", ignored)) {
-      const std::string name = entry.path().filename().string();
-      if (name.rfind(".part-", 0) == 0) names.insert(name);
-    }
-    return names;
-  }
 
   ScopedTempDir dir_;
   std::string url_;
@@ -253,13 +232,10 @@ TEST_F(Win32UploadTest, AWriterIsRefusedWhileTheFileIsSent) {
   WriteFile(path, "first version");
   WriteConfig(url_ + "slow/3");  // the file stays open until the answer, three seconds after the body
   bool refused = false;
-  const std::set<std::string> before = BodiesInReceiver();
+  const auto before = BodiesInReceiver(received_ + "\\files");
   std::thread writer([&] {
     // A body new to the receiver: the program is sending, and holds the file until the answer.
-    WaitFor([&] {
-      const std::set<std::string> now = BodiesInReceiver();
-      return std::any_of(now.begin(), now.end(), [&](const std::string& name) { return before.count(name) == 0; });
-    });
+    WaitForNewBody(received_ + "\\files", before);
     try {
       WriteFile(path, "second, longer version");
     } catch (const std::runtime_error&) {
