@@ -52,8 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   qb::TMemoryStream body("field=value");
   qb::TMemoryStream answer;
   try {
-    http.ExecuteRequest(method, "http://fuzz.invalid:8080/dir/page.php?q=1",
-                        request & 1 ? nullptr : &body, &answer);
+    http.ExecuteRequest(method, "http://fuzz.invalid:8080/dir/page.php?q=1", request & 1 ? nullptr : &body, &answer);
     const int code = http.Response.StatusCode();
     if (!errorContent && !(code >= 200 && code <= 299) && code != 101) std::abort();
   } catch (const qb::Exception&) {

@@ -8,11 +8,11 @@
 //                                            for an outside client (openssl s_client)
 //   send_stream_bench http plain|tls BYTES   the sink as an HTTP server that takes one
 //                                            upload of BYTES and answers 200 (for curl -T)
-#include <openssl/ssl.h>
-#include <unistd.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
@@ -49,8 +49,9 @@ class PatternStream : public qb::TStream {
   }
   std::size_t Write(const void*, std::size_t) override { return 0; }
   std::int64_t Seek(std::int64_t offset, qb::SeekOrigin origin) override {
-    position_ = origin == qb::SeekOrigin::Beginning ? offset : origin == qb::SeekOrigin::End ? size_ + offset
-                                                                                             : position_ + offset;
+    position_ = origin == qb::SeekOrigin::Beginning ? offset
+                : origin == qb::SeekOrigin::End     ? size_ + offset
+                                                    : position_ + offset;
     return position_;
   }
   const char* Pattern() const { return pattern_.data(); }

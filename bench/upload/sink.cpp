@@ -51,8 +51,9 @@ Counts g_counts;
 void WriteCounts() {
   if (g_statsFd < 0) return;
   char text[128];
-  const int size = std::snprintf(text, sizeof text, "connections %12ld\nrequests %12ld\nhandshakes %12ld\nresumed %12ld\n",
-                                 g_counts.connections, g_counts.requests, g_counts.handshakes, g_counts.resumed);
+  const int size =
+      std::snprintf(text, sizeof text, "connections %12ld\nrequests %12ld\nhandshakes %12ld\nresumed %12ld\n",
+                    g_counts.connections, g_counts.requests, g_counts.handshakes, g_counts.resumed);
   if (::pwrite(g_statsFd, text, static_cast<std::size_t>(size), 0) != size) std::perror("stats");
 }
 
@@ -104,8 +105,7 @@ std::string HeaderText(const std::string& lowerHead, const char* name) {
 bool KeepsConnection(const std::string& lowerHead) {
   const std::string connection = HeaderText(lowerHead, "connection");
   const bool http10 = lowerHead.substr(0, lowerHead.find("\r\n")).find("http/1.0") != std::string::npos;
-  return http10 ? connection.find("keep-alive") != std::string::npos
-                : connection.find("close") == std::string::npos;
+  return http10 ? connection.find("keep-alive") != std::string::npos : connection.find("close") == std::string::npos;
 }
 
 void Serve(int fd) {

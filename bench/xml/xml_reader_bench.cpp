@@ -57,8 +57,10 @@ void Generate(const std::string& dir) {
     // Long runs of text: paragraphs of about 64 KiB with a few references.
     std::ofstream out(dir + "/text.xml", std::ios::binary);
     out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<book>\n";
-    static const char* kWords[] = {"lorem", "ipsum", "dolor", "sit", "amet", "\xC3\xA9t\xC3\xA9", "na\xC3\xAFve",
-                                   "&lt;tag&gt;", "\xD0\x9F\xD1\x80\xD0\xB8", "consectetur", "adipiscing", "elit"};
+    static const char* kWords[] = {"lorem",        "ipsum",       "dolor",
+                                   "sit",          "amet",        "\xC3\xA9t\xC3\xA9",
+                                   "na\xC3\xAFve", "&lt;tag&gt;", "\xD0\x9F\xD1\x80\xD0\xB8",
+                                   "consectetur",  "adipiscing",  "elit"};
     std::size_t size = 0;
     unsigned seed = 1;
     while (size < kTargetSize) {
@@ -176,7 +178,8 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  std::fprintf(stderr, "usage: %s generate DIR | ours FILE | pugixml FILE | save-ours|save-pugixml|save-binary FILE OUT\n",
+  std::fprintf(stderr,
+               "usage: %s generate DIR | ours FILE | pugixml FILE | save-ours|save-pugixml|save-binary FILE OUT\n",
                argv[0]);
   return 2;
 }

@@ -18,8 +18,7 @@ namespace {
 Ref<TXmlElement> RootOf(const TXmlDocument& document, const std::string& fileName) {
   Ref<TXmlElement> root = document.GetDocumentElement();
   if (!root) {
-    throw Exception(Format("Error: Configuration file \"%s\" has no root element",
-                           platform::ExpandFileName(fileName)));
+    throw Exception(Format("Error: Configuration file \"%s\" has no root element", platform::ExpandFileName(fileName)));
   }
   return root;
 }
@@ -82,7 +81,9 @@ bool IsProxyHost(std::string_view host, bool ipv6) {
 
 // A port: 1 to 65535 in decimal digits; 0 when the text is none.
 std::uint16_t ProxyPortNumber(std::string_view text) {
-  if (text.empty() || text.size() > 5 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) return 0;
+  if (text.empty() || text.size() > 5 ||
+      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return 0;
   const std::int32_t value = TryStrToInt(text).value_or(0);
   return value <= 65535 ? static_cast<std::uint16_t>(value) : 0;
 }

@@ -35,10 +35,10 @@ namespace {
 
 // Whether `pattern` covers the whole of `text`, both already upper-cased.
 bool Covers(std::string_view text, std::string_view pattern) {
-  std::size_t at = 0;                        // position in text
-  std::size_t pos = 0;                       // position in pattern
-  std::size_t star = std::string_view::npos; // pattern position of the last "*"
-  std::size_t starAt = 0;                    // text position that "*" has reached
+  std::size_t at = 0;                         // position in text
+  std::size_t pos = 0;                        // position in pattern
+  std::size_t star = std::string_view::npos;  // pattern position of the last "*"
+  std::size_t starAt = 0;                     // text position that "*" has reached
   while (at < text.size()) {
     if (pos < pattern.size()) {
       if (pattern[pos] == '*') {

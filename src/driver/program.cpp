@@ -53,8 +53,7 @@ void Run() {
 
 void LogError(const Exception& error) {
   const std::string& message = error.Message();
-  const bool designed =
-      dynamic_cast<const ENetSocketError*>(&error) || dynamic_cast<const ENetOpenSSLError*>(&error);
+  const bool designed = dynamic_cast<const ENetSocketError*>(&error) || dynamic_cast<const ENetOpenSSLError*>(&error);
   const std::size_t lineBreak = designed ? message.find("\r\n") : std::string::npos;
   if (lineBreak == std::string::npos) {
     LogMessage(4, "%s: %s", error.ClassName(), message);

@@ -50,8 +50,8 @@ std::string_view FirstWord(std::string_view text) {
 
 std::string DefaultCnonce() {
   const platform::LocalDateTime now = platform::LocalNow();
-  return Md5Hex(Format("%.4d-%.2d-%.2d %.2d:%.2d:%.2d", now.year, now.month, now.day, now.hour, now.minute,
-                       now.second));
+  return Md5Hex(
+      Format("%.4d-%.2d-%.2d %.2d:%.2d:%.2d", now.year, now.month, now.day, now.hour, now.minute, now.second));
 }
 
 template <typename Handler>
@@ -129,8 +129,12 @@ TNetNameValueList ParseChallenge(const std::vector<std::string>& challenges, std
 TNetAuthentication::~TNetAuthentication() = default;
 
 void TNetAuthentication::SetRequest(std::string_view, std::string_view) {}
-void TNetAuthentication::SetUsername(std::string_view username) { AuthValues.SetValue("Username", std::string(username)); }
-void TNetAuthentication::SetPassword(std::string_view password) { AuthValues.SetValue("Password", std::string(password)); }
+void TNetAuthentication::SetUsername(std::string_view username) {
+  AuthValues.SetValue("Username", std::string(username));
+}
+void TNetAuthentication::SetPassword(std::string_view password) {
+  AuthValues.SetValue("Password", std::string(password));
+}
 
 std::string TNetBasicAuthentication::Authentication() {
   return "Basic " + Base64Encode(EncodeCharsetText(Username() + ":" + Password(), Charset));
@@ -322,12 +326,9 @@ bool AnswerAuthChallenge(TNetAuthParty party, const std::vector<std::string>& ch
   handler.ChallengeLines = challenges;
   for (int round = 0;; ++round) {
     switch (handler.Next()) {
-      case NextAction::SendAgain:
-        return true;
-      case NextAction::GiveUp:
-        return false;
-      case NextAction::NeedCredentials:
-        break;
+      case NextAction::SendAgain: return true;
+      case NextAction::GiveUp: return false;
+      case NextAction::NeedCredentials: break;
     }
     if (!events.OnAuthorization || round == kMaxCredentialRounds) return false;
     handler.SetUsername(party.username);

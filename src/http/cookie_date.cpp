@@ -20,8 +20,7 @@ bool IsDelimiter(char c) {
 
 // Reads minDigits..maxDigits digits at `pos`, which must be followed by the end of the
 // token or a non-digit. Advances `pos` past the digits.
-std::optional<int> ReadDigits(std::string_view token, std::size_t& pos, std::size_t minDigits,
-                              std::size_t maxDigits) {
+std::optional<int> ReadDigits(std::string_view token, std::size_t& pos, std::size_t minDigits, std::size_t maxDigits) {
   std::size_t end = pos;
   int value = 0;
   while (end < token.size() && IsDigit(token[end]) && end - pos < maxDigits) {

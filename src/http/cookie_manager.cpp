@@ -57,7 +57,8 @@ TNetCookieTime ExpiryAfter(TNetCookieTime now, std::int64_t seconds) {
 // only is an IPv4 address in one of its written forms.
 bool IsIPAddress(std::string_view host) {
   if (host.find(':') != npos) return true;
-  return !host.empty() && std::all_of(host.begin(), host.end(), [](char c) { return c == '.' || (c >= '0' && c <= '9'); });
+  return !host.empty() &&
+         std::all_of(host.begin(), host.end(), [](char c) { return c == '.' || (c >= '0' && c <= '9'); });
 }
 
 // RFC 6265 section 5.1.3: equal ignoring case, or a name that ends with "." and the domain.

@@ -88,9 +88,9 @@ void TNetEntityHeaderInfo::SetEntityHeaders() {
   AddIfSet(RawHeaders, "Content-Encoding", ContentEncoding);
   AddIfSet(RawHeaders, "Content-Language", ContentLanguage);
   if (!ContentType.empty()) {
-    RawHeaders.AddValue("Content-Type", CharSet.empty() ? ContentType
-                                                        : RemoveHeaderParameter(ContentType, "charset") +
-                                                              "; charset=" + CharSet);
+    RawHeaders.AddValue("Content-Type", CharSet.empty()
+                                            ? ContentType
+                                            : RemoveHeaderParameter(ContentType, "charset") + "; charset=" + CharSet);
   }
   if (ContentLength >= 0) RawHeaders.AddValue("Content-Length", std::to_string(ContentLength));
   AddIfSet(RawHeaders, "Cache-control", CacheControl);
@@ -261,8 +261,8 @@ std::string FormatHostHeader(std::string_view host, std::string_view port, std::
   } else {
     value = host;
   }
-  const bool defaultPort = (SameTextAscii(protocol, "http") && port == "80") ||
-                           (SameTextAscii(protocol, "https") && port == "443");
+  const bool defaultPort =
+      (SameTextAscii(protocol, "http") && port == "80") || (SameTextAscii(protocol, "https") && port == "443");
   if (!port.empty() && !defaultPort) value += ":" + std::string(port);
   return value;
 }

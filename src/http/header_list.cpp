@@ -92,8 +92,8 @@ std::string TNetHeaderList::WireText() const {
     if (line.empty()) continue;
     if (line.find_first_of("\r\n") != std::string::npos) {
       const std::string_view name = std::string_view(line).substr(0, line.find(':'));
-      throw ENetException(Format("Header line \"%s\" contains a line break",
-                                 name.substr(0, name.find_first_of("\r\n"))));
+      throw ENetException(
+          Format("Header line \"%s\" contains a line break", name.substr(0, name.find_first_of("\r\n"))));
     }
     text += line;
     text += "\r\n";

@@ -242,7 +242,8 @@ void TNetCustomHTTP::ConnectAndSend() {
   // needs a tunnel of its own to its server.
   const bool viaProxy = !ProxyParams.ProxyServer.empty();
   const bool tls = IsHttps();
-  const TNetHTTPConnectionKind kind = viaProxy ? (tls ? ckProxyTLS : ckProxyPlain) : (tls ? ckDirectTLS : ckDirectPlain);
+  const TNetHTTPConnectionKind kind =
+      viaProxy ? (tls ? ckProxyTLS : ckProxyPlain) : (tls ? ckDirectTLS : ckDirectPlain);
   const std::string host = viaProxy ? ProxyParams.ProxyServer : url_.Host();
   const std::uint16_t port = viaProxy ? ProxyParams.ProxyPort : PortNumber(url_.Port());
   const TNetIPVersion ipVersion =
@@ -654,8 +655,7 @@ void TNetCustomHTTP::ProtocolError() {
     throw;
   }
   if (raise) {
-    RaiseHTTPProtocolError(Response,
-                           std::string_view(errorBody.Data(), static_cast<std::size_t>(errorBody.GetSize())));
+    RaiseHTTPProtocolError(Response, std::string_view(errorBody.Data(), static_cast<std::size_t>(errorBody.GetSize())));
   }
 }
 

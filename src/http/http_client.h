@@ -198,8 +198,8 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
   TNetURI url_;
   std::shared_ptr<TNetCookieManager> cookieManager_;
   bool haveConnectionKind_ = false;
-  std::string tunnelTarget_;  // "host:port" of the server the open tunnel leads to
-  bool upgraded_ = false;  // a 101 answer keeps the connection whatever it says
+  std::string tunnelTarget_;   // "host:port" of the server the open tunnel leads to
+  bool upgraded_ = false;      // a 101 answer keeps the connection whatever it says
   bool bodyCutShort_ = false;  // the send failed after the server had answered
   std::exception_ptr sendError_;
   bool reusedConnection_ = false;  // the pass went on a connection kept from before

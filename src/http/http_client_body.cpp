@@ -144,23 +144,16 @@ void TNetCustomHTTP::CutBody() {
 void TNetCustomHTTP::ReadBodyBytes(TStream* stream, BodyKind kind) {
   TNetIOHandler& io = *IOHandler();
   switch (kind) {
-    case BodyKind::None:
-      return;
-    case BodyKind::Chunked:
-      ReadChunked(stream);
-      return;
-    case BodyKind::Counted:
-      try {
-        ReadExactly(io, stream, Response.ContentLength);
+    case BodyKind::None: return;
+    case BodyKind::Chunked: ReadChunked(stream); return;
+    case BodyKind::Counted: try { ReadExactly(io, stream, Response.ContentLength);
       } catch (const ENetConnClosedGracefully&) {
       }
       return;
     case BodyKind::Multipart:
       io.ReadToStreamUntil(stream, "--" + HeaderParameter(Response.ContentType, "boundary") + "--");
       return;
-    case BodyKind::UntilClose:
-      io.ReadToStream(stream, -1, true);
-      return;
+    case BodyKind::UntilClose: io.ReadToStream(stream, -1, true); return;
   }
 }
 

@@ -15,8 +15,7 @@ namespace qb {
 namespace {
 
 constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 // Days from 1970-01-01 to the date-time origin 1899-12-30.
 constexpr std::int64_t kOriginDays = -25569;
 
@@ -98,8 +97,8 @@ std::optional<double> ParseHttpDate(std::string_view text) {
   int day = -1, month = -1, year = -1, hour = -1, minute = 0, second = 0, offsetMinutes = 0;
   for (const std::string_view token : tokens) {
     if (token.find(':') != std::string_view::npos) {
-      if (hour >= 0 || token.size() != 8 || token[2] != ':' || token[5] != ':' ||
-          !AllDigits(token.substr(0, 2)) || !AllDigits(token.substr(3, 2)) || !AllDigits(token.substr(6, 2))) {
+      if (hour >= 0 || token.size() != 8 || token[2] != ':' || token[5] != ':' || !AllDigits(token.substr(0, 2)) ||
+          !AllDigits(token.substr(3, 2)) || !AllDigits(token.substr(6, 2))) {
         return std::nullopt;
       }
       hour = Number(token.substr(0, 2));

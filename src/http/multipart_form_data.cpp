@@ -11,8 +11,8 @@
 #include <utility>
 
 #include "http/header_list.h"
-#include "http/quoted_name.h"
 #include "http/mime_table.h"
+#include "http/quoted_name.h"
 #include "platform/files.h"
 #include "support/exception.h"
 #include "support/format.h"
@@ -181,8 +181,7 @@ TNetMultiPartFormDataStream::TNetMultiPartFormDataStream() : TNetMultiPartFormDa
 TNetMultiPartFormDataStream::TNetMultiPartFormDataStream(const platform::LocalDateTime& now)
     : boundary_(BoundaryFromClock(now)), contentType_("multipart/form-data; boundary=" + boundary_) {}
 
-TNetFormDataField& TNetMultiPartFormDataStream::AppendFilePart(std::string_view fieldName,
-                                                               const std::string& fileName,
+TNetFormDataField& TNetMultiPartFormDataStream::AppendFilePart(std::string_view fieldName, const std::string& fileName,
                                                                std::string_view contentType) {
   std::unique_ptr<platform::TFileStream> file = platform::TFileStream::OpenReadExclusive(fileName);
   TNetFormDataField& field = fields_.Add();

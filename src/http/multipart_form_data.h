@@ -125,9 +125,9 @@ class TNetMultiPartFormDataStream : public TStream {
   // Reading state.
   bool started_ = false;
   std::size_t partIndex_ = 0;
-  std::string pending_;          // part header, line break or closing line not yet handed out
+  std::string pending_;  // part header, line break or closing line not yet handed out
   std::size_t pendingOffset_ = 0;
-  TStream* source_ = nullptr;    // the current part's data, while it is being read
+  TStream* source_ = nullptr;  // the current part's data, while it is being read
   std::int64_t sourceDelivered_ = 0;
   std::int64_t position_ = 0;
 };

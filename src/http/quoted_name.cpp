@@ -36,7 +36,8 @@ std::string EncodeQuotedName(std::string_view text) {
     }
     bool escape = b != '%' && IsEscapedNameByte(b);
     if (b == '%' && i + 2 < utf8.size() && HexDigitValue(utf8[i + 1]) >= 0 && HexDigitValue(utf8[i + 2]) >= 0) {
-      escape = IsEscapedNameByte(static_cast<unsigned char>(HexDigitValue(utf8[i + 1]) * 16 + HexDigitValue(utf8[i + 2])));
+      escape =
+          IsEscapedNameByte(static_cast<unsigned char>(HexDigitValue(utf8[i + 1]) * 16 + HexDigitValue(utf8[i + 2])));
     }
     if (escape) {
       AppendPercentEscape(out, b);

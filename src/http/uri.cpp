@@ -54,8 +54,7 @@ void SplitParamsAndBookmark(std::string_view& rest, std::string& params, std::st
 
 // The port text that Compose leaves out: protocol compared ignoring case, port exactly.
 bool IsDefaultPort(std::string_view protocol, std::string_view port) {
-  return (SameTextAscii(protocol, "HTTP") && port == "80") ||
-         (SameTextAscii(protocol, "HTTPS") && port == "443") ||
+  return (SameTextAscii(protocol, "HTTP") && port == "80") || (SameTextAscii(protocol, "HTTPS") && port == "443") ||
          (SameTextAscii(protocol, "FTP") && port == "21");
 }
 

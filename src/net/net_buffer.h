@@ -23,7 +23,10 @@ class TNetBuffer {
 
   // Room for `count` more bytes at the back: write into it, then Commit what was filled.
   char* Reserve(std::size_t count);
-  void Commit(std::size_t count) { data_.resize(data_.size() - reserved_ + count); reserved_ = 0; }
+  void Commit(std::size_t count) {
+    data_.resize(data_.size() - reserved_ + count);
+    reserved_ = 0;
+  }
 
   // Removes up to `count` bytes from the front.
   void Remove(std::size_t count);

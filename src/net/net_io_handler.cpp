@@ -350,8 +350,7 @@ void TNetIOHandler::KeepArrivedBytes() {
   const std::size_t size = static_cast<std::size_t>(std::max(RecvBufferSize, 1));
   std::size_t kept = 0;
   // Counted in receives too: a TLS receive may bring records without data.
-  for (int receives = 0; receives < 64 && kept < kArrivedBytesLimit && SourceIsAvailable() && Readable(0);
-       ++receives) {
+  for (int receives = 0; receives < 64 && kept < kArrivedBytesLimit && SourceIsAvailable() && Readable(0); ++receives) {
     const long received = ReceiveSome(receiveBuffer_.Reserve(size), size);
     CommitReceive(received);
     if (received == kNetReceivedNoData) continue;
@@ -454,9 +453,7 @@ void TNetIOHandlerSocket::Close() {
   binding_.CloseSocket();
 }
 
-std::optional<std::size_t> TNetIOHandlerSocket::UnsentBytes() const {
-  return platform::UnsentBytes(binding_.Handle());
-}
+std::optional<std::size_t> TNetIOHandlerSocket::UnsentBytes() const { return platform::UnsentBytes(binding_.Handle()); }
 
 void TNetIOHandlerStack::ConnectClient() { ConnectSocket(ConnectDeadline()); }
 

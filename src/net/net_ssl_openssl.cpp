@@ -93,7 +93,8 @@ int PasswordCallback(char* buffer, int size, int rwflag, void* userdata) {
 int VerifyCallback(int ok, ossl::X509_STORE_CTX* store) {
   try {
     const ossl::Api* api = ossl::LoadOpenSSL();
-    auto* ssl = static_cast<ossl::SSL*>(api->X509_STORE_CTX_get_ex_data(store, api->SSL_get_ex_data_X509_STORE_CTX_idx()));
+    auto* ssl =
+        static_cast<ossl::SSL*>(api->X509_STORE_CTX_get_ex_data(store, api->SSL_get_ex_data_X509_STORE_CTX_idx()));
     TNetSSLSocket* socket = SocketOf(*api, ssl);
     if (!socket || !socket->Parent().Events.OnVerifyPeer) return ok;
     char subject[512] = {};
@@ -270,8 +271,8 @@ void TNetSSLContext::LoadFiles() {
   }
   if (!options_.DHParamsFile.empty()) {
     ossl::BIO* bio = api_.BIO_new_file(options_.DHParamsFile.c_str(), "r");
-    ossl::DH* dh = (bio && api_.PEM_read_bio_DHparams) ? api_.PEM_read_bio_DHparams(bio, nullptr, nullptr, nullptr)
-                                                      : nullptr;
+    ossl::DH* dh =
+        (bio && api_.PEM_read_bio_DHparams) ? api_.PEM_read_bio_DHparams(bio, nullptr, nullptr, nullptr) : nullptr;
     if (bio) api_.BIO_free(bio);
     const bool set = dh && api_.SSL_CTX_ctrl(ctx, ossl::kCtrlSetTmpDh, 0, dh) > 0;
     if (dh && api_.DH_free) api_.DH_free(dh);
@@ -350,8 +351,7 @@ void TNetSSLSocket::NoteFailure(int result) {
 template <typename E>
 void TNetSSLSocket::RaiseSessionError(const std::string& text) const {
   switch (lastErrorCode_) {
-    case ossl::kSslErrorSsl:
-      RaiseCryptoError<ENetOSSLUnderlyingCryptoError>(api_, text, queuedError_);
+    case ossl::kSslErrorSsl: RaiseCryptoError<ENetOSSLUnderlyingCryptoError>(api_, text, queuedError_);
     case ossl::kSslErrorSyscall: {
       const unsigned long queued = api_.NextError();
       if (queued != 0) RaiseCryptoError<ENetOSSLUnderlyingCryptoError>(api_, text, queued);
@@ -361,8 +361,7 @@ void TNetSSLSocket::RaiseSessionError(const std::string& text) const {
       if (lastResult_ == -1) TNetStack::RaiseSocketError(lastSystemError_);
       break;
     }
-    default:
-      break;
+    default: break;
   }
   throw E(lastErrorCode_, lastResult_, WithText(text, api_.ErrorText(static_cast<unsigned long>(lastErrorCode_))));
 }
@@ -435,7 +434,8 @@ void TNetSSLSocket::RaiseIfCertificateRefused(int result) {
   api_.ERR_clear_error();
   const char* text = api_.X509_verify_cert_error_string(verdict);
   throw ENetOSSLConnectError(lastErrorCode_, result,
-                             WithText("Error connecting with SSL.", text ? text : Format("error %d", static_cast<int>(verdict))));
+                             WithText("Error connecting with SSL.",
+                                      text ? text : Format("error %d", static_cast<int>(verdict))));
 }
 
 std::optional<long> TNetSSLSocket::ResultOfFailure(int result) {

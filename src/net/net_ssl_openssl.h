@@ -202,7 +202,7 @@ class TNetSSLSocket {
   int lastSystemError_ = 0;
   unsigned long queuedError_ = 0;
   const ossl::SSL_SESSION* copied_ = nullptr;  // the connection's session that kept_ copies
-  ossl::SSL_SESSION* kept_ = nullptr;         // owned
+  ossl::SSL_SESSION* kept_ = nullptr;          // owned
 };
 
 // What one caller's connections can share from one to the next: the TLS context, whose

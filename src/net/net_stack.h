@@ -11,7 +11,6 @@
 
 namespace qb {
 
-
 // A socket error; LastError() is the Winsock error number.
 class ENetSocketError : public ENetException {
  public:

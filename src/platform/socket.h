@@ -69,8 +69,8 @@ bool BindSocket(SocketHandle socket, SocketFamily family, const std::string& add
 enum class ConnectResult { Connected, Failed, TimedOut };
 // Connects to the numeric `address`. With `timeoutMs` above 0 the connect is made
 // non-blocking and waited for at most that long; the socket is blocking again afterwards.
-ConnectResult ConnectSocket(SocketHandle socket, SocketFamily family, const std::string& address,
-                            std::uint16_t port, int timeoutMs);
+ConnectResult ConnectSocket(SocketHandle socket, SocketFamily family, const std::string& address, std::uint16_t port,
+                            int timeoutMs);
 
 // The local or peer address of a connected socket.
 bool LocalAddress(SocketHandle socket, std::string& address, std::uint16_t& port);

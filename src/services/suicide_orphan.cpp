@@ -38,10 +38,8 @@ class TSuicideThread {
   void Execute() {
     while (!terminated_.load()) {
       switch (process_->Wait(kSliceMilliseconds)) {
-        case platform::ProcessWaiter::WaitResult::Ended:
-          platform::ExitProcessNow(exitCode_);
-        case platform::ProcessWaiter::WaitResult::TimedOut:
-          break;
+        case platform::ProcessWaiter::WaitResult::Ended: platform::ExitProcessNow(exitCode_);
+        case platform::ProcessWaiter::WaitResult::TimedOut: break;
         case platform::ProcessWaiter::WaitResult::Failed:
           std::this_thread::sleep_for(std::chrono::milliseconds(kSliceMilliseconds));
           break;

@@ -15,7 +15,7 @@ using TDateTime = double;
 inline constexpr int kDateTimeEpochYear = 1899;
 
 struct DateTimeParts {
-  int year = 0;  // 1..9999
+  int year = 0;   // 1..9999
   int month = 0;  // 1..12
   int day = 0;    // 1..31
   int hour = 0;

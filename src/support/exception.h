@@ -21,11 +21,11 @@ class Exception : public std::exception {
 };
 
 // Declares an error class that adds nothing but its name to its base.
-#define QB_DECLARE_EXCEPTION(Name, Base)                                 \
-  class Name : public Base {                                             \
-   public:                                                               \
-    using Base::Base;                                                    \
-    const char* ClassName() const noexcept override { return #Name; }    \
+#define QB_DECLARE_EXCEPTION(Name, Base)                              \
+  class Name : public Base {                                          \
+   public:                                                            \
+    using Base::Base;                                                 \
+    const char* ClassName() const noexcept override { return #Name; } \
   }
 
 // Runtime errors shared by every layer.

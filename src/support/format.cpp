@@ -238,39 +238,28 @@ class Formatter {
             const std::uint64_t magnitude = v < 0 ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
             return IntegerText(magnitude, v < 0, d.precision);
           }
-          case Kind::UInt64:
-            return IntegerText(arg.asUInt(), false, d.precision);
-          default:
-            ThrowInvalid(format_);
+          case Kind::UInt64: return IntegerText(arg.asUInt(), false, d.precision);
+          default: ThrowInvalid(format_);
         }
       case 'u':
         switch (arg.kind()) {
-          case Kind::Integer:
-            return IntegerText(static_cast<std::uint32_t>(arg.asInt()), false, d.precision);
-          case Kind::Int64:
-            return IntegerText(static_cast<std::uint64_t>(arg.asInt()), false, d.precision);
-          case Kind::UInt64:
-            return IntegerText(arg.asUInt(), false, d.precision);
-          default:
-            ThrowInvalid(format_);
+          case Kind::Integer: return IntegerText(static_cast<std::uint32_t>(arg.asInt()), false, d.precision);
+          case Kind::Int64: return IntegerText(static_cast<std::uint64_t>(arg.asInt()), false, d.precision);
+          case Kind::UInt64: return IntegerText(arg.asUInt(), false, d.precision);
+          default: ThrowInvalid(format_);
         }
       case 'x':
         switch (arg.kind()) {
-          case Kind::Integer:
-            return HexText(static_cast<std::uint32_t>(arg.asInt()), d.precision);
-          case Kind::Int64:
-            return HexText(static_cast<std::uint64_t>(arg.asInt()), d.precision);
-          case Kind::UInt64:
-            return HexText(arg.asUInt(), d.precision);
-          default:
-            ThrowInvalid(format_);
+          case Kind::Integer: return HexText(static_cast<std::uint32_t>(arg.asInt()), d.precision);
+          case Kind::Int64: return HexText(static_cast<std::uint64_t>(arg.asInt()), d.precision);
+          case Kind::UInt64: return HexText(arg.asUInt(), d.precision);
+          default: ThrowInvalid(format_);
         }
       case 'e':
       case 'f':
       case 'g':
       case 'n':
-      case 'm':
-        return RenderFloat(d, arg);
+      case 'm': return RenderFloat(d, arg);
       case 'p':
         if (arg.kind() != Kind::Pointer) ThrowInvalid(format_);
         return HexText(arg.asUInt(), static_cast<int>(sizeof(void*) * 2));
@@ -282,8 +271,7 @@ class Formatter {
         }
         return std::string(text);
       }
-      default:
-        ThrowInvalid(format_);
+      default: ThrowInvalid(format_);
     }
   }
 
@@ -328,9 +316,7 @@ class Formatter {
 
 }  // namespace
 
-std::string Format(std::string_view format, std::span<const FormatArg> args) {
-  return Formatter(format, args).Run();
-}
+std::string Format(std::string_view format, std::span<const FormatArg> args) { return Formatter(format, args).Run(); }
 
 std::string FloatToExponentText(double value, int precision, int exponentDigits) {
   if (!std::isfinite(value)) return SpecialFloatText(value);

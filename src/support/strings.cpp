@@ -99,9 +99,7 @@ bool StartsTextAscii(std::string_view prefix, std::string_view text) {
 
 std::optional<std::int32_t> TryStrToInt(std::string_view text) { return ReadInteger(text); }
 
-std::int32_t StrToIntDef(std::string_view text, std::int32_t fallback) {
-  return TryStrToInt(text).value_or(fallback);
-}
+std::int32_t StrToIntDef(std::string_view text, std::int32_t fallback) { return TryStrToInt(text).value_or(fallback); }
 
 int HexDigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';

@@ -57,11 +57,14 @@ std::u16string Variant::WideText() const {
 
 bool Variant::IsIntegral() const noexcept {
   switch (type_) {
-    case VarType::Int16: case VarType::Int32: case VarType::Int8: case VarType::UInt8:
-    case VarType::UInt16: case VarType::UInt32: case VarType::Int64:
-      return true;
-    default:
-      return false;
+    case VarType::Int16:
+    case VarType::Int32:
+    case VarType::Int8:
+    case VarType::UInt8:
+    case VarType::UInt16:
+    case VarType::UInt32:
+    case VarType::Int64: return true;
+    default: return false;
   }
 }
 
@@ -165,23 +168,21 @@ std::string VarToXmlText(const Variant& v) {
   switch (v.Type()) {
     case VarType::Empty: return "";
     case VarType::Null: return "{{null}}";
-    case VarType::Int16: case VarType::Int32: case VarType::Int8: case VarType::UInt8:
-    case VarType::UInt16: case VarType::UInt32: case VarType::Int64:
-      return std::to_string(v.IntegerValue());
-    case VarType::Single: case VarType::Double:
-      return FloatToXmlText(v.FloatValue());
-    case VarType::Currency:
-      return FloatToXmlText(static_cast<double>(v.IntegerValue()) / 10000.0);
-    case VarType::DateTime:
-      return DateTimeToXmlText(v.FloatValue());
-    case VarType::Boolean:
-      return v.BooleanValue() ? "1" : "0";
-    case VarType::String:
-      return v.Text();
-    case VarType::ByteArray:
-      return Base64Encode(v.Text());
-    case VarType::WideString:
-      break;
+    case VarType::Int16:
+    case VarType::Int32:
+    case VarType::Int8:
+    case VarType::UInt8:
+    case VarType::UInt16:
+    case VarType::UInt32:
+    case VarType::Int64: return std::to_string(v.IntegerValue());
+    case VarType::Single:
+    case VarType::Double: return FloatToXmlText(v.FloatValue());
+    case VarType::Currency: return FloatToXmlText(static_cast<double>(v.IntegerValue()) / 10000.0);
+    case VarType::DateTime: return DateTimeToXmlText(v.FloatValue());
+    case VarType::Boolean: return v.BooleanValue() ? "1" : "0";
+    case VarType::String: return v.Text();
+    case VarType::ByteArray: return Base64Encode(v.Text());
+    case VarType::WideString: break;
   }
   ThrowCast(v.Type(), VarType::String);
 }

@@ -70,8 +70,8 @@ class Variant {
   std::int64_t IntegerValue() const noexcept { return int_; }  // integral types, currency (scaled), boolean (0/1)
   double FloatValue() const noexcept { return float_; }        // single, double, date-time
   bool BooleanValue() const noexcept { return int_ != 0; }
-  const std::string& Text() const noexcept { return text_; }   // 8-bit string, bytes of a byte array
-  std::u16string WideText() const;                             // wide string
+  const std::string& Text() const noexcept { return text_; }  // 8-bit string, bytes of a byte array
+  std::u16string WideText() const;                            // wide string
 
   // Same type and same payload.
   friend bool operator==(const Variant& a, const Variant& b) noexcept;

@@ -231,8 +231,9 @@ int TXmlNode::GetEnumAttrById(XmlNameId name, const std::vector<std::string>& va
     if (i > 0) allowed += "\r\n";
     allowed += values[i];
   }
-  throw Exception(Format("Incorrect value of the attribute \"%0:s\" at element \"%1:s\".\r\nAllowed values are: \r\n%2:s",
-                         TXmlNameTable::GetName(name), GetNodeName(), allowed));
+  throw Exception(
+      Format("Incorrect value of the attribute \"%0:s\" at element \"%1:s\".\r\nAllowed values are: \r\n%2:s",
+             TXmlNameTable::GetName(name), GetNodeName(), allowed));
 }
 
 int TXmlNode::GetEnumAttr(std::string_view name, const std::vector<std::string>& values, int fallback) const {

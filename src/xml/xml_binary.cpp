@@ -66,29 +66,20 @@ std::optional<Payload> FixedPayload(const Variant& value) {
   const auto integer = static_cast<std::uint64_t>(value.IntegerValue());
   switch (value.Type()) {
     case VarType::Empty:
-    case VarType::Null:
-      return Payload{0, 0};
+    case VarType::Null: return Payload{0, 0};
     case VarType::Int8:
-    case VarType::UInt8:
-      return Payload{integer, 1};
+    case VarType::UInt8: return Payload{integer, 1};
     case VarType::Int16:
-    case VarType::UInt16:
-      return Payload{integer, 2};
-    case VarType::Boolean:
-      return Payload{value.BooleanValue() ? 0xFFFFu : 0u, 2};  // the 16-bit variant boolean
+    case VarType::UInt16: return Payload{integer, 2};
+    case VarType::Boolean: return Payload{value.BooleanValue() ? 0xFFFFu : 0u, 2};  // the 16-bit variant boolean
     case VarType::Int32:
-    case VarType::UInt32:
-      return Payload{integer, 4};
-    case VarType::Single:
-      return Payload{std::bit_cast<std::uint32_t>(static_cast<float>(value.FloatValue())), 4};
+    case VarType::UInt32: return Payload{integer, 4};
+    case VarType::Single: return Payload{std::bit_cast<std::uint32_t>(static_cast<float>(value.FloatValue())), 4};
     case VarType::Double:
-    case VarType::DateTime:
-      return Payload{std::bit_cast<std::uint64_t>(value.FloatValue()), 8};
+    case VarType::DateTime: return Payload{std::bit_cast<std::uint64_t>(value.FloatValue()), 8};
     case VarType::Currency:
-    case VarType::Int64:
-      return Payload{integer, 8};
-    default:
-      return std::nullopt;  // counted payloads, and types outside the format
+    case VarType::Int64: return Payload{integer, 8};
+    default: return std::nullopt;  // counted payloads, and types outside the format
   }
 }
 
@@ -138,8 +129,7 @@ void WriteRecord(TBinXmlWriter& writer, const TXmlNode& node) {
       writer.WriteNameString(static_cast<const TXmlProcessingInstruction&>(node).GetData());
       WriteBody(writer, node);
       return;
-    default:
-      throw Exception("Error writing binary XML: incorrect node-type");
+    default: throw Exception("Error writing binary XML: incorrect node-type");
   }
 }
 
@@ -217,12 +207,8 @@ void BinaryLoader::ReadRecord(TXmlNodeList& list, int depth) {
       list.Insert(text, -1);
       return;
     }
-    case kXmlNodeCDATASection:
-      list.Insert(MakeRef<TXmlCDATASection>(table_, reader_.ReadNameString()), -1);
-      return;
-    case kXmlNodeComment:
-      list.Insert(MakeRef<TXmlComment>(table_, reader_.ReadNameString()), -1);
-      return;
+    case kXmlNodeCDATASection: list.Insert(MakeRef<TXmlCDATASection>(table_, reader_.ReadNameString()), -1); return;
+    case kXmlNodeComment: list.Insert(MakeRef<TXmlComment>(table_, reader_.ReadNameString()), -1); return;
     case kXmlNodeProcessingInstruction: {
       const XmlNameId target = ReadName();
       const auto instruction = MakeRef<TXmlProcessingInstruction>(table_, target, reader_.ReadNameString());
@@ -230,8 +216,7 @@ void BinaryLoader::ReadRecord(TXmlNodeList& list, int depth) {
       ReadBody(*instruction, depth + 1);
       return;
     }
-    default:
-      throw Exception("Error reading binary XML: incorrect node-type");
+    default: throw Exception("Error reading binary XML: incorrect node-type");
   }
 }
 
@@ -306,8 +291,7 @@ Variant TBinXmlReader::ReadValue() {
       if (!bytes.empty()) Read(bytes.data(), bytes.size());
       return Variant::FromBytes(std::move(bytes));
     }
-    default:
-      throw Exception("Error reading value: incorrect type");
+    default: throw Exception("Error reading value: incorrect type");
   }
 }
 
@@ -367,7 +351,8 @@ void TBinXmlWriter::WriteCompact(std::int32_t value) {
   if (value >= 0 && value <= 127) {
     WriteByte(static_cast<std::uint8_t>(value));
   } else if (value >= 128 && value <= 32511) {
-    const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(128 + value / 256), static_cast<std::uint8_t>(value % 256)};
+    const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(128 + value / 256),
+                                   static_cast<std::uint8_t>(value % 256)};
     Write(bytes, 2);
   } else {
     WriteByte(255);
@@ -424,8 +409,7 @@ void TBinXmlWriter::WriteValue(const Variant& value) {
       WriteCompact(StoredCount(value.Text().size()));
       Write(value.Text().data(), value.Text().size());
       return;
-    default:
-      throw Exception("Unknown data type in variant");
+    default: throw Exception("Unknown data type in variant");
   }
 }
 

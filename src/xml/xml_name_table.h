@@ -24,7 +24,7 @@ class TXmlNameTable final : public RefCounted {
   explicit TXmlNameTable(std::size_t bucketCount = kDefaultBucketCount);
 
   // IXmlNameTable
-  XmlNameId GetId(std::string_view name);  // interns; nullptr for ""
+  XmlNameId GetId(std::string_view name);           // interns; nullptr for ""
   static const std::string& GetName(XmlNameId id);  // "" for nullptr
 
   // The 32-bit name hash: h = h + ((h << 6) ^ b) over the bytes, from 0.

@@ -51,7 +51,8 @@ TXmlNodeList::~TXmlNodeList() {
 }
 
 Ref<TXmlNode> TXmlNodeList::GetItem(int index) const {
-  if (index < 0 || index >= GetCount()) throw Exception(Format("Failed to get list item: Index %d out of range", index));
+  if (index < 0 || index >= GetCount())
+    throw Exception(Format("Failed to get list item: Index %d out of range", index));
   return items_[static_cast<std::size_t>(index)];
 }
 
@@ -384,7 +385,8 @@ Ref<TXmlElement> TXmlNode::FindElementByAttr(std::string_view elementName, std::
     const TXmlAttr* attr = child->FindAttr(attrId);
     if (!attr) continue;
     try {
-      if (VariantEquals(NarrowWideString(attr->Value), wanted)) return Ref<TXmlElement>(static_cast<TXmlElement*>(child));
+      if (VariantEquals(NarrowWideString(attr->Value), wanted))
+        return Ref<TXmlElement>(static_cast<TXmlElement*>(child));
     } catch (const Exception&) {
       // A comparison that cannot be made counts as unequal.
     }

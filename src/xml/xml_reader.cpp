@@ -69,11 +69,8 @@ void TXmlParser::ParseContent(TXmlNode& parent) {
     if (src_.Current() != '<') ParseText(children);
     if (src_.AtEnd() || !src_.Next()) return;  // past "<"
     switch (src_.Current()) {
-      case '/':
-        return;  // an end tag: the caller takes it
-      case '?':
-        ParseProcessingInstruction(children);
-        break;
+      case '/': return;  // an end tag: the caller takes it
+      case '?': ParseProcessingInstruction(children); break;
       case '!': {
         if (!src_.Next()) return;
         std::string& data = src_.PushToken();
@@ -93,9 +90,7 @@ void TXmlParser::ParseContent(TXmlNode& parent) {
         src_.PopToken();
         break;
       }
-      default:
-        ParseElement(children);
-        break;
+      default: ParseElement(children); break;
     }
   }
 }

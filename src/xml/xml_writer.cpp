@@ -140,12 +140,8 @@ void NodeWriter::Write(const TXmlNode& node, int level, bool preserve) {
       }
       return;
     }
-    case kXmlNodeText:
-      AppendEscapedValue(out_, static_cast<const TXmlText&>(node).Value());
-      break;
-    case kXmlNodeCDATASection:
-      CData(static_cast<const TXmlCDATASection&>(node).GetData());
-      break;
+    case kXmlNodeText: AppendEscapedValue(out_, static_cast<const TXmlText&>(node).Value()); break;
+    case kXmlNodeCDATASection: CData(static_cast<const TXmlCDATASection&>(node).GetData()); break;
     case kXmlNodeComment:
       out_ += "<!--";
       out_ += static_cast<const TXmlComment&>(node).GetData();
@@ -164,8 +160,7 @@ void NodeWriter::Write(const TXmlNode& node, int level, bool preserve) {
       out_ += "?>";
       break;
     }
-    default:
-      break;
+    default: break;
   }
   MaybeDrain();
 }

@@ -33,8 +33,11 @@ TEST(ConfigurationTest, ReadsTheFiveValuesWithFolderDelimiters) {
   ScopedTempDir dir;
   const std::string state = dir.file("State");
   const TQvorMain main =
-      Load(dir, Config("<SourceFolder>\r\n  " + dir.file("Outbox") + "  \r\n</SourceFolder>"
-                       "<ConfigFolder>" + state + PlatformPath("/") + "</ConfigFolder>"
+      Load(dir, Config("<SourceFolder>\r\n  " + dir.file("Outbox") +
+                       "  \r\n</SourceFolder>"
+                       "<ConfigFolder>" +
+                       state + PlatformPath("/") +
+                       "</ConfigFolder>"
                        "<UploadServer><UploadAT> https://192.0.2.10/upload/receive.php?queue=7 </UploadAT>"
                        "<Username>branch12</Username><Password/></UploadServer>"));
   EXPECT_EQ(dir.file("Outbox") + PlatformPath("/"), main.SourceFolder);
@@ -111,7 +114,8 @@ TEST(ConfigurationTest, ServerOptionValues) {
   const Case cases[] = {
       {"", false, "", 0, 0, 0},  // absent: the behaviour without them
       {"<VerifyCertificate/><ConnectTimeout></ConnectTimeout><KeepConnection/>", false, "", 0, 0, 0},
-      {"<VerifyCertificate>True</VerifyCertificate><CertificateFile> ca.pem </CertificateFile>", true, "ca.pem", 0, 0, 0},
+      {"<VerifyCertificate>True</VerifyCertificate><CertificateFile> ca.pem </CertificateFile>", true, "ca.pem", 0, 0,
+       0},
       {"<VerifyCertificate>false</VerifyCertificate><VerifyCertificate>bad</VerifyCertificate>", false, "", 0, 0, 0},
       {"<ConnectTimeout>30</ConnectTimeout><ReadTimeout>2.5</ReadTimeout><AnswerTimeout>0.001</AnswerTimeout>", false,
        "", 30000, 2500, 1},
@@ -119,8 +123,8 @@ TEST(ConfigurationTest, ServerOptionValues) {
       {"<KeepConnection> False </KeepConnection>", false, "", 0, 0, 0, false},
       {"<KeepConnection>TRUE</KeepConnection><KeepConnection>false</KeepConnection>", false, "", 0, 0, 0, true},
       {"<Proxy> proxy.example.org:3128 </Proxy>", false, "", 0, 0, 0, true, "proxy.example.org", 3128},
-      {"<Proxy>HTTP://10.0.0.1:8080/</Proxy><ProxyUsername>branch12</ProxyUsername><ProxyPassword/>", false, "", 0,
-       0, 0, true, "10.0.0.1", 8080, "branch12"},
+      {"<Proxy>HTTP://10.0.0.1:8080/</Proxy><ProxyUsername>branch12</ProxyUsername><ProxyPassword/>", false, "", 0, 0,
+       0, true, "10.0.0.1", 8080, "branch12"},
       {"<Proxy>http://[2001:db8::7]:1080</Proxy><Proxy>bad</Proxy>", false, "", 0, 0, 0, true, "2001:db8::7", 1080},
       {"<Proxy>[::1]:65535</Proxy>", false, "", 0, 0, 0, true, "::1", 65535},
       {"<Proxy></Proxy><ProxyUsername/>", false, "", 0, 0, 0, true},

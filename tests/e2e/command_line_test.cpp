@@ -13,8 +13,8 @@ TEST(CommandLineTest, MissingConfigFileIsTheOnlyLineAndExitsOne) {
   for (const auto& switches : runs) {
     const ProgramResult result = RunQuobrina(switches);
     EXPECT_EQ(1, result.exitCode);
-    EXPECT_TRUE(std::regex_match(result.output,
-                                 std::regex(R"(\[\d\d:\d\d:\d\d\] \[ERRX\] Exception: Parameter "configFile" is missing"\r\n)")))
+    EXPECT_TRUE(std::regex_match(
+        result.output, std::regex(R"(\[\d\d:\d\d:\d\d\] \[ERRX\] Exception: Parameter "configFile" is missing"\r\n)")))
         << result.output;
   }
 }

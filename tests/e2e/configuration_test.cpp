@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "support/child_process.h"
-#include "xml/xml_document.h"
 #include "support/error_texts.h"
 #include "support/temp_dir.h"
+#include "xml/xml_document.h"
 
 namespace qb::test {
 namespace {
@@ -22,10 +22,8 @@ TEST(ConfigurationErrorsTest, EachFailureIsOneErrorLineAndExitCodeOne) {
   };
   const Case cases[] = {
       {"", "[--:--:--] [ERRX] EFOpenError: Cannot open file \"" + file + "\". " + MissingFileText() + "\r\n"},
-      {"<settings><configData></settings>",
-       "[--:--:--] [ERRX] Exception: Text \"configData\" expected at [1:25]\r\n"},
-      {"<settings><other/></settings>",
-       "[--:--:--] [ERRX] Exception: Error: Child node \"configData\" not found\r\n"},
+      {"<settings><configData></settings>", "[--:--:--] [ERRX] Exception: Text \"configData\" expected at [1:25]\r\n"},
+      {"<settings><other/></settings>", "[--:--:--] [ERRX] Exception: Error: Child node \"configData\" not found\r\n"},
       {"<settings><configData><ConfigFolder>" + state + "</ConfigFolder></configData></settings>",
        "[--:--:--] [ERRX] Exception: Error: Child node \"UploadServer\" not found\r\n"},
   };
@@ -56,7 +54,8 @@ TEST(ConfigurationErrorsTest, EachFailureIsOneErrorLineAndExitCodeOne) {
        "[--:--:--] [ERRX] Exception: Error: \"CertificateFile\" is given, but \"VerifyCertificate\" is not true\r\n"},
       {"<settings><configData><ConfigFolder>" + state +
            "</ConfigFolder><UploadServer><UploadAT>http://127.0.0.1:9/</UploadAT>"
-           "<VerifyCertificate>TRUE</VerifyCertificate>" + end,
+           "<VerifyCertificate>TRUE</VerifyCertificate>" +
+           end,
        "[--:--:--] [ERRX] Exception: Error: \"VerifyCertificate\" is true, but the upload URL is not https\r\n"},
   };
   // A binary configuration holds typed values: a date out of range cannot become text.

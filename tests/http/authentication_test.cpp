@@ -124,7 +124,8 @@ TEST(AuthenticationTest, DigestKnownVectors) {
   rfc7616.SetPassword("Circle of Life");
   rfc7616.ChallengeLines = {
       "Digest realm=\"http-auth@example.org\", qop=\"auth\", algorithm=MD5, "
-      "nonce=\"7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v\", opaque=\"FQhe/qaU925kfnzjCev0ciny7QMkPqMAFRtzCUYo5tdS\""};
+      "nonce=\"7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v\", "
+      "opaque=\"FQhe/qaU925kfnzjCev0ciny7QMkPqMAFRtzCUYo5tdS\""};
   rfc7616.CnonceSource = [] { return std::string("f2/wE4q74E6zIJEtWaHKaf5wv/H5QzzpXusqGemxURZJ"); };
   rfc7616.SetRequest("GET", "/dir/index.html");
   ASSERT_EQ(NextAction::SendAgain, rfc7616.Next());
@@ -368,7 +369,8 @@ TEST(AuthenticationTest, AuthorizationEvents) {
   Exchange selected("u", "", {"Negotiate"});
   selected.request.AuthHandler.reset();
   TNetAuthEvents select;
-  const TNetAuthenticationClass* negotiate = platform::SecurityInterfaceLoads() ? &kSSPINTLMAuthenticationClass : nullptr;
+  const TNetAuthenticationClass* negotiate =
+      platform::SecurityInterfaceLoads() ? &kSSPINTLMAuthenticationClass : nullptr;
   select.OnSelectAuthorization = [negotiate](const TNetAuthenticationClass*& authClass,
                                              const std::vector<std::string>&) {
     EXPECT_EQ(negotiate, authClass);

@@ -69,7 +69,9 @@ TEST(CookieManagerTest, ParsesNameValueAndAttributes) {
       {"; a=b", page, nullptr},
       {"", page, nullptr},
       {"a=b\r\nX-Injected: 1", page, nullptr},
-      {"a\x01" "b=c", page, nullptr},
+      {"a\x01"
+       "b=c",
+       page, nullptr},
       {"a=b\x01", page, "a", "b", "www.example.com", "/upload", true, false, false},  // trimmed
       {"a=b\x7f", page, nullptr},
       {"a=b", "/relative/no/host", nullptr},
@@ -133,8 +135,12 @@ TEST(CookieManagerTest, ExpiryComesFromMaxAgeThenExpires) {
 TEST(CookieManagerTest, CookieHeaderTakesTheMatchingCookiesInOrder) {
   Store store;
   // Default path of the page is /a/b; each cookie is a second younger than the last.
-  const char* setCookies[] = {"host=1", "dom=2; Domain=example.com; Path=/", "sec=3; Secure; Path=/",
-                              "ho=4; HttpOnly; Path=/", "deep=5; Path=/a/b/c", "slash=6; Path=/a/"};
+  const char* setCookies[] = {"host=1",
+                              "dom=2; Domain=example.com; Path=/",
+                              "sec=3; Secure; Path=/",
+                              "ho=4; HttpOnly; Path=/",
+                              "deep=5; Path=/a/b/c",
+                              "slash=6; Path=/a/"};
   for (const char* setCookie : setCookies) {
     store.Set(setCookie);
     store.now += seconds{1};
@@ -263,7 +269,8 @@ TEST(CookieManagerTest, ReadersAndAWriterShareTheStore) {
         for (std::size_t at = 0; at < header.size();) {
           const std::size_t end = header.find("; ", at);
           const std::string item = header.substr(at, end - at);
-          if (!(item.size() > 2 && item.rfind("a=", 0) == 0) && !(item.size() == 4 && item[0] == 'b' && item.substr(2) == "=x")) {
+          if (!(item.size() > 2 && item.rfind("a=", 0) == 0) &&
+              !(item.size() == 4 && item[0] == 'b' && item.substr(2) == "=x")) {
             ++badHeaders;
           }
           at = end + 2;

@@ -48,10 +48,12 @@ TEST(HeaderInfoTest, UploadRequestHeaderLines) {
       {"http", "host.example", "443", false, "", "", "host.example:443", nullptr},
   };
   for (const Case& c : cases) {
-    std::string expected = "Connection: keep-alive\r\n"
-                           "Content-Type: multipart/form-data; boundary=--------071524093015123\r\n"
-                           "Content-Length: 194\r\n"
-                           "Host: " + std::string(c.hostLine) + "\r\n" + kAccept + kUserAgent;
+    std::string expected =
+        "Connection: keep-alive\r\n"
+        "Content-Type: multipart/form-data; boundary=--------071524093015123\r\n"
+        "Content-Length: 194\r\n"
+        "Host: " +
+        std::string(c.hostLine) + "\r\n" + kAccept + kUserAgent;
     if (c.authorizationLine) expected += "Authorization: " + std::string(c.authorizationLine) + "\r\n";
     EXPECT_EQ(expected, UploadHeaderText(c.protocol, c.host, c.port, c.ipv6, c.user, c.password))
         << c.protocol << " " << c.host << " " << c.port;
@@ -275,7 +277,7 @@ TEST(HeaderInfoTest, ProtocolErrorCarriesStatusLineCodeAndDecodedBody) {
     std::string replyBody;
   };
   const Case cases[] = {
-      {"text/html", "caf\xE9", "caf\xC3\xA9"},                    // ISO-8859-1 by default
+      {"text/html", "caf\xE9", "caf\xC3\xA9"},  // ISO-8859-1 by default
       {"text/plain; charset=UTF-8", "caf\xC3\xA9", "caf\xC3\xA9"},
       {"text/plain; charset=windows-1251", "\xCF\xF0\xE8", "\xD0\x9F\xD1\x80\xD0\xB8"},
       {"application/octet-stream", std::string("\x00\xFF", 2), std::string("\x00\xC3\xBF", 3)},
@@ -357,8 +359,9 @@ TEST(HeaderInfoTest, HttpDates) {
     ASSERT_TRUE(parsed.has_value()) << text;
     EXPECT_EQ(formatted, FormatHttpDate(*parsed)) << text;
   }
-  for (const char* bad : {"", "0", "-1", "Mon, 29 Feb 1900 00:00:00 GMT", "Sun, 06 Nov 1994", "06 Nov 1994 25:00:00",
-                          "Sun, 32 Nov 1994 08:49:37 GMT", "Sun, 06 Foo 1994 08:49:37 GMT", "1 2 3 4 5 6 7", "+t", "06 Nov 1994 -t"}) {
+  for (const char* bad :
+       {"", "0", "-1", "Mon, 29 Feb 1900 00:00:00 GMT", "Sun, 06 Nov 1994", "06 Nov 1994 25:00:00",
+        "Sun, 32 Nov 1994 08:49:37 GMT", "Sun, 06 Foo 1994 08:49:37 GMT", "1 2 3 4 5 6 7", "+t", "06 Nov 1994 -t"}) {
     EXPECT_FALSE(ParseHttpDate(bad).has_value()) << bad;
   }
 }

@@ -203,8 +203,8 @@ TEST_F(HttpClientTest, WorkedExampleByteForByte) {
       connect = p.ReceiveUntil("\r\n\r\n");
       return p.Send("HTTP/1.1 200 Connection established\r\n\r\n");
     };
-    const std::unique_ptr<ScriptedPeer> peer = CaseServer(c.tls, Serve({kOk}, requests, true), options,
-                                                          c.proxy && c.tls ? openTunnel : nullptr);
+    const std::unique_ptr<ScriptedPeer> peer =
+        CaseServer(c.tls, Serve({kOk}, requests, true), options, c.proxy && c.tls ? openTunnel : nullptr);
     const std::string listening = Format(c.ipv6 ? "[::1]:%d" : "127.0.0.1:%d", static_cast<int>(peer->port()));
     const std::string host = c.proxy ? c.server : listening;
     {
@@ -234,8 +234,8 @@ TEST_F(HttpClientTest, WorkedExampleByteForByte) {
     ASSERT_EQ(requests.size(), 1u);
     // The plain proxy gets the request with its own lines; a tunnel's server, the request.
     const bool toProxy = c.proxy && !c.tls;
-    EXPECT_EQ(requests[0], ExampleRequest(host, authorization, toProxy ? std::optional<std::string>(c.proxy)
-                                                                       : std::nullopt));
+    EXPECT_EQ(requests[0],
+              ExampleRequest(host, authorization, toProxy ? std::optional<std::string>(c.proxy) : std::nullopt));
     const std::string proxyAuthorization =
         c.proxy && *c.proxy ? "Proxy-Authorization: Basic " + Base64Encode(c.proxy) + "\r\n" : "";
     EXPECT_EQ(connect, c.proxy && c.tls ? "CONNECT " + std::string(c.tunnel) + " HTTP/1.1\r\nHost: " + c.tunnel +
@@ -243,8 +243,9 @@ TEST_F(HttpClientTest, WorkedExampleByteForByte) {
                                         : "");
 #if QUOBRINA_TLS_PEERS
     if (c.tls) {
-      EXPECT_EQ(static_cast<test::ScriptedTlsPeer&>(*peer).serverName(),
-                c.proxy ? c.serverName : c.ipv6 ? "::1" : "127.0.0.1");
+      EXPECT_EQ(static_cast<test::ScriptedTlsPeer&>(*peer).serverName(), c.proxy  ? c.serverName
+                                                                         : c.ipv6 ? "::1"
+                                                                                  : "127.0.0.1");
     }
 #endif
   }
@@ -307,8 +308,9 @@ TEST_F(HttpClientTest, NonAsciiTargetGoesOutPercentEncoded) {
 TEST_F(HttpClientTest, AnswersToAnUpload) {
   const std::string unauthorized =
       "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"uploads\"\r\nContent-Length: 6\r\n\r\ndenied";
-  const std::string proxyUnauthorized = "HTTP/1.1 407 Proxy Authentication Required\r\n"
-                                        "Proxy-Authenticate: Basic realm=\"proxy\"\r\nContent-Length: 6\r\n\r\ndenied";
+  const std::string proxyUnauthorized =
+      "HTTP/1.1 407 Proxy Authentication Required\r\n"
+      "Proxy-Authenticate: Basic realm=\"proxy\"\r\nContent-Length: 6\r\n\r\ndenied";
   const struct {
     const char* name;
     std::string answer;
@@ -324,21 +326,21 @@ TEST_F(HttpClientTest, AnswersToAnUpload) {
     std::string replyBody;
     const char* proxy = nullptr;  // the peer is a proxy, asked for this scheme's URL
   } cases[] = {
-      {"200 with a length", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", false, "", "", 255, 5000, "ok", "", "",
-       0, ""},
+      {"200 with a length", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", false, "", "", 255, 5000, "ok", "", "", 0,
+       ""},
       {"interim 100 first", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", false, "",
        "", 255, 5000, "ok", "", "", 0, ""},
       {"chunked with an extension",
        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\na;ext=1\r\n0123456789\r\n0\r\n\r\n", false,
        "", "", 255, 5000, "hello0123456789", "", "", 0, ""},
-      {"no length: until the close", "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nread to the end", true, "",
-       "", 255, 5000, "read to the end", "", "", 0, ""},
+      {"no length: until the close", "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nread to the end", true, "", "",
+       255, 5000, "read to the end", "", "", 0, ""},
       {"multipart without length ends at its delimiter",
-       "HTTP/1.1 200 OK\r\nContent-Type: multipart/mixed; boundary=XY\r\n\r\n--XY\r\n\r\npart\r\n--XY--", false, "",
-       "", 255, 5000, "--XY\r\n\r\npart\r\n--XY--", "", "", 0, ""},
+       "HTTP/1.1 200 OK\r\nContent-Type: multipart/mixed; boundary=XY\r\n\r\n--XY\r\n\r\npart\r\n--XY--", false, "", "",
+       255, 5000, "--XY\r\n\r\npart\r\n--XY--", "", "", 0, ""},
       {"204 reads no body", "HTTP/1.1 204 No Content\r\n\r\n", false, "", "", 255, 5000, "", "", "", 0, ""},
-      {"302 is not followed", "HTTP/1.1 302 Found\r\nLocation: /elsewhere\r\nContent-Length: 0\r\n\r\n", false, "",
-       "", 255, 5000, "", "ENetHTTPProtocolException", "HTTP/1.1 302 Found", 302, ""},
+      {"302 is not followed", "HTTP/1.1 302 Found\r\nLocation: /elsewhere\r\nContent-Length: 0\r\n\r\n", false, "", "",
+       255, 5000, "", "ENetHTTPProtocolException", "HTTP/1.1 302 Found", 302, ""},
       {"500 carries its body", "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 4\r\n\r\nboom", false, "", "",
        255, 5000, "", "ENetHTTPProtocolException", "HTTP/1.1 500 Internal Server Error", 500, "boom"},
       {"folded Content-Type names the body's charset",
@@ -362,8 +364,8 @@ TEST_F(HttpClientTest, AnswersToAnUpload) {
       {"closed before the status line", "", true, "", "", 255, 5000, "", "ENetConnClosedGracefully",
        "Connection Closed Gracefully.", 0, ""},
       {"no status line in time", "", false, "", "", 255, 300, "", "ENetReadTimeout", "Read timed out.", 0, ""},
-      {"announced length longer than what comes", "HTTP/1.1 200 OK\r\nContent-Length: 999999999999\r\n\r\nshort",
-       true, "", "", 255, 5000, "short", "", "", 0, ""},
+      {"announced length longer than what comes", "HTTP/1.1 200 OK\r\nContent-Length: 999999999999\r\n\r\nshort", true,
+       "", "", 255, 5000, "short", "", "", 0, ""},
       {"chunk longer than what comes", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFF\r\nabc", true,
        "", "", 255, 5000, "abc", "", "", 0, ""},
       {"XML declaration names the charset",
@@ -378,8 +380,8 @@ TEST_F(HttpClientTest, AnswersToAnUpload) {
        "ENetHTTPProtocolException", "HTTP/1.1 407 Proxy Authentication Required", 407, "denied", "http"},
       {"proxy asks for its credentials for a tunnel", proxyUnauthorized, false, "uploader", "s3cret", 255, 5000, "",
        "ENetHTTPProtocolException", "HTTP/1.1 407 Proxy Authentication Required", 407, "denied", "https"},
-      {"proxy refuses the tunnel", "HTTP/1.1 403 Forbidden\r\nContent-Length: 9\r\n\r\nforbidden", true, "", "",
-       255, 5000, "", "ENetHTTPProtocolException", "HTTP/1.1 403 Forbidden", 403, "forbidden", "https"},
+      {"proxy refuses the tunnel", "HTTP/1.1 403 Forbidden\r\nContent-Length: 9\r\n\r\nforbidden", true, "", "", 255,
+       5000, "", "ENetHTTPProtocolException", "HTTP/1.1 403 Forbidden", 403, "forbidden", "https"},
       {"proxy closes instead of a tunnel", "", true, "", "", 255, 5000, "", "ENetConnClosedGracefully",
        "Connection Closed Gracefully.", 0, "", "https"},
       {"proxy does not answer for a tunnel in time", "", false, "", "", 255, 300, "", "ENetReadTimeout",
@@ -421,7 +423,6 @@ TEST_F(HttpClientTest, AnswersToAnUpload) {
   }
 }
 
-
 // A limit or framing that cannot be read ends the reading of a body: the answer's status
 // still decides (for a refusal too), at most the limit's bytes of the body are read, the
 // connection is closed after a cut, and nothing waits for the rest (the server keeps the
@@ -440,8 +441,8 @@ TEST_F(HttpClientTest, LimitsCutTheBodyAndTheStatusDecides) {
     int answerTimeout = 0;
   } cases[] = {
       {"counted", "HTTP/1.1 200 OK\r\nContent-Length: 20\r\n\r\n0123456789abcdefghij", "01234567", 0, ""},
-      {"exactly the limit keeps the connection", "HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\n01234567", "01234567",
-       0, ""},
+      {"exactly the limit keeps the connection", "HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\n01234567", "01234567", 0,
+       ""},
       {"chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\n01234\r\n5\r\n56789\r\n0\r\n\r\n",
        "01234567", 0, ""},
       {"until the close", "HTTP/1.0 200 OK\r\n\r\n0123456789abcdefghij", "01234567", 0, ""},
@@ -455,8 +456,8 @@ TEST_F(HttpClientTest, LimitsCutTheBodyAndTheStatusDecides) {
       {"trailer lines past the header's line limit", chunkedOk + "0\r\nA: 1\r\nB: 2\r\nC: 3\r\n", "ok", 0, "", 2},
       {"endless trailer", chunkedOk + "0\r\n" + manyTrailers, "ok", 0, ""},
       {"trailer line past the line length", chunkedOk + "0\r\nX: " + std::string(17000, 'y') + "\r\n", "ok", 0, ""},
-      {"the answer's time ends a stalled body", "HTTP/1.1 200 OK\r\nContent-Length: 20\r\n\r\n0123", "0123", 0, "",
-       255, 300},
+      {"the answer's time ends a stalled body", "HTTP/1.1 200 OK\r\nContent-Length: 20\r\n\r\n0123", "0123", 0, "", 255,
+       300},
       {"the answer's time ends a stalled refusal", "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 20\r\n\r\nab",
        "", 500, "ab", 255, 300},
   };
@@ -533,7 +534,7 @@ TEST_F(HttpClientTest, RedirectToAnotherServer) {
   const std::string location = Format("http://[::1]:%d/other/", static_cast<int>(target.port()));
   std::vector<std::string> first;
   ScriptedPeer origin(Serve({"HTTP/1.1 307 Temporary Redirect\r\nLocation: " + location +
-                                 "\r\nConnection: keep-alive\r\nContent-Length: 0\r\n\r\n"},
+                             "\r\nConnection: keep-alive\r\nContent-Length: 0\r\n\r\n"},
                             first, false));
   {
     auto http = Client();
@@ -597,8 +598,8 @@ TEST_F(HttpClientTest, AKeptConnectionThatDiesUnansweredIsReplacedOnce) {
   enum class Via { Direct, Proxy, Tunnel };
   const struct {
     const char* name;
-    End end;                  // what the kept connection does with the second request
-    bool endsTheNewOneToo;    // the new connection ends the same way
+    End end;                // what the kept connection does with the second request
+    bool endsTheNewOneToo;  // the new connection ends the same way
     int connections;
     const char* error;
     const char* message;
@@ -637,9 +638,7 @@ TEST_F(HttpClientTest, AKeptConnectionThatDiesUnansweredIsReplacedOnce) {
           switch (c.end) {
             case End::Close: return p.Close();
             case End::Reset: return p.Reset();
-            case End::PartOfAStatusLine:
-              p.Send("HTTP/1.1 20");
-              return p.Close();
+            case End::PartOfAStatusLine: p.Send("HTTP/1.1 20"); return p.Close();
             case End::Silence: p.WaitForClose();
           }
         },
@@ -758,8 +757,7 @@ TEST_F(HttpClientTest, RedirectMaximumEndsInAnError) {
     http->RedirectMaximum = 3;
     TMemoryStream answer;
     const Outcome outcome = Capture([&] {
-      http->ExecuteRequest("GET", Format("http://127.0.0.1:%d/start", static_cast<int>(peer.port())), nullptr,
-                           &answer);
+      http->ExecuteRequest("GET", Format("http://127.0.0.1:%d/start", static_cast<int>(peer.port())), nullptr, &answer);
       return std::string();
     });
     EXPECT_EQ(outcome.error, "ENetHTTPProtocolException");
@@ -838,8 +836,9 @@ TEST_F(HttpClientTest, ChallengeRealmWithAnEscapedQuote) {
 // ends the send, and a 2xx is no delivery. The connection is not kept, whatever the
 // answer says.
 TEST_F(HttpClientTest, AnswersThatArriveWhileTheBodyIsSent) {
-  const std::string unauthorized = "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"u\"\r\n"
-                                   "Connection: keep-alive\r\nContent-Length: 6\r\n\r\ndenied";
+  const std::string unauthorized =
+      "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"u\"\r\n"
+      "Connection: keep-alive\r\nContent-Length: 6\r\n\r\ndenied";
   const struct {
     const char* name;
     bool tls;
@@ -867,29 +866,29 @@ TEST_F(HttpClientTest, AnswersThatArriveWhileTheBodyIsSent) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     if (WithoutTls(c.tls)) continue;
-    auto server = CaseServer(
-        c.tls,
-        [&c](PeerConnection& p) {
-          p.ReceiveUntil("\r\n\r\n");
-          p.Discard(c.readFirst);
-          p.Send(c.answer);
-          // Pushes the answer out first: a close with unread bytes drops what is still
-          // queued for sending.
-          p.ShutdownWrite();
-          if (c.reset) {
-            p.Reset();
-          } else {
-            p.Close();
-          }
-        },
-        {});
+    auto server = CaseServer(c.tls,
+                             [&c](PeerConnection& p) {
+                               p.ReceiveUntil("\r\n\r\n");
+                               p.Discard(c.readFirst);
+                               p.Send(c.answer);
+                               // Pushes the answer out first: a close with unread bytes drops what is still
+                               // queued for sending.
+                               p.ShutdownWrite();
+                               if (c.reset) {
+                                 p.Reset();
+                               } else {
+                                 p.Close();
+                               }
+                             },
+                             {});
     auto http = Client("uploader", "wrong");
     TNetMultiPartFormDataStream body(kExampleTime);
     body.AppendFilePart("file", dir_.file("big.bin"), "");
-    const Outcome outcome =
-        Capture([&] { return http->PostForm(Format("%s://127.0.0.1:%d/upload", c.tls ? "https" : "http",
-                                                   static_cast<int>(server->port())),
-                                            body); });
+    const Outcome outcome = Capture([&] {
+      return http->PostForm(Format("%s://127.0.0.1:%d/upload", c.tls ? "https" : "http",
+                                   static_cast<int>(server->port())),
+                            body);
+    });
     EXPECT_EQ(server->Finish(), "");
     EXPECT_EQ(outcome.error, c.error);
     EXPECT_EQ(outcome.message, c.message);

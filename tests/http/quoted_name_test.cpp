@@ -34,8 +34,8 @@ TEST(QuotedNameTest, QuotedNamesAreUtf8WithFewEscapes) {
     EXPECT_EQ(EncodeQuotedName(c.name), c.quoted) << c.name;
     std::string decoded;
     for (std::size_t i = 0; i < c.quoted.size(); ++i) {
-      const bool isHex = i + 2 < c.quoted.size() && HexDigitValue(c.quoted[i + 1]) >= 0 &&
-                         HexDigitValue(c.quoted[i + 2]) >= 0;
+      const bool isHex =
+          i + 2 < c.quoted.size() && HexDigitValue(c.quoted[i + 1]) >= 0 && HexDigitValue(c.quoted[i + 2]) >= 0;
       const auto byte =
           isHex ? static_cast<unsigned char>(HexDigitValue(c.quoted[i + 1]) * 16 + HexDigitValue(c.quoted[i + 2])) : 0;
       if (c.quoted[i] == '%' && isHex && IsEscapedNameByte(byte)) {

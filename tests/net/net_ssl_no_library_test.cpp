@@ -35,9 +35,16 @@ TEST(NetSslTest, MethodAndVersionsGoTogether) {
       {[](TNetSSLOptions& o) { o.SetMethod(V::sslvTLSv1_2); }, V::sslvTLSv1_2, {V::sslvTLSv1_2}},
       {[](TNetSSLOptions& o) { o.SetMethod(V::sslvSSLv23); }, V::sslvSSLv23, all},
       {[](TNetSSLOptions& o) { o.SetSSLVersions({V::sslvTLSv1_1}); }, V::sslvTLSv1_1, {V::sslvTLSv1_1}},
-      {[](TNetSSLOptions& o) { o.SetSSLVersions({V::sslvTLSv1, V::sslvTLSv1_2}); }, V::sslvSSLv23,
+      {[](TNetSSLOptions& o) {
+         o.SetSSLVersions({V::sslvTLSv1, V::sslvTLSv1_2});
+       },
+       V::sslvSSLv23,
        {V::sslvTLSv1, V::sslvTLSv1_2}},
-      {[](TNetSSLOptions& o) { o.SetSSLVersions({V::sslvSSLv23, V::sslvTLSv1}); }, V::sslvSSLv23, {V::sslvTLSv1}},
+      {[](TNetSSLOptions& o) {
+         o.SetSSLVersions({V::sslvSSLv23, V::sslvTLSv1});
+       },
+       V::sslvSSLv23,
+       {V::sslvTLSv1}},
       {[](TNetSSLOptions& o) { o.SetSSLVersions({V::sslvSSLv23}); }, V::sslvSSLv23, all},
       {[](TNetSSLOptions& o) { o.SetSSLVersions({}); }, V::sslvSSLv23, all},
   };

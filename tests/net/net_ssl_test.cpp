@@ -179,7 +179,8 @@ TEST(NetSslTest, HandshakeFailures) {
   {  // the server closes during the handshake
     ScriptedPeer peer([](PeerConnection& c) {
       const std::string header = c.Receive(5);  // read the whole hello, so the close is not a reset
-      if (header.size() == 5) c.Receive(static_cast<unsigned char>(header[3]) * 256u + static_cast<unsigned char>(header[4]));
+      if (header.size() == 5)
+        c.Receive(static_cast<unsigned char>(header[3]) * 256u + static_cast<unsigned char>(header[4]));
     });
     auto client = MakeClient(peer.port());
     EXPECT_EQ(ConnectError(*client), std::make_pair(std::string("ENetOSSLConnectError"),
@@ -216,7 +217,8 @@ TEST(NetSslTest, HandshakeFailures) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(ConnectError(*client),
               drip ? std::make_pair(std::string("ENetConnectTimeout"), std::string("Connect timed out."))
-                   : std::make_pair(std::string("ENetSocketError"), std::string("Socket Error # 10060\r\nConnection timed out.")));
+                   : std::make_pair(std::string("ENetSocketError"),
+                                    std::string("Socket Error # 10060\r\nConnection timed out.")));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
     EXPECT_FALSE(client->tcp.IsConnected());
   }

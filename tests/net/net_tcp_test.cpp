@@ -329,9 +329,7 @@ TEST(NetTcpTest, AddressesUsedWithoutTheResolver) {
     EXPECT_EQ(static_cast<TNetIOHandlerSocket*>(client->IOHandler())->Binding().PeerIP(), "127.0.0.1") << host;
   }
 
-  const struct {
-    std::string host;
-  } v6cases[] = {{"localhost"}, {"::1"}, {"0:0:0:0:0:0:0:1"}};
+  const struct { std::string host; } v6cases[] = {{"localhost"}, {"::1"}, {"0:0:0:0:0:0:0:1"}};
   for (const auto& c : v6cases) {
     ScriptedPeer v6([](PeerConnection& conn) { conn.WaitForClose(); }, {.ipv6 = true});
     auto six = Connect(v6, c.host, TNetIPVersion::Net_IPv6);
@@ -390,18 +388,24 @@ TEST(NetTcpTest, SentBytesOnTheWire) {
   EXPECT_FALSE(io.SendBatchActive());
   TMemoryStream body("0123456789");
   body.SetPosition(4);
-  io.SendStream(body);      // whole stream, from its start
+  io.SendStream(body);  // whole stream, from its start
   body.SetPosition(7);
   io.SendStream(body, -1);  // the rest: 789
   body.SetPosition(1);
-  io.SendStream(body, 2);   // 12
+  io.SendStream(body, 2);  // 12
   io.SendLines({"a", "b"});
-  io.BeginSendBatch(4);     // flushes in pieces of 4 as it fills
+  io.BeginSendBatch(4);  // flushes in pieces of 4 as it fills
   io.SendText("abcdefghij");
-  io.CancelSendBatch();     // drops "ij"
+  io.CancelSendBatch();  // drops "ij"
   client->CloseConnection();
   EXPECT_EQ(peer.Finish(), "");
-  EXPECT_EQ(received, "POST /up HTTP/1.0\r\nX-Name: caf?\r\n\r\n" "0123456789" "789" "12" "a\r\nb\r\n" "abcdefgh");
+  EXPECT_EQ(received,
+            "POST /up HTTP/1.0\r\nX-Name: caf?\r\n\r\n"
+            "0123456789"
+            "789"
+            "12"
+            "a\r\nb\r\n"
+            "abcdefgh");
 }
 
 TEST(NetTcpTest, StreamSizeRules) {

@@ -27,15 +27,15 @@ TEST(CodePageTest, Utf8CharLengthTakesWellFormedSequencesWhole) {
       {"\xC3\xA9", 2},
       {"\xE2\x82\xAC", 3},
       {"\xF0\x9F\x98\x80", 4},
-      {"\xED\x9F\xBF", 3},        // U+D7FF, just below the surrogates
-      {"\xF4\x8F\xBF\xBF", 4},    // U+10FFFF
-      {"\x80", 1},                // stray continuation byte
-      {"\xC0\xAF", 1},            // overlong "/"
-      {"\xE0\x80\xAF", 1},        // overlong
-      {"\xED\xA0\x80", 1},        // surrogate
-      {"\xF4\x90\x80\x80", 1},    // above U+10FFFF
-      {"\xE2\x82", 1},            // cut short
-      {"\xE2\x41\xAC", 1},        // not a continuation byte
+      {"\xED\x9F\xBF", 3},      // U+D7FF, just below the surrogates
+      {"\xF4\x8F\xBF\xBF", 4},  // U+10FFFF
+      {"\x80", 1},              // stray continuation byte
+      {"\xC0\xAF", 1},          // overlong "/"
+      {"\xE0\x80\xAF", 1},      // overlong
+      {"\xED\xA0\x80", 1},      // surrogate
+      {"\xF4\x90\x80\x80", 1},  // above U+10FFFF
+      {"\xE2\x82", 1},          // cut short
+      {"\xE2\x41\xAC", 1},      // not a continuation byte
       {"\xFF", 1},
       {"", 0},
   };

@@ -27,7 +27,9 @@ TEST(MimeStoreTest, ReadsTypeAndExtensionsPerLine) {
       {"application/x-only\n#image/png png\n", ""},
       {"Text/CSV CSV\ntext/x-b csv\n", "CSV=Text/CSV;csv=text/x-b;"},
       // Control bytes split fields: none can reach a header line.
-      {std::string("text/a\vb c\x01" "d\n"), "b=text/a;c=text/a;d=text/a;"},
+      {std::string("text/a\vb c\x01"
+                   "d\n"),
+       "b=text/a;c=text/a;d=text/a;"},
       {"text/long " + std::string(10000, 'x') + "\n", std::string(10000, 'x') + "=text/long;"},
   };
   for (const auto& c : cases) {

@@ -27,8 +27,7 @@ TEST(LoggerTest, RendersTheDriversLines) {
   const auto t = At(9, 41, 7);
   EXPECT_EQ(
       "[09:41:07] [LOGX] commandLine = 'C:\\Tools\\Quobrina.exe -parentProcID=4120 -configFile=C:\\Cfg\\upload.xml'",
-      Line(1, "commandLine = '%s'",
-           {"C:\\Tools\\Quobrina.exe -parentProcID=4120 -configFile=C:\\Cfg\\upload.xml"}, t));
+      Line(1, "commandLine = '%s'", {"C:\\Tools\\Quobrina.exe -parentProcID=4120 -configFile=C:\\Cfg\\upload.xml"}, t));
   EXPECT_EQ("[09:41:07] [ERRX] ENetReadTimeout: Read timed out.",
             Line(4, "%s: %s", {"ENetReadTimeout", "Read timed out."}, t));
   EXPECT_EQ("[09:41:08] [LOGX] There are '3' files in queue",

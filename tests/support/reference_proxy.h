@@ -45,7 +45,7 @@ class ReferenceProxy {
   std::string log_;
   int openPort_ = 0;
   int authPort_ = 0;
-  long long process_ = 0;  // squid's process id, where the test started it
+  long long process_ = 0;   // squid's process id, where the test started it
   std::size_t logged_ = 0;  // log lines already handed out, or from before this object
 };
 

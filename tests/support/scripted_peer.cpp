@@ -112,7 +112,8 @@ void PeerConnection::Reset() {
   socket_ = kNoPeerSocket;
 }
 
-ScriptedPeer::ScriptedPeer(PeerScript script, PeerOptions options) : ScriptedPeer(std::move(script), options, DeferStart{}) {
+ScriptedPeer::ScriptedPeer(PeerScript script, PeerOptions options)
+    : ScriptedPeer(std::move(script), options, DeferStart{}) {
   Start();
 }
 
@@ -124,7 +125,9 @@ ScriptedPeer::~ScriptedPeer() {
   peer_socket::Close(listener_);
 }
 
-void ScriptedPeer::Start() { thread_ = std::thread([this] { Run(); }); }
+void ScriptedPeer::Start() {
+  thread_ = std::thread([this] { Run(); });
+}
 
 void ScriptedPeer::Fail(const std::string& text) {
   std::lock_guard guard(lock_);

@@ -53,8 +53,8 @@ void AddExtension(X509* cert, X509* issuer, int nid, const char* value) {
 }
 
 // A certificate for `names` (subjectAltName text), signed by `issuer` (null: by itself).
-void MakeSignedCertificate(KeyAndCertificate& out, const char* commonName, const char* names, long serial,
-                           bool expired, const KeyAndCertificate* issuer, bool authority) {
+void MakeSignedCertificate(KeyAndCertificate& out, const char* commonName, const char* names, long serial, bool expired,
+                           const KeyAndCertificate* issuer, bool authority) {
   out.key = EVP_EC_gen("P-256");
   out.certificate = X509_new();
   if (!out.key || !out.certificate) throw std::runtime_error("peer: key generation failed");
@@ -75,7 +75,8 @@ void MakeSignedCertificate(KeyAndCertificate& out, const char* commonName, const
   } else {
     AddExtension(cert, issuerCert, NID_subject_alt_name, names);
   }
-  if (X509_sign(cert, issuer ? issuer->key : out.key, EVP_sha256()) <= 0) throw std::runtime_error("peer: signing failed");
+  if (X509_sign(cert, issuer ? issuer->key : out.key, EVP_sha256()) <= 0)
+    throw std::runtime_error("peer: signing failed");
 }
 
 std::string BioText(BIO* bio) {

@@ -49,8 +49,11 @@ TEST(VariantTest, FloatTextRule) {
     const char* text;
     double value;
   } good[] = {
-      {"1.5", 1.5}, {"1.50000000000000E+0000", 1.5}, {"-2.5e-3", -0.0025}, {" 7 ", 7}, {"+.5", 0.5}, {"5.", 5},
-      {"INF", INFINITY}, {"+inf", INFINITY}, {"-Inf", -INFINITY},
+      {"1.5", 1.5},         {"1.50000000000000E+0000", 1.5},
+      {"-2.5e-3", -0.0025}, {" 7 ", 7},
+      {"+.5", 0.5},         {"5.", 5},
+      {"INF", INFINITY},    {"+inf", INFINITY},
+      {"-Inf", -INFINITY},
   };
   for (const auto& c : good) EXPECT_EQ(c.value, XmlTextToFloat(c.text)) << c.text;
   EXPECT_TRUE(std::isnan(XmlTextToFloat("nan")));

@@ -38,7 +38,8 @@ std::string LoadBinaryError(const std::string& data) {
 std::string Dump(const TXmlNode& node) {
   std::string out = std::to_string(node.GetNodeType()) + ":" + node.GetNodeName();
   if (node.GetNodeType() == kXmlNodeElement || node.GetNodeType() == kXmlNodeText) {
-    out += "=" + std::to_string(static_cast<int>(node.GetDataType())) + "'" + XmlTextOfValue(node.GetTypedValue()) + "'";
+    out +=
+        "=" + std::to_string(static_cast<int>(node.GetDataType())) + "'" + XmlTextOfValue(node.GetTypedValue()) + "'";
   } else if (node.GetNodeType() != kXmlNodeDocument) {
     out += "='" + node.GetText() + "'";
   }
@@ -123,7 +124,9 @@ TEST(XmlBinaryTest, ValuePayloads) {
     std::string bytes;
   } cases[] = {
       {Variant(), std::string(1, '\0')},
-      {Variant::FromBytes("abc"), "\xA0\x11\x03" "abc"},
+      {Variant::FromBytes("abc"),
+       "\xA0\x11\x03"
+       "abc"},
       {Variant::FromInt32(-2), "\x03\xFE\xFF\xFF\xFF"},
       {Variant::FromBoolean(true), "\x0B\xFF\xFF"},
       {Variant::FromBoolean(false), std::string("\x0B\x00\x00", 3)},
@@ -146,7 +149,8 @@ TEST(XmlBinaryTest, LayoutOfASmallDocument) {
   // encoding 231, #comment 365, #cdata-section 438, #text 446.
   const std::string expected = kHeader0 +
                                "\x08"
-                               "\x03xml\x01r\x01x\x09#document\x08" "encoding\x08#comment\x0E#cdata-section\x05#text"
+                               "\x03xml\x01r\x01x\x09#document\x08"
+                               "encoding\x08#comment\x0E#cdata-section\x05#text"
                                "\x00\x01"                      // document: no attributes, one child
                                "\x01\x72\x00"                  // element r, empty value
                                "\x01\x78\x03\x05\x00\x00\x00"  // x = 32-bit integer 5
@@ -186,9 +190,10 @@ TEST(XmlBinaryTest, WideOptionStoresNamesAndDataAsUtf16ButStringValuesAsUtf8) {
   doc->SaveBinaryToStream(stream, 1);
   const std::string bytes = stream.DataString();
   EXPECT_EQ(kSignature + "\x01\x00\x00\x00"s + "\x08\x05#\0t\0e\0x\0t\0"s, bytes.substr(0, 30));
-  EXPECT_NE(std::string::npos, bytes.find("\x01\x16\x04"s));             // the name Ж
-  EXPECT_NE(std::string::npos, bytes.find("\x05\x01" "c\0"s));           // the comment
-  EXPECT_NE(std::string::npos, bytes.find("\x81\x00\x01v"s));            // the 8-bit value
+  EXPECT_NE(std::string::npos, bytes.find("\x01\x16\x04"s));  // the name Ж
+  EXPECT_NE(std::string::npos, bytes.find("\x05\x01"
+                                          "c\0"s));            // the comment
+  EXPECT_NE(std::string::npos, bytes.find("\x81\x00\x01v"s));  // the 8-bit value
   stream.SetPosition(0);
   auto loaded = MakeRef<TXmlDocument>();
   loaded->LoadFromStream(stream);
@@ -210,7 +215,12 @@ TEST(XmlBinaryTest, ElementValueOrChildren) {
   loaded->LoadBinaryXml(bytes);
   EXPECT_EQ("2:#text=5'2.50000000000000E+0000'", Dump(*loaded->GetDocumentElement()->ChildList()->Item(0)));
   // Stored children replace a value stored for the same element.
-  loaded->LoadBinaryXml(kHeader0 + "\x01\x01r" "\x00\x01" "\x01\x72\x81\x00\x01v" "\x00\x01" "\x01\x72\x00\x00\x00"s);
+  loaded->LoadBinaryXml(kHeader0 +
+                        "\x01\x01r"
+                        "\x00\x01"
+                        "\x01\x72\x81\x00\x01v"
+                        "\x00\x01"
+                        "\x01\x72\x00\x00\x00"s);
   EXPECT_EQ("1:r=256''{1:r=256'';}", Dump(*loaded->GetDocumentElement()));
 }
 
@@ -309,7 +319,8 @@ TEST(XmlBinaryTest, WritingADocumentInsideATreeIsRefused) {
 TEST(XmlBinaryTest, StreamReaderRefillsAcrossItsBuffer) {
   auto doc = MakeRef<TXmlDocument>();
   const auto root = doc->AppendElement("r");
-  for (int i = 0; i < 200; ++i) root->AppendElement("e")->SetAttr("v", std::string(static_cast<std::size_t>(i * 7), 'x'));
+  for (int i = 0; i < 200; ++i)
+    root->AppendElement("e")->SetAttr("v", std::string(static_cast<std::size_t>(i * 7), 'x'));
   root->AppendText(std::string(200000, 'y'));  // larger than the 65536-byte buffer
   const std::string data = doc->GetBinaryXml();
   for (const std::size_t bufferSize : {std::size_t{1}, std::size_t{7}, std::size_t{4096}, TStmXmlReader::kBufferSize}) {
@@ -343,8 +354,9 @@ TEST(XmlBinaryTest, ConfigurationInTheBinaryFormReadsLikeText) {
   EXPECT_EQ("Exception: Error: Child node \"configData\" not found",
             ErrorOf([&] { config->RequireChild("configData"); }));
   const std::string missing = dir.file(test::PlatformPath("no/such/dir/config.bin"));
-  EXPECT_EQ(0u, ErrorOf([&] { text->SaveBinaryToFile(missing, 0); })
-                    .find("EFCreateError: Cannot create file \"" + missing + "\". "));
+  EXPECT_EQ(0u, ErrorOf([&] {
+                  text->SaveBinaryToFile(missing, 0);
+                }).find("EFCreateError: Cannot create file \"" + missing + "\". "));
 }
 
 }  // namespace

@@ -46,7 +46,8 @@ TEST(XmlDocumentTest, RequireChildFindsAnyKindAndNamesWhatIsMissing) {
   const auto root = doc->GetDocumentElement();
   EXPECT_EQ(kXmlNodeProcessingInstruction, root->RequireChild("x")->GetNodeType());
   EXPECT_EQ("y", root->RequireChild("y")->GetNodeName());
-  EXPECT_EQ("Exception: Error: Child node \"configData\" not found", ErrorOf([&] { root->RequireChild("configData"); }));
+  EXPECT_EQ("Exception: Error: Child node \"configData\" not found",
+            ErrorOf([&] { root->RequireChild("configData"); }));
   // The configuration shape: configData as the root itself is not found below it.
   const auto flat = ParseXml("<configData/>");
   EXPECT_EQ("Exception: Error: Child node \"configData\" not found",

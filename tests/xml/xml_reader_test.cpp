@@ -150,7 +150,10 @@ TEST(XmlReaderTest, DocumentLevelShapes) {
 }
 
 TEST(XmlReaderTest, CommentsCDataAndProcessingInstructions) {
-  const auto doc = ParseXml("<?pi  data?><!--a---><![CDATA[x]]]><!-- - -- --><?p ?" "?>?>", true);
+  const auto doc = ParseXml(
+      "<?pi  data?><!--a---><![CDATA[x]]]><!-- - -- --><?p ?"
+      "?>?>",
+      true);
   ASSERT_EQ(6, doc->ChildCount());
   const auto pi = Child(Ref<TXmlNode>(doc), 0)->AsProcessingInstruction();
   ASSERT_TRUE(pi);
@@ -283,7 +286,7 @@ TEST(XmlReaderTest, HandlersSeeElementsAsTheyAreBuilt) {
     if (element->GetNodeName() == "item") list->Delete(list->IndexOf(element.get()));
   });
   doc->LoadXml("<r><item id='1'>a</item><item id='2'/></r>");
-  const std::vector<std::string> expected = {"start r - in 1",   "start item 1 in 1", "end item",
+  const std::vector<std::string> expected = {"start r - in 1",    "start item 1 in 1", "end item",
                                              "start item 2 in 1", "end item",          "end r"};
   EXPECT_EQ(expected, events);
   EXPECT_EQ(0, doc->GetDocumentElement()->ChildCount());
@@ -323,8 +326,8 @@ TEST(XmlReaderTest, LoadFromFile) {
 
 TEST(XmlReaderTest, EncodingTable) {
   const std::pair<const char*, int> cases[] = {
-      {"UTF-8", 65001},        {"windows-1250", 1250}, {"WINDOWS-1258", 1258}, {"iso-8859-13", 28603},
-      {"ISO-8859-15", 28605},  {"koi8-u", 21866},      {"Koi8-R", 20866},
+      {"UTF-8", 65001},       {"windows-1250", 1250}, {"WINDOWS-1258", 1258}, {"iso-8859-13", 28603},
+      {"ISO-8859-15", 28605}, {"koi8-u", 21866},      {"Koi8-R", 20866},
   };
   for (const auto& [name, codePage] : cases) EXPECT_EQ(codePage, XmlCodePageOfEncoding(name)) << name;
   for (const char* name : {"UTF-16", "UTF8", "latin1", "ISO-8859-10", "windows-1251 ", ""}) {

@@ -49,7 +49,8 @@ TEST(XmlWriterTest, WorkedExampleByteForByte) {
   config->AppendElement("SourceFolder")->AppendText("C:\\in");
   config->AppendComment("c");
   const std::string expected =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<root>\r\n\t<configData>\r\n\t\t<SourceFolder>C:\\in</SourceFolder>"
+      "<?xml version=\"1.0\" "
+      "encoding=\"UTF-8\"?>\r\n<root>\r\n\t<configData>\r\n\t\t<SourceFolder>C:\\in</SourceFolder>"
       "<!--c-->\r\n\t</configData>\r\n</root>";
   EXPECT_EQ(expected, Saved(*doc));
   // Read back, the document is saved to the same bytes again.

@@ -57,7 +57,9 @@ FileStatus StatusOf(const struct stat& st) {
   throw EFCreateError(Format("Cannot create file \"%s\". %s", ExpandFileName(path), reason));
 }
 
-[[noreturn]] void ThrowCreateError(const std::string& path, int error) { ThrowCreateError(path, SystemErrorText(error)); }
+[[noreturn]] void ThrowCreateError(const std::string& path, int error) {
+  ThrowCreateError(path, SystemErrorText(error));
+}
 
 constexpr const char* kNotRegular = "Not a regular file";
 // Another process holds the write lock (on Windows the system's sharing violation).
@@ -218,9 +220,8 @@ bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entrie
   // The inode that readdir reports is the file's own for every entry but a link (and a
   // mount point): only a link or an entry with an excluded file's inode can be one.
   const auto mayBeExcluded = [&](const dirent& entry) {
-    return std::any_of(excluded.begin(), excluded.end(), [&](const FileStatus& file) {
-      return file.fileId == static_cast<std::uint64_t>(entry.d_ino);
-    });
+    return std::any_of(excluded.begin(), excluded.end(),
+                       [&](const FileStatus& file) { return file.fileId == static_cast<std::uint64_t>(entry.d_ino); });
   };
   std::vector<FolderEntry> found;
   bool ok = true;

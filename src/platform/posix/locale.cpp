@@ -79,9 +79,7 @@ bool IsAscii(std::string_view text) {
 
 }  // namespace
 
-std::string CaseFoldKey(std::string_view text) {
-  return IsAscii(text) ? LowerCaseAscii(text) : MapText(text, false);
-}
+std::string CaseFoldKey(std::string_view text) { return IsAscii(text) ? LowerCaseAscii(text) : MapText(text, false); }
 
 int CompareTextIgnoreCase(std::string_view a, std::string_view b) {
   const std::string x = CaseFoldKey(a);

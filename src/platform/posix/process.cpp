@@ -86,8 +86,8 @@ class KillProbeWaiter final : public ProcessWaiter {
       if ((::kill(pid_, 0) != 0 && errno == ESRCH) || IsZombie(pid_)) return WaitResult::Ended;
       const auto now = std::chrono::steady_clock::now();
       if (now >= deadline) return WaitResult::TimedOut;
-      std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(deadline - now,
-                                                                                std::chrono::milliseconds(500)));
+      std::this_thread::sleep_for(
+          std::min<std::chrono::steady_clock::duration>(deadline - now, std::chrono::milliseconds(500)));
     }
   }
 

@@ -142,7 +142,8 @@ int WaitFor(SocketHandle socket, short events, int timeoutMs) {
   for (;;) {
     int wait = -1;
     if (timeoutMs >= 0) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       wait = static_cast<int>(std::max<std::int64_t>(left.count(), 0));
     }
     const int n = ::poll(&entry, 1, wait);
@@ -211,7 +212,9 @@ void ShutdownAndCloseSocket(SocketHandle socket) {
   ::close(Fd(socket));
 }
 
-bool SetReuseAddress(SocketHandle socket, bool on) { return SetIntOption(socket, SOL_SOCKET, SO_REUSEADDR, on ? 1 : 0); }
+bool SetReuseAddress(SocketHandle socket, bool on) {
+  return SetIntOption(socket, SOL_SOCKET, SO_REUSEADDR, on ? 1 : 0);
+}
 
 bool SetNoDelay(SocketHandle socket, bool on) { return SetIntOption(socket, IPPROTO_TCP, TCP_NODELAY, on ? 1 : 0); }
 
@@ -234,8 +237,8 @@ bool BindSocket(SocketHandle socket, SocketFamily family, const std::string& add
   return true;
 }
 
-ConnectResult ConnectSocket(SocketHandle socket, SocketFamily family, const std::string& address,
-                            std::uint16_t port, int timeoutMs) {
+ConnectResult ConnectSocket(SocketHandle socket, SocketFamily family, const std::string& address, std::uint16_t port,
+                            int timeoutMs) {
   sockaddr_storage storage;
   socklen_t length = 0;
   if (!MakeAddress(family, address, port, storage, length)) return ConnectResult::Failed;

@@ -18,9 +18,7 @@ class Win32Library final : public DynamicLibrary {
   Win32Library(const Win32Library&) = delete;
   Win32Library& operator=(const Win32Library&) = delete;
 
-  void* Symbol(const char* name) const override {
-    return std::bit_cast<void*>(::GetProcAddress(module_, name));
-  }
+  void* Symbol(const char* name) const override { return std::bit_cast<void*>(::GetProcAddress(module_, name)); }
 
  private:
   HMODULE module_;

@@ -111,8 +111,8 @@ std::optional<FileStatus> GetFileStatus(const std::string& path, bool followLink
   FileStatus status = StatusOf(data.dwFileAttributes, data.ftLastWriteTime, data.ftCreationTime,
                                Size(data.nFileSizeHigh, data.nFileSizeLow), link && !followLinks);
   const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-  const HANDLE handle = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, flags, nullptr);
+  const HANDLE handle = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, flags, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
     // A link whose target is gone names nothing, as on POSIX.
@@ -133,7 +133,7 @@ CreateDirectoryResult CreateDirectory(const std::string& path) {
   if (HoldsZeroByte(path)) return CreateDirectoryResult::Failed;
   if (::CreateDirectoryA(path.c_str(), nullptr)) return CreateDirectoryResult::Created;
   return ::GetLastError() == ERROR_ALREADY_EXISTS ? CreateDirectoryResult::AlreadyExists
-                                                   : CreateDirectoryResult::Failed;
+                                                  : CreateDirectoryResult::Failed;
 }
 
 bool MoveFileNoReplace(const std::string& from, const std::string& to) {
@@ -216,8 +216,8 @@ std::unique_ptr<TFileStream> TFileStream::OpenReadExclusive(const std::string& p
 
 std::unique_ptr<TFileStream> TFileStream::Create(const std::string& path) {
   if (HoldsZeroByte(path)) ThrowCreateError(path, SystemErrorText(ERROR_INVALID_NAME));
-  win32::UniqueHandle file(
-      ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  win32::UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) ThrowCreateError(path, LastErrorText());
   if (::GetFileType(file.get()) != FILE_TYPE_DISK) ThrowCreateError(path, "Not a regular file");
   const auto handle = reinterpret_cast<std::intptr_t>(file.get());
@@ -262,8 +262,9 @@ std::size_t TFileStream::Write(const void* buffer, std::size_t count) {
 }
 
 std::int64_t TFileStream::Seek(std::int64_t offset, SeekOrigin origin) {
-  const DWORD method = origin == SeekOrigin::Beginning ? FILE_BEGIN : origin == SeekOrigin::Current ? FILE_CURRENT
-                                                                                                     : FILE_END;
+  const DWORD method = origin == SeekOrigin::Beginning ? FILE_BEGIN
+                       : origin == SeekOrigin::Current ? FILE_CURRENT
+                                                       : FILE_END;
   LARGE_INTEGER distance{};
   distance.QuadPart = offset;
   LARGE_INTEGER position{};

@@ -15,7 +15,7 @@ bool LoadsFrom(const char* name) {
   const HMODULE module = ::LoadLibraryA(name);
   ::SetErrorMode(previous);
   if (!module) return false;
-  using InitSecurityInterface = void* (WINAPI*)();
+  using InitSecurityInterface = void*(WINAPI*)();
   const auto init = std::bit_cast<InitSecurityInterface>(::GetProcAddress(module, "InitSecurityInterfaceA"));
   if (init && init()) return true;
   ::FreeLibrary(module);

@@ -236,7 +236,9 @@ void ShutdownAndCloseSocket(SocketHandle socket) {
   w->closesocket(Native(socket));
 }
 
-bool SetReuseAddress(SocketHandle socket, bool on) { return SetIntOption(socket, SOL_SOCKET, SO_REUSEADDR, on ? 1 : 0); }
+bool SetReuseAddress(SocketHandle socket, bool on) {
+  return SetIntOption(socket, SOL_SOCKET, SO_REUSEADDR, on ? 1 : 0);
+}
 
 bool SetNoDelay(SocketHandle socket, bool on) { return SetIntOption(socket, IPPROTO_TCP, TCP_NODELAY, on ? 1 : 0); }
 
@@ -261,8 +263,8 @@ bool BindSocket(SocketHandle socket, SocketFamily family, const std::string& add
   return true;
 }
 
-ConnectResult ConnectSocket(SocketHandle socket, SocketFamily family, const std::string& address,
-                            std::uint16_t port, int timeoutMs) {
+ConnectResult ConnectSocket(SocketHandle socket, SocketFamily family, const std::string& address, std::uint16_t port,
+                            int timeoutMs) {
   const Winsock* w = Ready();
   if (!w) return ConnectResult::Failed;
   sockaddr_storage storage;
@@ -325,7 +327,8 @@ int WaitForWritable(SocketHandle socket, int timeoutMs) { return WaitFor(socket,
 long ReceiveSome(SocketHandle socket, void* buffer, std::size_t size) {
   const Winsock* w = Ready();
   if (!w) return -1;
-  const int n = w->recv(Native(socket), static_cast<char*>(buffer), static_cast<int>(std::min<std::size_t>(size, 1 << 30)), 0);
+  const int n =
+      w->recv(Native(socket), static_cast<char*>(buffer), static_cast<int>(std::min<std::size_t>(size, 1 << 30)), 0);
   if (n == SOCKET_ERROR) return Fail(-1L);
   return n;
 }
@@ -333,8 +336,8 @@ long ReceiveSome(SocketHandle socket, void* buffer, std::size_t size) {
 long SendSome(SocketHandle socket, const void* data, std::size_t size) {
   const Winsock* w = Ready();
   if (!w) return -1;
-  const int n =
-      w->send(Native(socket), static_cast<const char*>(data), static_cast<int>(std::min<std::size_t>(size, 1 << 30)), 0);
+  const int n = w->send(Native(socket), static_cast<const char*>(data),
+                        static_cast<int>(std::min<std::size_t>(size, 1 << 30)), 0);
   if (n == SOCKET_ERROR) return Fail(-1L);
   return n;
 }

@@ -56,9 +56,7 @@ TEST(WindowsPathsTest, ListsEveryEntryWithItsFolder) {
   const std::string folder = dir.path() + "\\";
 
   Entries listed;
-  const auto add = [&](const std::string& in, const std::string& name, std::uint32_t) {
-    listed.push_back(in + name);
-  };
+  const auto add = [&](const std::string& in, const std::string& name, std::uint32_t) { listed.push_back(in + name); };
   ASSERT_TRUE(ForEachListedEntry(folder + "*.*", 63, add));
   std::sort(listed.begin(), listed.end());
   EXPECT_EQ(listed, (Entries{folder + "A.txt", folder + "hidden.dat", folder + "sub"}));

@@ -173,10 +173,10 @@ struct Servers {
       } else {
         // Built first, so that the wait for its port is not spent compiling.
         const std::string binary = dir.file("go_store");
-        const ProgramResult built = RunProgram(
-            "/usr/bin/env", {"env", "GOCACHE=" + dir.file("go-cache"), kGo, "build", "-o", binary,
-                             kServers + "/go_store.go"},
-            120);
+        const ProgramResult built = RunProgram("/usr/bin/env",
+                                               {"env", "GOCACHE=" + dir.file("go-cache"), kGo, "build", "-o", binary,
+                                                kServers + "/go_store.go"},
+                                               120);
         failure = built.exitCode == 0 ? StartScript("go", {binary, dir.file("go-files")})
                                       : "go build failed: " + built.output;
       }
@@ -215,14 +215,16 @@ struct Servers {
     const std::string base = dir.file("tomcat");
     std::filesystem::create_directories(base);
     std::filesystem::copy(kTomcatSkeleton + "/conf", base + "/conf", std::filesystem::copy_options::recursive);
-    for (const char* folder : {"logs", "temp", "webapps", "work"}) std::filesystem::create_directories(base + "/" + folder);
+    for (const char* folder : {"logs", "temp", "webapps", "work"})
+      std::filesystem::create_directories(base + "/" + folder);
     const std::string log = dir.file("tomcat.log");
     for (int attempt = 0; attempt < 3; ++attempt) {
       processes.clear();
       std::filesystem::remove(log);
       const int port = FreePort();
-      const std::map<std::string, std::string> marks{
-          {"@DIR@", dir.path()}, {"@SERVERS@", kServers}, {"@PORT@", std::to_string(port)}};
+      const std::map<std::string, std::string> marks{{"@DIR@", dir.path()},
+                                                     {"@SERVERS@", kServers},
+                                                     {"@PORT@", std::to_string(port)}};
       WriteFile(base + "/conf/server.xml", Fill(ReadFile(kServers + "/tomcat_server.xml"), marks));
       processes.push_back(std::make_unique<ServerProcess>(
           std::vector<std::string>{"/usr/bin/env", "CATALINA_BASE=" + base, "CATALINA_HOME=" + kCatalinaHome,
@@ -282,12 +284,11 @@ struct Servers {
     std::vector<std::string> php{kPhpFpm, "-F", "-y", dir.file("php-fpm.conf")};
     if (root) php.push_back("-R");
     processes.push_back(std::make_unique<ServerProcess>(php, dir.file("php-fpm.log")));
-    processes.push_back(std::make_unique<ServerProcess>(
-        std::vector<std::string>{kNginx, "-e", dir.file("nginx-error.log"), "-c", dir.file("nginx.conf"), "-g",
-                                 "daemon off;"},
-        dir.file("nginx.log")));
-    const bool started = Await([&] { return std::filesystem::exists(dir.file("php-fpm.sock")); }) &&
-                         Await([&] {
+    processes.push_back(
+        std::make_unique<ServerProcess>(std::vector<std::string>{kNginx, "-e", dir.file("nginx-error.log"), "-c",
+                                                                 dir.file("nginx.conf"), "-g", "daemon off;"},
+                                        dir.file("nginx.log")));
+    const bool started = Await([&] { return std::filesystem::exists(dir.file("php-fpm.sock")); }) && Await([&] {
                            for (const char* name : {"HTTP", "TLS12", "TLS13", "SMALL"}) {
                              if (!Accepts(ports[name])) return false;
                            }
@@ -510,8 +511,8 @@ TEST_F(RealServerTest, PhpBehindNginxThroughSquid) {
       files.push_back(file);
     }
   }
-  const std::string proxyCredentials = std::string("<ProxyUsername>") + kProxyUser +
-                                       "</ProxyUsername><ProxyPassword>" + kProxyPassword + "</ProxyPassword>";
+  const std::string proxyCredentials = std::string("<ProxyUsername>") + kProxyUser + "</ProxyUsername><ProxyPassword>" +
+                                       kProxyPassword + "</ProxyPassword>";
   for (const auto& [scheme, port, credentials] : {std::tuple{"http", "HTTP", false}, {"https", "TLS13", true}}) {
     const std::string authority = "127.0.0.1:" + std::to_string(servers.ports.at(port));
     const std::string url = std::string(scheme) + "://" + authority + "/upload/store.php";
@@ -530,8 +531,9 @@ TEST_F(RealServerTest, PhpBehindNginxThroughSquid) {
     for (const auto& [clientPort, requests] : perConnection) EXPECT_EQ(run, requests) << scheme << " " << clientPort;
   }
   ExpectRefusal("https://127.0.0.1:" + std::to_string(servers.ports.at("TLS13")) + "/upload/store.php",
-                "<Proxy>" + proxy.Address(true) + "</Proxy><ProxyUsername>proxyuser</ProxyUsername>"
-                "<ProxyPassword>wrong</ProxyPassword>",
+                "<Proxy>" + proxy.Address(true) +
+                    "</Proxy><ProxyUsername>proxyuser</ProxyUsername>"
+                    "<ProxyPassword>wrong</ProxyPassword>",
                 "HTTP/1.1 407 Proxy Authentication Required");
 }
 

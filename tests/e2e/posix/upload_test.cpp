@@ -286,8 +286,9 @@ TEST_F(UploadTest, RunningOutOfMemoryEndsWithOneErrorLine) {
   WriteConfig("http://127.0.0.1:9/upload");
   std::filesystem::create_directories(State());
   WriteFile(Ledger(), std::string(std::size_t{48} << 20, 'x'));
-  const ProgramResult result = RunProgram(
-      "/bin/sh", {"sh", "-c", "ulimit -v 65536 && exec \"$0\" \"$@\"", QuobrinaPath(), "-configFile=" + Config()}, 60);
+  const ProgramResult result =
+      RunProgram("/bin/sh",
+                 {"sh", "-c", "ulimit -v 65536 && exec \"$0\" \"$@\"", QuobrinaPath(), "-configFile=" + Config()}, 60);
   EXPECT_EQ(1, result.exitCode);
   const std::string log = Log(result);
   EXPECT_EQ("[--:--:--] [ERRX] EOutOfMemory: Out of memory\r\n", log.substr(log.find("[--:--:--]"))) << log;
@@ -316,7 +317,9 @@ TEST_F(UploadTest, RunsKilledAtRandomMomentsLeaveOnlyWholeLinesOfAcceptedFiles) 
   WriteConfig(receiver.Url());
   constexpr int kFiles = 300;
   const auto name = [](int i) { return "file-" + std::to_string(i) + ".dat"; };
-  const auto content = [](int i) { return std::string(static_cast<std::size_t>(100 + i * 7), static_cast<char>('a' + i % 26)); };
+  const auto content = [](int i) {
+    return std::string(static_cast<std::size_t>(100 + i * 7), static_cast<char>('a' + i % 26));
+  };
   for (int i = 0; i < kFiles; ++i) WriteFile(Path(name(i)), content(i));
   std::mt19937 random(std::random_device{}());
   std::uniform_int_distribution<int> delayMs(0, 80);

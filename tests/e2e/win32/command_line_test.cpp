@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <vector>
 
@@ -29,14 +29,16 @@ TEST(Win32QuobrinaCommandLineTest, TheProgramCarriesItsVersion) {
   ASSERT_GT(size, 0u);
   std::vector<char> data(size);
   ASSERT_TRUE(::GetFileVersionInfoA(path.c_str(), 0, size, data.data()));
-  const std::pair<const char*, std::string> strings[] = {
-      {"ProductName", "Quobrina"}, {"ProductVersion", QUOBRINA_VERSION}, {"FileVersion", QUOBRINA_VERSION},
-      {"FileDescription", "Uploads the files of a folder to an HTTP or HTTPS server"}};
+  const std::pair<const char*, std::string> strings[] = {{"ProductName", "Quobrina"},
+                                                         {"ProductVersion", QUOBRINA_VERSION},
+                                                         {"FileVersion", QUOBRINA_VERSION},
+                                                         {"FileDescription",
+                                                          "Uploads the files of a folder to an HTTP or HTTPS server"}};
   for (const auto& [name, expected] : strings) {
     void* value = nullptr;
     UINT length = 0;
-    ASSERT_TRUE(::VerQueryValueA(data.data(), (std::string("\\StringFileInfo\\040904B0\\") + name).c_str(), &value,
-                                 &length))
+    ASSERT_TRUE(
+        ::VerQueryValueA(data.data(), (std::string("\\StringFileInfo\\040904B0\\") + name).c_str(), &value, &length))
         << name;
     EXPECT_EQ(static_cast<const char*>(value), expected) << name;
   }

@@ -65,8 +65,8 @@ class Win32UploadTest : public testing::Test {
   void WriteConfig(const std::string& url, const std::string& options = "") const {
     WriteFile(dir_.file("upload.xml"), "<?xml version=\"1.0\"?>\r\n<settings><configData><SourceFolder>" + Source() +
                                            "</SourceFolder><ConfigFolder>" + State() +
-                                           "</ConfigFolder><UploadServer><UploadAT>" + url + "</UploadAT>" +
-                                           options + "</UploadServer></configData></settings>");
+                                           "</ConfigFolder><UploadServer><UploadAT>" + url + "</UploadAT>" + options +
+                                           "</UploadServer></configData></settings>");
   }
 
   std::string Received(const std::string& name) const { return received_ + "\\files\\" + name; }
@@ -106,7 +106,8 @@ TEST_F(Win32UploadTest, UploadsTheFolderSkipsWhatTheLedgerNamesInOtherCase) {
   EXPECT_FALSE(platform::GetFileStatus(Received(listed)));
   // The registry's type, lower-cased, went with the file that has it.
   const std::string requests = ReadFile(received_ + "\\requests.jsonl");
-  EXPECT_NE(requests.find("\"content_type\": \"text/x-quobrina\", \"field\": \"file\", \"filename\": \"" + typed + "\""),
+  EXPECT_NE(requests.find("\"content_type\": \"text/x-quobrina\", \"field\": \"file\", \"filename\": \"" + typed +
+                          "\""),
             std::string::npos)
       << requests;
   // The ledger keeps its line and gains the three paths in upload order.
@@ -154,12 +155,16 @@ TEST_F(Win32UploadTest, OpenSSLIsFoundUnderTheNamesOfASite) {
       {"old names alone", {{"libcrypto-3.dll", "libeay32.dll"}, {"libssl-3.dll", "ssleay32.dll"}}, false, false},
       {"old names and libcrypto-3.dll",
        {{"libcrypto-3.dll", "libeay32.dll"}, {"libssl-3.dll", "ssleay32.dll"}, {"libcrypto-3.dll", "libcrypto-3.dll"}},
-       false, true},
-      {"libssl32.dll", {{"libcrypto-3.dll", "libeay32.dll"}, {"libssl-3.dll", "libssl32.dll"},
-                        {"libcrypto-3.dll", "libcrypto-3.dll"}}, false, true},
+       false,
+       true},
+      {"libssl32.dll",
+       {{"libcrypto-3.dll", "libeay32.dll"}, {"libssl-3.dll", "libssl32.dll"}, {"libcrypto-3.dll", "libcrypto-3.dll"}},
+       false,
+       true},
       {"old names holding each other's library",
        {{"libssl-3.dll", "libeay32.dll"}, {"libcrypto-3.dll", "ssleay32.dll"}, {"libcrypto-3.dll", "libcrypto-3.dll"}},
-       false, false},
+       false,
+       false},
   };
   const std::filesystem::path before = std::filesystem::current_path();
   char path[32767] = {};
@@ -185,9 +190,10 @@ TEST_F(Win32UploadTest, OpenSSLIsFoundUnderTheNamesOfASite) {
         RunProgram((folder / "quobrina.exe").string(), {"quobrina.exe", "-configFile=" + dir_.file("upload.xml")}, 60);
     std::filesystem::current_path(before);
     ::SetEnvironmentVariableA("PATH", path);
-    const bool failed = StripStamps(result.output)
-                            .find("\r\n[--:--:--] [ERRX] ENetOSSLCouldNotLoadSSLLibrary: Could not load SSL library.\r\n") !=
-                        std::string::npos;
+    const bool failed =
+        StripStamps(result.output)
+            .find("\r\n[--:--:--] [ERRX] ENetOSSLCouldNotLoadSSLLibrary: Could not load SSL library.\r\n") !=
+        std::string::npos;
     EXPECT_EQ(c.loads ? 0 : 1, result.exitCode) << c.what << "\n" << result.output;
     EXPECT_EQ(!c.loads, failed) << c.what << "\n" << result.output;
     if (c.loads) {
@@ -256,7 +262,8 @@ TEST_F(Win32UploadTest, WatchdogEndsTheProgramWhenItsParentEnds) {
   SleeperProcess parent;
   ProgramResult result;
   std::thread run([&] {
-    result = RunQuobrina({"-parentProcID=" + std::to_string(parent.pid()), "-configFile=" + dir_.file("upload.xml")}, 60);
+    result =
+        RunQuobrina({"-parentProcID=" + std::to_string(parent.pid()), "-configFile=" + dir_.file("upload.xml")}, 60);
   });
   // The watch begins before the configuration is read: once the ledger exists, the parent
   // is watched.

@@ -1,7 +1,7 @@
 // The registry as the association store: a key of the test under HKEY_CURRENT_USER with
 // the layout of HKEY_CLASSES_ROOT stands in for it.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <random>
 
@@ -65,12 +65,9 @@ TEST(MimeTableRegistryTest, RegistrySuppliesContentTypes) {
     const char* fileName;
     const char* type;
   } cases[] = {
-      {"C:\\Out\\data.csv", "text/x-comma-separated"},
-      {"C:\\Out\\REPORT.TXT", "text/plain+local"},
-      {"C:\\Out\\x.spc", "application/x-special"},
-      {"C:\\Out\\x.nod", "text/x-nodot"},
-      {"C:\\Out\\x.empty", "application/octet-stream"},
-      {"C:\\Out\\a.gif", "image/gif"},
+      {"C:\\Out\\data.csv", "text/x-comma-separated"},   {"C:\\Out\\REPORT.TXT", "text/plain+local"},
+      {"C:\\Out\\x.spc", "application/x-special"},       {"C:\\Out\\x.nod", "text/x-nodot"},
+      {"C:\\Out\\x.empty", "application/octet-stream"},  {"C:\\Out\\a.gif", "image/gif"},
       {"C:\\Out.d\\README", "application/octet-stream"},
   };
   for (const auto& c : cases) EXPECT_EQ(table.GetFileMIMEType(c.fileName), c.type) << c.fileName;

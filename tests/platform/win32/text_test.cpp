@@ -47,9 +47,9 @@ TEST_F(Win32TextTest, UnmappableCharactersBecomeQuestionMarksNeverLookAlikes) {
 }
 
 TEST_F(Win32TextTest, LettersAndCaseFollowTheCodePage) {
-  EXPECT_TRUE(IsCharAlpha(0xEE));            // "о"
-  EXPECT_TRUE(IsCharAlpha(0xA8));            // "Ё"
-  EXPECT_FALSE(IsCharAlpha(0xB9));           // "№"
+  EXPECT_TRUE(IsCharAlpha(0xEE));   // "о"
+  EXPECT_TRUE(IsCharAlpha(0xA8));   // "Ё"
+  EXPECT_FALSE(IsCharAlpha(0xB9));  // "№"
   EXPECT_FALSE(IsCharAlpha('1'));
   EXPECT_TRUE(IsCharAlphaNumeric('1'));
   EXPECT_FALSE(IsCharAlphaNumeric('-'));

@@ -15,8 +15,7 @@ extern char** environ;
 
 namespace qb::test {
 
-ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                         double timeoutSeconds) {
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments, double timeoutSeconds) {
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   posix_spawn_file_actions_t actions;
@@ -37,7 +36,8 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
   char buffer[4096];
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
       result.timedOut = true;
       ::kill(pid, SIGKILL);

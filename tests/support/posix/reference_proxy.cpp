@@ -57,10 +57,9 @@ ReferenceProxy::ReferenceProxy(const std::string& folder) {
                                std::filesystem::perm_options::add);
   std::filesystem::permissions(dir, std::filesystem::perms::all);
   WriteFile(dir + "/squid-passwd", ReadFile(QUOBRINA_SOURCE_DIR "/tests/e2e/servers/squid-passwd"));
-  std::filesystem::permissions(dir + "/squid-passwd", std::filesystem::perms::owner_read |
-                                                          std::filesystem::perms::owner_write |
-                                                          std::filesystem::perms::group_read |
-                                                          std::filesystem::perms::others_read);
+  std::filesystem::permissions(dir + "/squid-passwd",
+                               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                                   std::filesystem::perms::group_read | std::filesystem::perms::others_read);
   log_ = dir + "/squid-access.log";
   const std::string cacheLog = dir + "/squid-cache.log";
   const std::string configuration = ReadFile(QUOBRINA_SOURCE_DIR "/tests/e2e/servers/squid.conf");

@@ -20,7 +20,8 @@ namespace qb::test {
 ReferenceReceiver::ReferenceReceiver(const std::string& outputFolder, ReceiverOptions options)
     : output_(outputFolder), tls_(options.tls) {
   const std::string portFile = output_ + "/port";
-  std::vector<std::string> arguments{"python3", QUOBRINA_SOURCE_DIR "/scripts/receiver.py", "--output", output_,
+  std::vector<std::string> arguments{"python3",     QUOBRINA_SOURCE_DIR "/scripts/receiver.py",
+                                     "--output",    output_,
                                      "--port-file", portFile};
   if (options.tls) arguments.push_back("--tls");
   if (options.tls12) arguments.insert(arguments.end(), {"--tls-max", "1.2"});

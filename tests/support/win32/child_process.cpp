@@ -48,8 +48,8 @@ Process Start(const std::string& program, const std::string& commandLine, HANDLE
   startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION info{};
   std::string line = commandLine;
-  if (!::CreateProcessA(NativePath(program).c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &info)) {
+  if (!::CreateProcessA(NativePath(program).c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        &info)) {
     throw std::runtime_error("cannot start " + program);
   }
   ::CloseHandle(info.hThread);
@@ -58,8 +58,7 @@ Process Start(const std::string& program, const std::string& commandLine, HANDLE
 
 }  // namespace
 
-ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                         double timeoutSeconds) {
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments, double timeoutSeconds) {
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE readEnd = nullptr;
   HANDLE writeEnd = nullptr;

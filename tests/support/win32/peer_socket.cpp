@@ -4,8 +4,8 @@
 #include "support/peer_socket.h"
 
 #include <winsock2.h>
-#include <ws2tcpip.h>
 #include <windows.h>
+#include <ws2tcpip.h>
 
 #include <algorithm>
 #include <stdexcept>

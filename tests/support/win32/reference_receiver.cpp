@@ -29,7 +29,8 @@ ReferenceReceiver::ReferenceReceiver(const std::string&, ReceiverOptions options
   port_ = std::atoi(url + prefix.size());
   output_ = output;
   if (options.user || options.password) {
-    auth_ = std::string("/auth/") + (options.user ? options.user : "") + "/" + (options.password ? options.password : "");
+    auth_ =
+        std::string("/auth/") + (options.user ? options.user : "") + "/" + (options.password ? options.password : "");
   }
   mark_ = "quobrina-test=" + std::to_string(std::random_device()() % 1000000000);
   std::error_code ignored;
