@@ -28,6 +28,10 @@ std::string QuobrinaPath();
 // The quobrina binary of this build, run with the given switches.
 ProgramResult RunQuobrina(const std::vector<std::string>& switches, double timeoutSeconds = 60);
 
+// POSIX: asks the child `pid` to end (SIGTERM), gives it `graceSeconds`, then kills it,
+// and reaps it. For the servers a test starts.
+void StopChild(std::int32_t pid, double graceSeconds);
+
 // Removes the "[HH:NN:SS]" stamp from every line, so output can be compared exactly.
 std::string StripStamps(const std::string& output);
 

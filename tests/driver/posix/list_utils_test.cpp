@@ -32,6 +32,15 @@ class ForEachListedEntryTest : public testing::Test {
     return names;
   }
 
+  // Lists `pattern` (folder and masks) into `paths`, folder text included; whether the
+  // listing was complete.
+  static bool ListPaths(const std::string& pattern, Entries& paths) {
+    return ForEachListedEntry(pattern, kAllEntryAttributes,
+                              [&](const std::string& folder, const std::string& name, std::uint32_t) {
+                                paths.push_back(folder + name);
+                              });
+  }
+
   test::ScopedTempDir dir_;
 };
 
@@ -64,21 +73,15 @@ TEST_F(ForEachListedEntryTest, FiltersByMaskAndAttributesInNameOrder) {
 
 TEST_F(ForEachListedEntryTest, HandsOutTheFolderAsGiven) {
   Entries paths;
-  const auto add = [&](const std::string& folder, const std::string& name, std::uint32_t) {
-    paths.push_back(folder + name);
-  };
-  EXPECT_TRUE(ForEachListedEntry(dir_.path() + "/*.txt;*.dat", kAllEntryAttributes, add));
-  EXPECT_TRUE(ForEachListedEntry(dir_.path() + "//sub/*.*", kAllEntryAttributes, add));
+  EXPECT_TRUE(ListPaths(dir_.path() + "/*.txt;*.dat", paths));
+  EXPECT_TRUE(ListPaths(dir_.path() + "//sub/*.*", paths));
   EXPECT_EQ((Entries{dir_.path() + "/.h.dat", dir_.path() + "/a.txt", dir_.path() + "//sub/inner.txt"}), paths);
 }
 
 TEST_F(ForEachListedEntryTest, MissingFolderGivesFalseAndNoEntry) {
   Entries paths;
-  const auto add = [&](const std::string& folder, const std::string& name, std::uint32_t) {
-    paths.push_back(folder + name);
-  };
-  EXPECT_FALSE(ForEachListedEntry(dir_.path() + "/none/*.*", kAllEntryAttributes, add));
-  EXPECT_FALSE(ForEachListedEntry(dir_.path() + "/a.txt/*.*", kAllEntryAttributes, add));
+  EXPECT_FALSE(ListPaths(dir_.path() + "/none/*.*", paths));
+  EXPECT_FALSE(ListPaths(dir_.path() + "/a.txt/*.*", paths));
   EXPECT_TRUE(paths.empty());
 }
 

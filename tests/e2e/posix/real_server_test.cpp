@@ -79,17 +79,7 @@ class ServerProcess {
     ::posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) pid_ = 0;
   }
-  ~ServerProcess() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
-    for (int i = 0; i < 100 && ::waitpid(pid_, nullptr, WNOHANG) == 0; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      if (i == 99) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-      }
-    }
-  }
+  ~ServerProcess() { StopChild(pid_, 5); }
   ServerProcess(const ServerProcess&) = delete;
   ServerProcess& operator=(const ServerProcess&) = delete;
 

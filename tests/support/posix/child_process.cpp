@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
@@ -59,6 +60,20 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
 }
 
 std::string QuobrinaPath() { return QUOBRINA_BINARY; }
+
+void StopChild(std::int32_t pid, double graceSeconds) {
+  if (pid <= 0) return;
+  ::kill(pid, SIGTERM);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(graceSeconds);
+  while (::waitpid(pid, nullptr, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
 
 SleeperProcess::SleeperProcess() {
   const pid_t pid = ::fork();

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "support/child_process.h"
 #include "support/peer_socket.h"
 #include "support/temp_dir.h"
 
@@ -117,17 +118,6 @@ ReferenceProxy::ReferenceProxy(const std::string& folder) {
   }
 }
 
-ReferenceProxy::~ReferenceProxy() {
-  if (process_ <= 0) return;
-  const auto pid = static_cast<pid_t>(process_);
-  ::kill(pid, SIGTERM);
-  for (int i = 0; i < 200 && ::waitpid(pid, nullptr, WNOHANG) == 0; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    if (i == 199) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, nullptr, 0);
-    }
-  }
-}
+ReferenceProxy::~ReferenceProxy() { StopChild(static_cast<std::int32_t>(process_), 10); }
 
 }  // namespace qb::test
