@@ -4,8 +4,10 @@
 #include "support/reference_proxy.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <fstream>
+#include <thread>
 
 namespace qb::test {
 
@@ -23,8 +25,13 @@ std::vector<std::string> ReferenceProxy::AllLogLines() const {
   return lines;
 }
 
-std::vector<std::string> ReferenceProxy::Log() {
+std::vector<std::string> ReferenceProxy::Log(std::size_t atLeast) {
   std::vector<std::string> lines = AllLogLines();
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (lines.size() < logged_ + atLeast && std::chrono::steady_clock::now() < limit) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    lines = AllLogLines();
+  }
   lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(std::min(logged_, lines.size())));
   logged_ += lines.size();
   return lines;

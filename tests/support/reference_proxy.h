@@ -34,8 +34,10 @@ class ReferenceProxy {
   // The requests it logged since the last call (the first: since this object was made),
   // one line each: status, method,
   // URL (for CONNECT "host:port"), user name ("-": none) and the client's port, as in
-  // "200 POST http://127.0.0.1:8080/x proxyuser 40122".
-  std::vector<std::string> Log();
+  // "200 POST http://127.0.0.1:8080/x proxyuser 40122". The proxy logs a request when its
+  // connection or tunnel ends, which may be just after the program has exited: waits, ten
+  // seconds at the most, until there are at least `atLeast` lines.
+  std::vector<std::string> Log(std::size_t atLeast);
 
  private:
   std::vector<std::string> AllLogLines() const;
