@@ -430,7 +430,7 @@ void TNetCustomHTTP::OpenTunnel(const TNetIOHandler::Deadline& end) {
   if (const std::string value = ProxyAuthorization(); !value.empty()) {
     headers.AddValue("Proxy-Authorization", value);
   }
-  io.SetReadDeadline(end);
+  const TNetReadDeadlineScope deadline(io, end);
   try {
     io.SendText("CONNECT " + tunnelTarget_ + " HTTP/1.1\r\n" + headers.WireText() + "\r\n");
     ReadResponseHead(false);
@@ -442,18 +442,13 @@ void TNetCustomHTTP::OpenTunnel(const TNetIOHandler::Deadline& end) {
     // Headers cut short by a close leave no tunnel to speak TLS in.
     if (!io.Opened()) throw ENetConnClosedGracefully("Connection Closed Gracefully.");
   } catch (const ENetReadTimeout&) {
-    io.SetReadDeadline(std::nullopt);
     // Which limit ran out: without ReadTimeout only the connect's deadline bounds the
     // reads, and a wait for the deadline may end a fraction of a millisecond before it.
     if (end && (io.ReadTimeout <= 0 || std::chrono::steady_clock::now() + std::chrono::milliseconds(5) >= *end)) {
       throw ENetConnectTimeout("Connect timed out.");
     }
     throw;
-  } catch (...) {
-    io.SetReadDeadline(std::nullopt);
-    throw;
   }
-  io.SetReadDeadline(std::nullopt);
   // Nothing of the server's can come before the handshake starts.
   io.ClearReceiveBuffer();
 }
@@ -484,27 +479,22 @@ std::string TNetCustomHTTP::ReadHeadLine() {
 
 TNetCustomHTTP::Step TNetCustomHTTP::ReadAnswer() {
   TNetIOHandler& io = *IOHandler();
+  TNetIOHandler::Deadline deadline;
   if (AnswerTimeout > 0) {
     // The answer's time starts when the request has reached the server: through a slow
     // link the last write returns long before its bytes have left the machine. Bytes that
     // stop leaving are a write that stalls, bounded as writes are (and by AnswerTimeout
     // where ReadTimeout sets no bound, as before the wait).
     if (!bodyCutShort_) io.WaitUntilSent(io.ReadTimeout > 0 ? io.ReadTimeout : AnswerTimeout);
-    io.SetReadDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(AnswerTimeout));
+    deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(AnswerTimeout);
   }
-  try {
-    if (bodyCutShort_) {
-      ReadEarlyAnswerHead();
-    } else {
-      ReadResponseHead();
-    }
-    const Step step = DecideNextStep();
-    io.SetReadDeadline(std::nullopt);
-    return step;
-  } catch (...) {
-    io.SetReadDeadline(std::nullopt);
-    throw;
+  const TNetReadDeadlineScope scope(io, deadline);
+  if (bodyCutShort_) {
+    ReadEarlyAnswerHead();
+  } else {
+    ReadResponseHead();
   }
+  return DecideNextStep();
 }
 
 void TNetCustomHTTP::ReadResponseHead(bool cookies) {

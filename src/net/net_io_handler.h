@@ -180,6 +180,20 @@ class TNetIOHandler {
   Deadline readDeadline_;
 };
 
+// A read deadline for as long as it lives; none again when it ends, however it ends.
+class TNetReadDeadlineScope {
+ public:
+  TNetReadDeadlineScope(TNetIOHandler& io, TNetIOHandler::Deadline deadline) : io_(io) {
+    io_.SetReadDeadline(deadline);
+  }
+  ~TNetReadDeadlineScope() { io_.SetReadDeadline(std::nullopt); }
+  TNetReadDeadlineScope(const TNetReadDeadlineScope&) = delete;
+  TNetReadDeadlineScope& operator=(const TNetReadDeadlineScope&) = delete;
+
+ private:
+  TNetIOHandler& io_;
+};
+
 class TNetIOHandlerSocket : public TNetIOHandler {
  public:
   std::string BoundIP;
