@@ -3,6 +3,8 @@
 // first file is sent. Folder values get the platform's path
 // delimiter appended unless they already end with it.
 #include <algorithm>
+#include <initializer_list>
+#include <utility>
 
 #include "driver/file_utils.h"
 #include "driver/qvor_main.h"
@@ -73,8 +75,7 @@ int MillisecondsValue(const TXmlNode& node, const char* name) {
 // of a URL, and a ":" only inside the brackets of an IPv6 address.
 bool IsProxyHost(std::string_view host, bool ipv6) {
   return !host.empty() && std::all_of(host.begin(), host.end(), [ipv6](char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return byte > ' ' && byte != 127 && std::string_view("/?#@[]\\").find(c) == std::string_view::npos &&
+    return !IsTrimmedByte(c) && !IsControlByte(c) && std::string_view("/?#@[]\\").find(c) == std::string_view::npos &&
            (ipv6 || c != ':');
   });
 }
@@ -140,8 +141,9 @@ TQvorServerOptions ReadServerOptions(const TXmlNode& uploadServer, const std::st
     throw Exception("Error: \"CertificateFile\" is given, but \"VerifyCertificate\" is not true");
   }
   // Credentials for no proxy: most likely a Proxy element misspelt, which would go direct.
-  for (const char* name : {"ProxyUsername", "ProxyPassword"}) {
-    if (options.ProxyHost.empty() && !ValueText(uploadServer, name).empty()) {
+  for (const auto& [name, value] :
+       {std::pair{"ProxyUsername", &options.ProxyUsername}, std::pair{"ProxyPassword", &options.ProxyPassword}}) {
+    if (options.ProxyHost.empty() && !value->empty()) {
       throw Exception(Format("Error: \"%s\" is given, but \"Proxy\" is not", name));
     }
   }
