@@ -71,6 +71,9 @@ class TQvorMain {
   // The run's client: made at the first upload and kept with its connection, its TLS
   // context and its last TLS session, so that the next file goes where the last one went.
   std::unique_ptr<TNetHTTP> client_;
+  // Cleared for the rest of the run when the server sent bytes on an idle connection: a
+  // server that answers no request may answer the next one with it.
+  bool keepConnections_ = true;
 };
 
 // The ledger's file names in the configuration folder.

@@ -1,7 +1,10 @@
 // Implementation details: the run keeps one client, and with it the connection, the TLS
 // context and the last TLS session: the client reuses the connection when the server's
 // last answer kept it (every request offers keep-alive), and otherwise connects anew,
-// resuming the session. The wire is that of one client per file: HTTP/1.0 with
+// resuming the session; a server that sends bytes on an idle connection, which no request
+// asked for, has every later file of the run go on a new connection (one warning line),
+// so that such bytes can never pass for the answer to a file. The wire is that of one
+// client per file: HTTP/1.0 with
 // "Connection: keep-alive", the Basic credentials on every request, and no cookies sent
 // back. Each upload has its own body, freed before the call returns; that closes the
 // file. POSIX cannot keep other writers out of the file while it is sent, so its
@@ -67,6 +70,11 @@ TNetHTTP& TQvorMain::UploadClient() {
   client->ProxyParams.ProxyPassword = ServerOptions.ProxyPassword;
   client->ProxyParams.BasicAuthentication =
       !ServerOptions.ProxyUsername.empty() || !ServerOptions.ProxyPassword.empty();
+  client->OnStrayBytes = [this](TNetCustomHTTP&) {
+    if (!keepConnections_) return;
+    keepConnections_ = false;
+    LogMessage(3, "Bytes arrived on an idle connection: every later file goes on a new connection");
+  };
   client_ = std::move(client);
   return *client_;
 }
@@ -94,7 +102,7 @@ void TQvorMain::UploadFile(const std::string& fileName, const std::string& url) 
     client.CloseConnection();
     throw;
   }
-  if (!ServerOptions.KeepConnection) client.CloseConnection();
+  if (!ServerOptions.KeepConnection || !keepConnections_) client.CloseConnection();
 }
 
 }  // namespace qb

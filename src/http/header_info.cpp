@@ -267,14 +267,43 @@ std::string FormatHostHeader(std::string_view host, std::string_view port, std::
   return value;
 }
 
+namespace {
+
+// Whether a comma-separated list of options (RFC 9110 section 7.6.1) names `option`,
+// ignoring case, in any of the header's lines (`field` when the answer has none, as an
+// answer built by hand has).
+bool ListsOption(const TNetHTTPResponse& response, std::string_view header, std::string_view field,
+                 std::string_view option) {
+  std::vector<std::string> values = response.RawHeaders.AllValues(header);
+  if (values.empty()) values.emplace_back(field);
+  for (const std::string& value : values) {
+    std::string_view rest = value;
+    while (!rest.empty()) {
+      const std::size_t comma = rest.find(',');
+      if (SameTextAscii(Trim(rest.substr(0, comma)), option)) return true;
+      rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 bool EvaluateKeepConnection(bool connected, const TNetHTTPRequest& request, const TNetHTTPResponse& response,
                             TNetHTTPProtocolVersion version, bool viaProxy) {
   if (!connected || SameTextAscii(Trim(request.Connection), "close")) return false;
-  const auto says = [&](std::string_view word) {
-    return SameTextAscii(Trim(response.Connection), word) ||
-           (viaProxy && SameTextAscii(Trim(response.ProxyConnection), word));
+  const auto says = [&](std::string_view option) {
+    return ListsOption(response, "Connection", response.Connection, option) ||
+           (viaProxy && ListsOption(response, "Proxy-Connection", response.ProxyConnection, option));
   };
-  return version == pv1_0 ? says("keep-alive") : !says("close");
+  // Either side that says it closes does.
+  if (says("close")) return false;
+  // A length and a transfer coding both: which one the server framed the body by is a
+  // guess (RFC 9112 section 6.3), and the next answer would begin where the guess ends.
+  if (!response.TransferEncoding.empty() && response.HasContentLength()) return false;
+  // The lower of the two versions rules: an HTTP/1.0 answer keeps only on request.
+  if (version == pv1_1 && response.StatusVersion() == pv1_1) return true;
+  return says("keep-alive");
 }
 
 void RaiseHTTPProtocolError(const TNetHTTPResponse& response, std::string_view bodyBytes) {

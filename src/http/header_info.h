@@ -182,7 +182,11 @@ std::string FormatHostHeader(std::string_view host, std::string_view port, std::
 
 // Whether the connection stays open after `response`. `connected` is the transport's
 // answer after it has looked for a close by the peer; `version` the client's
-// ProtocolVersion for the exchange.
+// ProtocolVersion for the exchange. The lower of it and the answer's version decides:
+// HTTP/1.1 keeps unless "close" is said, HTTP/1.0 only when "keep-alive" is. Both are
+// options of the Connection list, and through a plain proxy of Proxy-Connection too,
+// where "close" in either wins. An answer with both a length and a transfer coding is
+// not kept.
 bool EvaluateKeepConnection(bool connected, const TNetHTTPRequest& request, const TNetHTTPResponse& response,
                             TNetHTTPProtocolVersion version, bool viaProxy);
 

@@ -267,7 +267,10 @@ void TNetCustomHTTP::ConnectAndSend() {
     Request.AcceptEncoding += ", identity";
   }
 
-  reusedConnection_ = sameTarget && !strayBytes && KeptConnectionUsable();
+  bool stray = strayBytes && Response.KeepConnection;
+  reusedConnection_ = sameTarget && !strayBytes && KeptConnectionUsable(stray);
+  // A server that sends what no request asked for may answer the next request with it.
+  if (stray && OnStrayBytes) OnStrayBytes(*this);
   if (!reusedConnection_) {
     Disconnect();
     if (IOHandler()) IOHandler()->ClearReceiveBuffer();
@@ -299,6 +302,12 @@ void TNetCustomHTTP::ConnectAndSend() {
   }
   answerStart_ = IOHandler()->ReceivedByteCount();
   bodyCutShort_ = false;
+  earlyHeadRead_ = false;
+  sendError_ = nullptr;
+  interimAnswers_ = 0;
+  // Bytes of the request that stop leaving the machine are bounded by ReadTimeout, and
+  // where that is not set by AnswerTimeout.
+  IOHandler()->SendTimeout = IOHandler()->ReadTimeout > 0 ? 0 : std::max(AnswerTimeout, 0);
   try {
     SendRequestHead();
     if (Request.UploadStream) SendBody(*Request.UploadStream, Request.ContentLength);
@@ -314,10 +323,12 @@ void TNetCustomHTTP::ConnectAndSend() {
 // server has not closed it since, and nothing arrived on it meanwhile: what an idle
 // connection receives is no answer to a request yet to be sent. A connection that fails
 // while idle is simply not used again.
-bool TNetCustomHTTP::KeptConnectionUsable() {
+bool TNetCustomHTTP::KeptConnectionUsable(bool& stray) {
   if (!Response.KeepConnection || !IOHandler()) return false;
   try {
-    return IsConnected() && IOHandler()->ReceiveBuffer().Empty();
+    const bool connected = IsConnected();
+    stray = stray || !IOHandler()->ReceiveBuffer().Empty();
+    return connected && !stray;
   } catch (const ENetException&) {
     return false;
   }
@@ -344,11 +355,29 @@ void TNetCustomHTTP::KeepEarlyAnswer() {
   bodyCutShort_ = true;
 }
 
+bool TNetCustomHTTP::ReadArrivedHead() {
+  // Within the answer's time, counted from now: the request has not reached the server.
+  TNetIOHandler::Deadline deadline;
+  if (AnswerTimeout > 0) deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(AnswerTimeout);
+  const TNetReadDeadlineScope scope(*IOHandler(), deadline);
+  ReadStatusAndHeaders(true);
+  const int code = Response.StatusCode();
+  if (code >= 100 && code <= 199 && code != 101) {
+    CountInterimAnswer();
+    return true;
+  }
+  earlyHeadRead_ = true;
+  return false;
+}
+
 void TNetCustomHTTP::ReadEarlyAnswerHead() {
-  try {
-    ReadResponseHead();
-  } catch (const ENetConnClosedGracefully&) {
-    std::rethrow_exception(sendError_);  // only an interim answer had arrived
+  if (!earlyHeadRead_) {
+    try {
+      ReadResponseHead();
+    } catch (const ENetConnClosedGracefully&) {
+      if (sendError_) std::rethrow_exception(sendError_);  // only an interim answer had arrived
+      throw;
+    }
   }
   // The server cannot have taken a file it did not receive whole.
   const int code = Response.StatusCode();
@@ -368,13 +397,18 @@ void TNetCustomHTTP::SendBody(TStream& body, std::int64_t length) {
   TNetIOHandler& io = *IOHandler();
   const int saved = io.SendBufferSize;
   io.SendBufferSize = std::max(saved, kBodyPieceSize);
+  bool whole;
   try {
-    io.SendStream(body, length);
+    // An answer may come before the end (a refusal, an interim answer, or a server that
+    // answers without reading): it is looked for before every piece and while a send
+    // waits, and a final one ends the sending there.
+    whole = io.SendStream(body, length, [this] { return ReadArrivedHead(); });
   } catch (...) {
     io.SendBufferSize = saved;
     throw;
   }
   io.SendBufferSize = saved;
+  if (!whole) bodyCutShort_ = true;
 }
 
 void TNetCustomHTTP::SendRequestHead() {
@@ -431,6 +465,7 @@ void TNetCustomHTTP::OpenTunnel(const TNetIOHandler::Deadline& end) {
     headers.AddValue("Proxy-Authorization", value);
   }
   const TNetReadDeadlineScope deadline(io, end);
+  interimAnswers_ = 0;
   try {
     io.SendText("CONNECT " + tunnelTarget_ + " HTTP/1.1\r\n" + headers.WireText() + "\r\n");
     ReadResponseHead(false);
@@ -479,15 +514,21 @@ std::string TNetCustomHTTP::ReadHeadLine() {
 
 TNetCustomHTTP::Step TNetCustomHTTP::ReadAnswer() {
   TNetIOHandler& io = *IOHandler();
-  TNetIOHandler::Deadline deadline;
-  if (AnswerTimeout > 0) {
-    // The answer's time starts when the request has reached the server: through a slow
-    // link the last write returns long before its bytes have left the machine. Bytes that
-    // stop leaving are a write that stalls, bounded as writes are (and by AnswerTimeout
-    // where ReadTimeout sets no bound, as before the wait).
-    if (!bodyCutShort_) io.WaitUntilSent(io.ReadTimeout > 0 ? io.ReadTimeout : AnswerTimeout);
-    deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(AnswerTimeout);
+  // The request reaches the server when its last bytes have left the machine: through a
+  // slow link the last write returns long before. An answer that comes before then is an
+  // early one, however soon after the last write (interim answers aside). Bytes that stop
+  // leaving are a write that stalls, bounded as writes are.
+  if (!bodyCutShort_) {
+    while (io.WaitUntilSent() == TNetSendState::Answered) {
+      if (!ReadArrivedHead()) {
+        bodyCutShort_ = true;
+        break;
+      }
+    }
   }
+  // The answer's time starts then.
+  TNetIOHandler::Deadline deadline;
+  if (AnswerTimeout > 0) deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(AnswerTimeout);
   const TNetReadDeadlineScope scope(io, deadline);
   if (bodyCutShort_) {
     ReadEarlyAnswerHead();
@@ -502,7 +543,17 @@ void TNetCustomHTTP::ReadResponseHead(bool cookies) {
     ReadStatusAndHeaders(cookies);
     const int code = Response.StatusCode();
     if (code < 100 || code > 199 || code == 101) break;
+    CountInterimAnswer();
   }
+}
+
+// Each interim answer restarts the wait for the next line, so without a count a server
+// could hold a request for ever within any ReadTimeout.
+void TNetCustomHTTP::CountInterimAnswer() {
+  if (++interimAnswers_ <= kMaxInterimAnswers) return;
+  Disconnect();
+  throw ENetException(
+      Format("More than %d interim answers, the last \"%s\"", kMaxInterimAnswers, Response.StatusLine()));
 }
 
 void TNetCustomHTTP::ReadStatusAndHeaders(bool cookies) {

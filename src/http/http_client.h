@@ -74,11 +74,16 @@ using TNetHeadersAvailableEvent = std::function<void(TNetCustomHTTP& sender, boo
 // Sees each piece of chunked data before it is stored; may change or empty it. A chunk
 // larger than kChunkPieceSize arrives in several pieces.
 using TNetChunkReceivedEvent = std::function<void(TNetCustomHTTP& sender, std::string& chunk)>;
+// Told when bytes arrived on a kept connection that carried no request (an answer to
+// none, or more than the last answer's framing held): the connection is not used again.
+using TNetStrayBytesEvent = std::function<void(TNetCustomHTTP& sender)>;
 
 class TNetCustomHTTP : public TNetTCPClientCustom {
  public:
   static constexpr std::size_t kChunkPieceSize = std::size_t{1} << 20;
   static constexpr int kBodyPieceSize = 256 * 1024;
+  // Interim (1xx) answers taken before a final one; the next ends the request.
+  static constexpr int kMaxInterimAnswers = 10;
 
   TNetCustomHTTP();
   ~TNetCustomHTTP() override;
@@ -113,7 +118,9 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
   // much of the body as BodyByteLimit lets in), however slowly it arrives; 0 or less: no
   // limit. It starts when the request has left the machine (where the system can tell;
   // elsewhere when its last write returns). Running out before the end of the head
-  // raises ENetReadTimeout "Read timed out."; in the body it cuts the body there.
+  // raises ENetReadTimeout "Read timed out."; in the body it cuts the body there. Where
+  // ReadTimeout is not set, it also bounds how long bytes of the request may stop
+  // leaving the machine (the socket error 10060).
   int AnswerTimeout = 0;
   bool AllowCookies = true;
   TNetProxyConnectionInfo ProxyParams;
@@ -132,6 +139,7 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
   TNetAuthEvents ServerAuthEvents;  // OnSelectAuthorization, OnAuthorization
   TNetAuthEvents ProxyAuthEvents;   // OnSelectProxyAuthorization, OnProxyAuthorization
   TNetChunkReceivedEvent OnChunkReceived;
+  TNetStrayBytesEvent OnStrayBytes;
 
   // Per-request state, reset at the start of every request.
   int RedirectsDone = 0;
@@ -150,14 +158,23 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
   // as ConnectTimeout says). An answer other than 2xx raises ENetHTTPProtocolException.
   void OpenTunnel(const TNetIOHandler::Deadline& end);
   std::string ProxyAuthorization();
-  bool KeptConnectionUsable();
+  // Whether the kept connection can carry the next request; `stray`: bytes arrived on it.
+  bool KeptConnectionUsable(bool& stray);
   // Whether `error` ended a pass on a reused connection before any byte of an answer came.
   bool LostBeforeAnswer(const ENetException& error) const;
   void SendRequestHead();
   void SendBody(TStream& body, std::int64_t length);
+  // Bytes arrived while the request was still going out: reads the head they begin. An
+  // interim answer asks for nothing (true: the request goes on); a final one is an early
+  // answer (false), whose head is then in Response.
+  bool ReadArrivedHead();
   // In a handler of a failed send: keeps a status line that had arrived, else rethrows.
   void KeepEarlyAnswer();
+  // The head of an answer that came before the whole request had gone out; a 2xx there
+  // is no delivery and raises.
   void ReadEarlyAnswerHead();
+  // Counts an interim answer of the pass; one too many raises.
+  void CountInterimAnswer();
   // One line of the head (status, header, chunk size); a time-out raises ENetReadTimeout.
   std::string ReadHeadLine();
   // The answer to the request just sent, read within AnswerTimeout: its head, then the
@@ -198,10 +215,12 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
   TNetURI url_;
   std::shared_ptr<TNetCookieManager> cookieManager_;
   bool haveConnectionKind_ = false;
-  std::string tunnelTarget_;   // "host:port" of the server the open tunnel leads to
-  bool upgraded_ = false;      // a 101 answer keeps the connection whatever it says
-  bool bodyCutShort_ = false;  // the send failed after the server had answered
-  std::exception_ptr sendError_;
+  std::string tunnelTarget_;       // "host:port" of the server the open tunnel leads to
+  bool upgraded_ = false;          // a 101 answer keeps the connection whatever it says
+  bool bodyCutShort_ = false;      // the server answered before the whole request had gone out
+  bool earlyHeadRead_ = false;     // and that answer's head has been read already
+  std::exception_ptr sendError_;   // the send's own error, when it failed
+  int interimAnswers_ = 0;         // of the current pass
   bool reusedConnection_ = false;  // the pass went on a connection kept from before
   std::int64_t answerStart_ = 0;   // the connection's received bytes when the pass began
 };

@@ -76,7 +76,13 @@ class TBodyLimit final : public TStream {
 }  // namespace
 
 TNetCustomHTTP::BodyKind TNetCustomHTTP::BodyKindOfResponse() const {
-  if (LowerCaseAscii(Response.TransferEncoding).find("chunked") != std::string::npos) {
+  if (!Response.TransferEncoding.empty()) {
+    // Chunked framing only when chunked is the last coding; any other coding ends the
+    // body at the close (RFC 9112 section 6.3), whatever a length says.
+    std::string_view codings = Response.TransferEncoding;
+    const std::size_t comma = codings.rfind(',');
+    if (comma != std::string_view::npos) codings.remove_prefix(comma + 1);
+    if (!SameTextAscii(Trim(codings.substr(0, codings.find(';'))), "chunked")) return BodyKind::UntilClose;
     return HTTPOptions.Contains(hoNoReadChunked) ? BodyKind::None : BodyKind::Chunked;
   }
   if (Response.HasContentLength()) return Response.ContentLength > 0 ? BodyKind::Counted : BodyKind::None;
@@ -166,7 +172,8 @@ void TNetCustomHTTP::ReadChunked(TStream* stream) {
       } else {
         ReadExactly(io, stream, size);
       }
-      ReadHeadLine();  // the line end after the data
+      // The line end after the data; anything else there leaves the framing unknown.
+      if (!ReadHeadLine().empty()) throw BodyCut{};
     }
     // Trailer fields (RFC 7230 section 4.1.2) join the headers, bounded as the header
     // block is: HeaderLineLimit lines, each within MaxLineLength. A longer trailer is cut.

@@ -3,7 +3,11 @@
 // error into the handler's state or an exception; the line, block and until-close reads
 // only search and drain that buffer. A reset or abort during a receive becomes a close
 // first, so bytes that arrived before it stay readable; the read that needs more than
-// they hold raises the reset, also when part of a line is among them.
+// they hold raises the reset, also when part of a line is among them. The socket never
+// blocks: every wait is one of the handler's, bounded by ReadTimeout and the read deadline
+// for reads, and for a send by how long no byte has left the machine (SendTimeout). While
+// a request's body goes out, a caller may have the receiving side watched, so that an
+// answer that comes before the end is seen at once, not after the last write.
 #include "net/net_io_handler.h"
 
 #include <algorithm>
@@ -40,22 +44,6 @@ std::string ResolveWithin(const std::string& host, TNetIPVersion version, std::c
   if (result.wait_until(end) != std::future_status::ready) throw ENetConnectTimeout("Connect timed out.");
   return result.get();
 }
-
-// Puts a deadline in place for one call and the one before back afterwards.
-class DeadlineScope {
- public:
-  DeadlineScope(TNetIOHandler::Deadline& deadline, std::chrono::steady_clock::time_point until)
-      : deadline_(deadline), saved_(deadline) {
-    deadline_ = until;
-  }
-  ~DeadlineScope() { deadline_ = saved_; }
-  DeadlineScope(const DeadlineScope&) = delete;
-  DeadlineScope& operator=(const DeadlineScope&) = delete;
-
- private:
-  TNetIOHandler::Deadline& deadline_;
-  TNetIOHandler::Deadline saved_;
-};
 
 // Pre-sizing and cutting a target stream save reallocations; a stream that cannot
 // change its size is still written to.
@@ -164,6 +152,8 @@ int TNetIOHandler::ReadFromSource(bool raiseIfDisconnected, int timeout, bool ra
         const int error = CheckForError(received);
         if (error == platform::kSocketErrorTimedOut) {
           timedOut = true;
+        } else if (error == platform::kSocketErrorWouldBlock) {
+          // Readable, and then nothing to take after all: the wait goes on.
         } else {
           peerClosed_ = true;
           closeError_ = error;
@@ -184,31 +174,43 @@ int TNetIOHandler::ReadFromSource(bool raiseIfDisconnected, int timeout, bool ra
   }
 }
 
-void TNetIOHandler::WaitUntilSent(int timeout) {
-  if (timeout == kNetTimeoutDefault) timeout = ReadTimeout;
+TNetSendState TNetIOHandler::WaitUntilSent() {
+  std::optional<std::size_t> unsent = SourceIsAvailable() ? UnsentBytes() : std::nullopt;
+  if (!unsent) return TNetSendState::Unknown;
+  // An answer's first segment acknowledges all that its server had received, and the
+  // acknowledgement is taken before its data is: bytes to read while some of ours are
+  // still unacknowledged came from a peer that had not received them all.
+  const auto answered = [this] {
+    const std::optional<std::size_t> now = UnsentBytes();
+    return now && *now > 0 ? TNetSendState::Answered : TNetSendState::Sent;
+  };
+  if (!receiveBuffer_.Empty()) return answered();
   // No event tells of an empty send queue, so it is asked in slices of a wait for bytes.
   constexpr int kSliceMs = 10;
-  std::optional<std::size_t> unsent = SourceIsAvailable() ? UnsentBytes() : std::nullopt;
+  const int limit = SendStallLimit();
   auto progress = std::chrono::steady_clock::now();
-  while (unsent && *unsent > 0) {
+  while (*unsent > 0) {
     // A receive, not a readiness wait: over TLS the socket is readable with records that
     // carry no data (session tickets), which are no answer. The slice is its deadline,
     // so that it cannot wait inside a record that trickles in.
     int received;
     {
-      const DeadlineScope slice(readDeadline_, std::chrono::steady_clock::now() + std::chrono::milliseconds(kSliceMs));
+      const TNetReadDeadlineScope slice(*this, std::chrono::steady_clock::now() + std::chrono::milliseconds(kSliceMs));
       received = ReadFromSource(false, kSliceMs, false);
     }
-    if (received >= 0 || !SourceIsAvailable()) return;
+    if (!receiveBuffer_.Empty()) return answered();
+    // A close: the reading of the answer finds it.
+    if (received >= 0 || !SourceIsAvailable()) return TNetSendState::Sent;
     const std::optional<std::size_t> now = UnsentBytes();
-    if (!now) return;
+    if (!now) return TNetSendState::Unknown;
     if (*now < *unsent) {
       progress = std::chrono::steady_clock::now();
-    } else if (timeout > 0 && std::chrono::steady_clock::now() - progress >= std::chrono::milliseconds(timeout)) {
+    } else if (limit > 0 && std::chrono::steady_clock::now() - progress >= std::chrono::milliseconds(limit)) {
       RaiseError(platform::kSocketErrorTimedOut);
     }
     unsent = now;
   }
+  return TNetSendState::Sent;
 }
 
 std::string TNetIOHandler::ReadLine(std::string_view terminator, int timeout, std::optional<int> maxLength) {
@@ -321,12 +323,56 @@ void TNetIOHandler::ReadToStreamUntil(TStream* stream, std::string_view sequence
 
 // --- Sending ---------------------------------------------------------------------------
 
-void TNetIOHandler::WriteDirect(const char* data, std::size_t count) {
+// How long a send has gone without a byte leaving the machine: bytes that the socket took,
+// or fewer bytes waiting for the peer's acknowledgement than at the last look. Room in the
+// socket comes back in large steps, so a peer that reads slowly but steadily is seen
+// only in the queue.
+class TNetIOHandler::SendProgress {
+ public:
+  explicit SendProgress(TNetIOHandler& io) : io_(io), last_(std::chrono::steady_clock::now()) {}
+  void Moved() {
+    last_ = std::chrono::steady_clock::now();
+    unsent_.reset();
+  }
+  // Looks at the queue; false where the system cannot tell.
+  bool Look() {
+    const std::optional<std::size_t> now = io_.UnsentBytes();
+    if (!now) return false;
+    if (unsent_ && *now < *unsent_) last_ = std::chrono::steady_clock::now();
+    unsent_ = now;
+    return true;
+  }
+  std::chrono::steady_clock::time_point Last() const { return last_; }
+
+ private:
+  TNetIOHandler& io_;
+  std::chrono::steady_clock::time_point last_;
+  std::optional<std::size_t> unsent_;
+};
+
+int TNetIOHandler::SendStallLimit() const {
+  if (SendTimeout > 0) return SendTimeout;
+  if (ReadTimeout > 0) return ReadTimeout;
+  return SendStallDefault();
+}
+
+bool TNetIOHandler::WriteDirect(const char* data, std::size_t count, const TNetArrivalCheck* whenArrived) {
   CheckPeerClosed(true, true);
+  SendProgress progress(*this);
   while (count > 0) {
     const long sent = SendSome(data, count);
+    if (sent > 0) {
+      data += sent;
+      count -= static_cast<std::size_t>(sent);
+      progress.Moved();
+      continue;
+    }
     if (sent < 0) {
       const int error = CheckForError(sent);
+      if (error == platform::kSocketErrorWouldBlock) {
+        if (!WaitForRoom(progress, whenArrived)) return false;
+        continue;
+      }
       if (error != platform::kSocketErrorTimedOut) {
         KeepArrivedBytes();
         peerClosed_ = true;
@@ -334,27 +380,70 @@ void TNetIOHandler::WriteDirect(const char* data, std::size_t count) {
       }
       RaiseError(error);
     }
-    if (sent == 0) {
-      KeepArrivedBytes();
-      peerClosed_ = true;
-      CheckPeerClosed(true);
-      // Bytes still due cannot go out: never report a partial send as done.
-      RaiseClosedGracefully();
+    KeepArrivedBytes();
+    peerClosed_ = true;
+    CheckPeerClosed(true);
+    // Bytes still due cannot go out: never report a partial send as done.
+    RaiseClosedGracefully();
+  }
+  return true;
+}
+
+bool TNetIOHandler::WaitForRoom(SendProgress& progress, const TNetArrivalCheck* whenArrived) {
+  // With a limit the queue is looked at in slices of the wait: no event tells that bytes
+  // were acknowledged.
+  constexpr int kSliceMs = 100;
+  const int limit = SendStallLimit();
+  const bool canTell = progress.Look();
+  // Asked before any receive below, which makes the session's last call a read.
+  const int wanted = SendWaitsForRead() ? platform::kSocketReadable : platform::kSocketWritable;
+  for (;;) {
+    int wait = -1;
+    if (limit > 0) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                            progress.Last() + std::chrono::milliseconds(limit) - std::chrono::steady_clock::now())
+                            .count();
+      if (left <= 0) RaiseError(platform::kSocketErrorTimedOut);
+      wait = static_cast<int>(canTell ? std::min<std::int64_t>(left, kSliceMs) : left);
     }
-    data += sent;
-    count -= static_cast<std::size_t>(sent);
+    const bool watch = whenArrived && !peerClosed_;
+    const int ready = WaitForSource(wanted | (watch ? platform::kSocketReadable : 0), wait);
+    if (ready < 0) RaiseError(platform::LastSocketError());
+    if (watch && (ready & platform::kSocketReadable) && TakeArrivedBytes() && !(*whenArrived)()) return false;
+    if (ready & wanted) return true;
+    if (ready == 0 && canTell) progress.Look();
   }
 }
 
-void TNetIOHandler::KeepArrivedBytes() {
+bool TNetIOHandler::TakeArrivedBytes() {
+  KeepArrivedBytes(false);
+  return !receiveBuffer_.Empty();
+}
+
+void TNetIOHandler::KeepArrivedBytes(bool quiet) {
+  // Over TLS a receive would wait for the rest of a record that has begun: not here.
+  const TNetReadDeadlineScope now(*this, std::chrono::steady_clock::now());
   const std::size_t size = static_cast<std::size_t>(std::max(RecvBufferSize, 1));
   std::size_t kept = 0;
   // Counted in receives too: a TLS receive may bring records without data.
-  for (int receives = 0; receives < 64 && kept < kArrivedBytesLimit && SourceIsAvailable() && Readable(0); ++receives) {
+  for (int receives = 0;
+       receives < 64 && kept < kArrivedBytesLimit && !peerClosed_ && SourceIsAvailable() && Readable(0); ++receives) {
     const long received = ReceiveSome(receiveBuffer_.Reserve(size), size);
     CommitReceive(received);
     if (received == kNetReceivedNoData) continue;
-    if (received <= 0) return;
+    if (received == 0) {
+      peerClosed_ = true;
+      return;
+    }
+    if (received < 0) {
+      if (quiet) return;
+      const int error = CheckForError(received);
+      if (error != platform::kSocketErrorWouldBlock && error != platform::kSocketErrorTimedOut) {
+        peerClosed_ = true;
+        closeError_ = error;
+      }
+      return;
+    }
     kept += static_cast<std::size_t>(received);
   }
 }
@@ -388,7 +477,7 @@ void TNetIOHandler::SendLines(const std::vector<std::string>& lines) {
   if (ownBatch) EndSendBatch();
 }
 
-void TNetIOHandler::SendStream(TStream& stream, std::int64_t size) {
+bool TNetIOHandler::SendStream(TStream& stream, std::int64_t size, const TNetArrivalCheck& whenArrived) {
   std::int64_t count;
   if (size == 0) {
     count = stream.GetSize();
@@ -403,13 +492,20 @@ void TNetIOHandler::SendStream(TStream& stream, std::int64_t size) {
   }
   const std::size_t piece = static_cast<std::size_t>(std::max(SendBufferSize, 1));
   std::vector<char> buffer(piece);
+  const TNetArrivalCheck* check = whenArrived ? &whenArrived : nullptr;
   while (count > 0) {
+    if (check && TakeArrivedBytes() && !whenArrived()) return false;
     const std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(count, static_cast<std::int64_t>(piece)));
     const std::size_t got = stream.Read(buffer.data(), want);
     if (got == 0) throw ENetNoDataToRead("No data to read.");
-    SendBytes(std::string_view(buffer.data(), got));
+    if (batch_) {
+      SendBytes(std::string_view(buffer.data(), got));
+    } else if (!WriteDirect(buffer.data(), got, check)) {
+      return false;
+    }
     count -= static_cast<std::int64_t>(got);
   }
+  return true;
 }
 
 void TNetIOHandler::BeginSendBatch(int threshold) {
@@ -482,13 +578,18 @@ void TNetIOHandlerStack::ConnectSocket(const Deadline& end) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(*end - std::chrono::steady_clock::now()).count();
     binding.Connect(static_cast<int>(std::max<std::int64_t>(left, 1)));
   }
-  // A send to a peer that reads nothing would wait for good: ReadTimeout bounds every
-  // wait of one send (and of one receive, which the wait for readability bounds already).
-  if (ReadTimeout > 0) platform::SetSendReceiveTimeouts(binding.Handle(), ReadTimeout);
+  // The one place that decides how the connection waits: never inside a call of the
+  // system (or of the TLS library), always in a wait of the handler's, bounded by its
+  // settings. A send to a peer that reads nothing would otherwise wait for good.
+  if (!platform::SetSocketBlocking(binding.Handle(), false)) TNetStack::RaiseSocketError(platform::LastSocketError());
 }
 
 bool TNetIOHandlerStack::Readable(int timeoutMs) {
   return platform::WaitForReadable(Binding().Handle(), timeoutMs) != 0;
+}
+
+int TNetIOHandlerStack::WaitForSource(int events, int timeoutMs) {
+  return platform::WaitForSocket(Binding().Handle(), events, timeoutMs);
 }
 
 long TNetIOHandlerStack::ReceiveSome(char* buffer, std::size_t size) {

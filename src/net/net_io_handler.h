@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -43,6 +44,14 @@ inline constexpr int kNetTimeoutPoll = -3;
 // session tickets, a key update): no data and no failure; the wait for data goes on.
 inline constexpr long kNetReceivedNoData = -2;
 
+// Whether what was sent has left the machine (the peer acknowledged every byte), bytes of
+// an answer arrived before it had, or the system cannot tell.
+enum class TNetSendState { Sent, Answered, Unknown };
+
+// Asked while a stream goes out, whenever bytes have arrived to be read (they are in the
+// receive buffer): answers whether the sending goes on.
+using TNetArrivalCheck = std::function<bool()>;
+
 class TNetIOHandler {
  public:
   TNetIOHandler() = default;
@@ -55,7 +64,13 @@ class TNetIOHandler {
   int SendBufferSize = 32768;
   int MaxLineLength = 16384;
   TNetMaxLineAction MaxLineAction = TNetMaxLineAction::maException;
+  // The waits, all in milliseconds; the socket never blocks, so these are every limit
+  // there is (with the read deadline below, and the handshake's own). ReadTimeout: each
+  // wait for bytes to read (-1 and 0: none). SendTimeout: how long a send may go without a
+  // byte leaving the machine before it fails with the socket error 10060 (0: ReadTimeout,
+  // and without that the handler's own default, SendStallDefault).
   int ReadTimeout = kNetTimeoutInfinite;
+  int SendTimeout = 0;
   int ConnectTimeout = 0;
   bool LargeStream = false;
   std::string Host;
@@ -83,10 +98,15 @@ class TNetIOHandler {
   std::int64_t ReceivedByteCount() const { return receivedBytes_; }
 
   // Waits until what was sent has left the machine (the peer acknowledged it) or bytes
-  // arrive to be read, whichever comes first; where the system cannot tell, returns at
-  // once. A queue that does not shrink for `timeout` milliseconds (kNetTimeoutDefault:
-  // ReadTimeout; -1 and 0: no limit) is a send that stalls: the socket error 10060.
-  void WaitUntilSent(int timeout = kNetTimeoutDefault);
+  // arrive to be read, whichever comes first. Bytes that arrive while some of what was sent
+  // is still unacknowledged give Answered: the peer spoke before it had everything. Where
+  // the system cannot tell, returns Unknown at once. A queue that does not shrink for the
+  // send's limit (SendTimeout) is a send that stalls: the socket error 10060.
+  TNetSendState WaitUntilSent();
+  // Takes what has arrived into the receive buffer, without waiting (over TLS not even
+  // for the rest of a record), and answers whether the buffer holds bytes. A close by the
+  // peer is noted; an error of the connection raises.
+  bool TakeArrivedBytes();
 
   // One receive into the receive buffer: the byte count, 0 when the peer closed, -1 on a
   // time-out that is not raised.
@@ -120,8 +140,11 @@ class TNetIOHandler {
   // The lines leave in one piece: they use a batch of their own if none is active.
   void SendLines(const std::vector<std::string>& lines);
   // size 0: the whole stream from its start; negative: from the position to the end;
-  // positive: that many bytes from the position. Sent in SendBufferSize pieces.
-  void SendStream(TStream& stream, std::int64_t size = 0);
+  // positive: that many bytes from the position. Sent in SendBufferSize pieces. With
+  // `whenArrived`, what is readable is looked at before each piece and while a send waits
+  // for room: bytes that arrived are handed to it, and a false answer ends the sending
+  // there; the result then is false. Without it the receiving side is never looked at.
+  bool SendStream(TStream& stream, std::int64_t size = 0, const TNetArrivalCheck& whenArrived = {});
 
   void BeginSendBatch(int threshold = -1);
   void FlushSendBatch(std::int64_t count = -1);
@@ -141,27 +164,43 @@ class TNetIOHandler {
   virtual void CloseSource() = 0;
   // Waits for readability; timeoutMs below 0 waits without limit, 0 only polls.
   virtual bool Readable(int timeoutMs) = 0;
+  // Waits for the source to be ready for `events` (platform::kSocketReadable,
+  // kSocketWritable): the events found, 0 when the time ran out, -1 on failure.
+  virtual int WaitForSource(int events, int timeoutMs) = 0;
   // The primitives: a byte count, 0 for a close by the peer, negative on failure;
   // receiving may also give kNetReceivedNoData.
   virtual long ReceiveSome(char* buffer, std::size_t size) = 0;
   virtual long SendSome(const char* data, std::size_t count) = 0;
   // Bytes sent and not yet acknowledged by the peer; nothing when it cannot be told.
   virtual std::optional<std::size_t> UnsentBytes() const { return std::nullopt; }
-  // After a negative primitive result: the error taken as a result (10053, 10054, 10058,
-  // 10060), or raises any other.
+  // After a negative primitive result: the error taken as a result (10035, 10053, 10054,
+  // 10058, 10060), or raises any other.
   virtual int CheckForError(long result) = 0;
+  // Whether a send that would block waits for bytes to read rather than for room (a TLS
+  // session may need a record from the peer first).
+  virtual bool SendWaitsForRead() const { return false; }
+  // How long a send may stall when neither SendTimeout nor ReadTimeout says (0: no limit).
+  virtual int SendStallDefault() const { return 0; }
   [[noreturn]] virtual void RaiseError(int error) = 0;
 
   // Connects the source to Host:Port; called by Open when both are set.
   virtual void ConnectClient() {}
 
  private:
-  void WriteDirect(const char* data, std::size_t count);
+  class SendProgress;
+  // Sends all of `data`; with `whenArrived`, stops when it answers false (see SendStream)
+  // and returns false.
+  bool WriteDirect(const char* data, std::size_t count, const TNetArrivalCheck* whenArrived = nullptr);
+  // Waits until a send that would block can go on (true), or `whenArrived` ends it (false).
+  bool WaitForRoom(SendProgress& progress, const TNetArrivalCheck* whenArrived);
+  // The limit of a send that makes no progress, in milliseconds; 0: none.
+  int SendStallLimit() const;
   // A send that fails because the peer closed or reset the connection: the peer may
   // have answered first (an HTTP server refusing a body it will not read), and closing
   // the socket would discard that answer, so what is readable now joins the receive
-  // buffer. Bounded; it takes what is there and does not wait for more.
-  void KeepArrivedBytes();
+  // buffer. Bounded; it takes what is there and does not wait for more. `quiet`: the
+  // receive errors are dropped (the send's own error is the one to report).
+  void KeepArrivedBytes(bool quiet = true);
   void WriteToStream(TStream* stream, std::size_t count);
   void ReadExact(std::size_t count);
 
@@ -180,18 +219,20 @@ class TNetIOHandler {
   Deadline readDeadline_;
 };
 
-// A read deadline for as long as it lives; none again when it ends, however it ends.
+// A read deadline for as long as it lives; the one before it again when it ends, however
+// it ends.
 class TNetReadDeadlineScope {
  public:
-  TNetReadDeadlineScope(TNetIOHandler& io, TNetIOHandler::Deadline deadline) : io_(io) {
+  TNetReadDeadlineScope(TNetIOHandler& io, TNetIOHandler::Deadline deadline) : io_(io), saved_(io.ReadDeadline()) {
     io_.SetReadDeadline(deadline);
   }
-  ~TNetReadDeadlineScope() { io_.SetReadDeadline(std::nullopt); }
+  ~TNetReadDeadlineScope() { io_.SetReadDeadline(saved_); }
   TNetReadDeadlineScope(const TNetReadDeadlineScope&) = delete;
   TNetReadDeadlineScope& operator=(const TNetReadDeadlineScope&) = delete;
 
  private:
   TNetIOHandler& io_;
+  TNetIOHandler::Deadline saved_;
 };
 
 class TNetIOHandlerSocket : public TNetIOHandler {
@@ -225,6 +266,7 @@ class TNetIOHandlerStack : public TNetIOHandlerSocket {
   // Resolves Host and connects the socket to it by `end`.
   void ConnectSocket(const Deadline& end);
   bool Readable(int timeoutMs) override;
+  int WaitForSource(int events, int timeoutMs) override;
   long ReceiveSome(char* buffer, std::size_t size) override;
   long SendSome(const char* data, std::size_t count) override;
   int CheckForError(long result) override;

@@ -78,6 +78,8 @@ void BindSsl(Binder& b, Api& api) {
   QB_REQUIRED(b, SSL_get_ex_data_X509_STORE_CTX_idx);
   QB_REQUIRED(b, SSL_state_string_long);
   QB_OPTIONAL(b, SSL_pending);
+  QB_OPTIONAL(b, SSL_has_pending);
+  QB_OPTIONAL(b, SSL_rstate_string);
   QB_OPTIONAL(b, SSL_set_ex_data);
   QB_OPTIONAL(b, SSL_get_verify_result);
   QB_OPTIONAL(b, SSL_get0_param);

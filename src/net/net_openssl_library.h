@@ -97,6 +97,10 @@ struct Api {
   const char* (*SSL_state_string_long)(const SSL* ssl) = nullptr;
   // Optional in the SSL library.
   int (*SSL_pending)(const SSL* ssl) = nullptr;
+  // Whether a record has begun and not ended: part of its header buffered, or its header
+  // read and its body awaited ("RB").
+  int (*SSL_has_pending)(const SSL* ssl) = nullptr;
+  const char* (*SSL_rstate_string)(const SSL* ssl) = nullptr;
   int (*SSL_set_ex_data)(SSL* ssl, int index, void* data) = nullptr;
   // For checking the server's certificate (VerifyHostName, the system's root store).
   long (*SSL_get_verify_result)(const SSL* ssl) = nullptr;

@@ -1,10 +1,13 @@
 // Implementation details: the handler is a socket handler whose primitives go through a
-// TLS session once ClearTextMode is off. The sockets stay blocking, with SO_RCVTIMEO and
-// SO_SNDTIMEO bounding every wait inside OpenSSL; a wait that runs out shows up as a
-// "want read/write" with the would-block error and is reported as the time-out 10060.
-// Only a call that has a deadline (a read under the answer's deadline, the handshake
-// under ConnectTimeout) makes the socket non-blocking for its duration and waits here,
-// since a peer that sends one byte at a time would otherwise keep OpenSSL waiting.
+// TLS session once ClearTextMode is off. The socket is non-blocking, so OpenSSL never
+// waits: a call that would block returns "want read/write", and the wait happens here or
+// in the handler, bounded as the handler's settings say. A read that finds no record
+// begun returns at once, so that the wait for an answer is the same as over clear text
+// (session tickets and key updates are records without data); the rest of a record that
+// has begun, and the handshake, are awaited here within RecordTimeout (ReadTimeout when
+// set) and the deadline, since a peer that sends one byte at a time would otherwise keep
+// the wait alive. A send that finds no room goes back to the handler, which waits for
+// room as it does over clear text and may read meanwhile.
 // OpenSSL 3 reports a peer that closes without its closing notice as a library error
 // ("unexpected eof"), where earlier versions reported a system-call error with result
 // 0; both are treated as the latter, so the messages do not depend on the version.
@@ -12,6 +15,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <string_view>
 #include <utility>
 
 #include "platform/trust_store.h"
@@ -60,15 +64,6 @@ bool IsPkcs12File(const std::string& file) {
   const std::string_view extension(file.data() + dot, file.size() - dot);
   return SameTextAscii(extension, ".p12") || SameTextAscii(extension, ".pfx");
 }
-
-// Makes a socket that was switched to non-blocking for one call blocking again.
-struct BlockingRestorer {
-  bool restore;
-  platform::SocketHandle socket;
-  ~BlockingRestorer() {
-    if (restore) platform::SetSocketBlocking(socket, true);
-  }
-};
 
 TNetSSLSocket* SocketOf(const ossl::Api& api, const ossl::SSL* ssl) {
   return ssl ? static_cast<TNetSSLSocket*>(api.SSL_get_ex_data(ssl, 0)) : nullptr;
@@ -331,8 +326,9 @@ void TNetSSLSocket::NoteFailure(int result) {
   lastResult_ = result;
   lastErrorCode_ = api_.SSL_get_error(ssl_.get(), result);
   queuedError_ = 0;
-  lastWasTimeout_ = (lastErrorCode_ == ossl::kSslErrorWantRead || lastErrorCode_ == ossl::kSslErrorWantWrite) &&
-                    lastSystemError_ == platform::kSocketErrorWouldBlock;
+  // On the non-blocking socket a call that wants the socket would have waited for it (an
+  // interrupted one too goes through the wait, which then returns at once).
+  lastWouldBlock_ = lastErrorCode_ == ossl::kSslErrorWantRead || lastErrorCode_ == ossl::kSslErrorWantWrite;
   if (lastErrorCode_ == ossl::kSslErrorSsl) {
     queuedError_ = api_.NextError();
     if (IsUnexpectedEof(api_, queuedError_)) {
@@ -394,20 +390,17 @@ void TNetSSLSocket::Connect(platform::SocketHandle socket, ossl::SSL_SESSION* re
   const TNetSSLOptions& options = context_.Options();
   const bool checkIdentity = !options.VerifyMode.Empty() && options.VerifyHostName;
   if (checkIdentity) RequireHostName();
-  // A blocking SSL_connect waits inside a record for as long as its bytes keep coming;
-  // with a deadline the socket is non-blocking for the handshake and every wait is here.
-  const bool bounded = deadline && platform::SetSocketBlocking(socket_, false);
-  const BlockingRestorer blocking{bounded, socket_};
   for (;;) {
     platform::ClearSystemSocketError();
     const int result = api_.SSL_connect(ssl_.get());
-    if (result >= 1) return;
-    const BoundedWait waited = bounded ? WaitForMore(result, *deadline, waitMs) : BoundedWait::NotAWait;
-    if (waited == BoundedWait::More) continue;
-    if (waited == BoundedWait::DeadlinePassed) throw ENetConnectTimeout("Connect timed out.");
-    if (waited == BoundedWait::TimedOut) TNetStack::RaiseSocketError(platform::kSocketErrorTimedOut);
+    if (result >= 1) break;
     NoteFailure(result);
-    if (lastWasTimeout_) TNetStack::RaiseSocketError(platform::kSocketErrorTimedOut);
+    if (WantsWait()) {
+      const BoundedWait waited = WaitForMore(deadline, waitMs);
+      if (waited == BoundedWait::More) continue;
+      if (waited == BoundedWait::DeadlinePassed) throw ENetConnectTimeout("Connect timed out.");
+      TNetStack::RaiseSocketError(platform::kSocketErrorTimedOut);
+    }
     if (checkIdentity) RaiseIfCertificateRefused(result);
     RaiseSessionError<ENetOSSLConnectError>("Error connecting with SSL.");
   }
@@ -438,76 +431,73 @@ void TNetSSLSocket::RaiseIfCertificateRefused(int result) {
                                       text ? text : Format("error %d", static_cast<int>(verdict))));
 }
 
-std::optional<long> TNetSSLSocket::ResultOfFailure(int result) {
-  NoteFailure(result);
-  if (lastErrorCode_ == ossl::kSslErrorWantRead || lastErrorCode_ == ossl::kSslErrorWantWrite) {
-    if (!lastWasTimeout_) return std::nullopt;
-    platform::SetLastSocketError(platform::kSocketErrorTimedOut);
-    return -1;
-  }
+long TNetSSLSocket::ResultOfFailure(int result) const {
   if (lastErrorCode_ == ossl::kSslErrorZeroReturn) return 0;
   if (lastErrorCode_ == ossl::kSslErrorSyscall && lastResult_ == 0) return 0;
   return result;
 }
 
+bool TNetSSLSocket::WantsWait() const { return lastWouldBlock_; }
+
+bool TNetSSLSocket::InsideRecord() const {
+  if (api_.SSL_has_pending && api_.SSL_has_pending(ssl_.get()) == 1) return true;
+  if (!api_.SSL_rstate_string) return false;
+  const char* state = api_.SSL_rstate_string(ssl_.get());
+  return state && std::string_view(state) == "RB";
+}
+
 long TNetSSLSocket::Recv(char* buffer, std::size_t size, const TNetIOHandler::Deadline& deadline, int waitMs) {
   const int want = static_cast<int>(std::min<std::size_t>(size, INT_MAX));
-  // A blocking SSL_read waits inside a record for as long as its bytes keep coming; with
-  // a deadline the socket is non-blocking for the read and every wait happens here.
-  const bool bounded = deadline && platform::SetSocketBlocking(socket_, false);
-  const BlockingRestorer blocking{bounded, socket_};
+  lastTimedOut_ = false;
   for (;;) {
     platform::ClearSystemSocketError();
     const int result = api_.SSL_read(ssl_.get(), buffer, want);
     KeepSession();
     if (result > 0) return result;
-    const BoundedWait waited = bounded ? WaitForMore(result, *deadline, waitMs) : BoundedWait::NotAWait;
-    if (waited == BoundedWait::More) continue;
-    if (waited == BoundedWait::TimedOut || waited == BoundedWait::DeadlinePassed) {
-      lastResult_ = result;
-      lastWasTimeout_ = true;
-      platform::SetLastSocketError(platform::kSocketErrorTimedOut);
-      return -1;
-    }
-    if (const auto failed = ResultOfFailure(result)) return *failed;
-    // Records without data were read (tickets, a key update): the handler waits for the
-    // next with the caller's time-out, where a read inside OpenSSL would end at the
-    // socket's RecordTimeout.
-    if (lastErrorCode_ == ossl::kSslErrorWantRead && !Pending()) return kNetReceivedNoData;
+    NoteFailure(result);
+    if (!WantsWait()) return ResultOfFailure(result);
+    // Records without data were read (tickets, a key update), or nothing at all: the
+    // handler waits for the next with the caller's time-out.
+    if (lastErrorCode_ == ossl::kSslErrorWantRead && !InsideRecord()) return kNetReceivedNoData;
+    if (WaitForMore(deadline, waitMs) == BoundedWait::More) continue;
+    lastResult_ = result;
+    lastTimedOut_ = true;
+    platform::SetLastSocketError(platform::kSocketErrorTimedOut);
+    return -1;
   }
 }
 
-TNetSSLSocket::BoundedWait TNetSSLSocket::WaitForMore(int result, std::chrono::steady_clock::time_point deadline,
-                                                      int waitMs) {
-  lastErrorCode_ = api_.SSL_get_error(ssl_.get(), result);
-  if (lastErrorCode_ != ossl::kSslErrorWantRead && lastErrorCode_ != ossl::kSslErrorWantWrite) {
-    return BoundedWait::NotAWait;
+TNetSSLSocket::BoundedWait TNetSSLSocket::WaitForMore(const TNetIOHandler::Deadline& deadline, int waitMs) {
+  int wait = waitMs > 0 ? waitMs : -1;
+  bool untilDeadline = false;
+  if (deadline) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(*deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0) return BoundedWait::DeadlinePassed;
+    if (wait < 0 || left <= wait) {
+      wait = static_cast<int>(left);
+      untilDeadline = true;
+    }
   }
-  if (platform::TakeSystemSocketError() != platform::kSocketErrorWouldBlock) return BoundedWait::NotAWait;
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-  if (left <= 0) return BoundedWait::DeadlinePassed;
-  const bool untilDeadline = waitMs <= 0 || left <= waitMs;
-  const int wait = static_cast<int>(untilDeadline ? left : waitMs);
   const int ready = lastErrorCode_ == ossl::kSslErrorWantRead ? platform::WaitForReadable(socket_, wait)
                                                               : platform::WaitForWritable(socket_, wait);
-  if (ready > 0) return BoundedWait::More;
-  if (ready < 0) return BoundedWait::NotAWait;
+  // A failed wait is tried by the call itself, which then reports what went wrong.
+  if (ready != 0) return BoundedWait::More;
   return untilDeadline ? BoundedWait::DeadlinePassed : BoundedWait::TimedOut;
 }
 
 long TNetSSLSocket::Send(const char* data, std::size_t count) {
-  std::size_t done = 0;
-  while (done < count) {
-    const int piece = static_cast<int>(std::min<std::size_t>(count - done, INT_MAX));
-    platform::ClearSystemSocketError();
-    const int result = api_.SSL_write(ssl_.get(), data + done, piece);
-    if (result > 0) {
-      done += static_cast<std::size_t>(result);
-    } else if (const auto failed = ResultOfFailure(result)) {
-      return *failed;
-    }
-  }
-  return static_cast<long>(done);
+  const int piece = static_cast<int>(std::min<std::size_t>(count, INT_MAX));
+  lastTimedOut_ = false;
+  platform::ClearSystemSocketError();
+  // Without partial writes a piece counts only once all of it is written; one that found
+  // no room is tried again by the handler with the same bytes.
+  const int result = api_.SSL_write(ssl_.get(), data, piece);
+  if (result > 0) return result;
+  NoteFailure(result);
+  if (!WantsWait()) return ResultOfFailure(result);
+  platform::SetLastSocketError(platform::kSocketErrorWouldBlock);
+  return -1;
 }
 
 void TNetSSLSocket::KeepSession() {
@@ -623,12 +613,10 @@ void TNetSSLIOHandlerSocketOpenSSL::StartSSL(const Deadline& end) {
   if (!sslContext_) throw ENetOSSLCouldNotLoadSSLLibrary("Could not load SSL library.");
   sslSocket_ = std::make_unique<TNetSSLSocket>(*this, *sslContext_);
   const platform::SocketHandle handle = Binding().Handle();
-  const int waitMs = ReadTimeout < 1 ? RecordTimeout : ReadTimeout;
-  platform::SetSendReceiveTimeouts(handle, waitMs);
   std::string host = HostOfUri(TargetUri);
   sslSocket_->HostName = host.empty() ? Host : host;
   const bool resume = SessionCache && SessionCache->context_ == sslContext_ && SessionCache->server_ == ServerKey();
-  sslSocket_->Connect(handle, resume ? SessionCache->session_ : nullptr, end, waitMs);
+  sslSocket_->Connect(handle, resume ? SessionCache->session_ : nullptr, end, RecordWait());
   clearTextMode_ = false;
 }
 
@@ -644,7 +632,6 @@ void TNetSSLIOHandlerSocketOpenSSL::SetClearTextMode(bool on) {
   }
   if (sslSocket_) sslSocket_->Shutdown(true);
   sslSocket_.reset();
-  platform::SetSendReceiveTimeouts(Binding().Handle(), 0);
   clearTextMode_ = true;
 }
 
@@ -681,9 +668,7 @@ bool TNetSSLIOHandlerSocketOpenSSL::Readable(int timeoutMs) {
 
 long TNetSSLIOHandlerSocketOpenSSL::ReceiveSome(char* buffer, std::size_t size) {
   if (!TlsActive()) return TNetSSLIOHandlerSocketBase::ReceiveSome(buffer, size);
-  // Under a deadline the deadline bounds every wait, and ReadTimeout those without a byte.
-  if (ReadDeadline()) return sslSocket_->Recv(buffer, size, ReadDeadline(), ReadTimeout > 0 ? ReadTimeout : -1);
-  return sslSocket_->Recv(buffer, size);
+  return sslSocket_->Recv(buffer, size, ReadDeadline(), RecordWait());
 }
 
 long TNetSSLIOHandlerSocketOpenSSL::SendSome(const char* data, std::size_t count) {
@@ -693,7 +678,8 @@ long TNetSSLIOHandlerSocketOpenSSL::SendSome(const char* data, std::size_t count
 
 int TNetSSLIOHandlerSocketOpenSSL::CheckForError(long result) {
   if (!TlsActive()) return TNetSSLIOHandlerSocketBase::CheckForError(result);
-  if (sslSocket_->LastWasTimeout()) return platform::kSocketErrorTimedOut;
+  if (sslSocket_->LastTimedOut()) return platform::kSocketErrorTimedOut;
+  if (sslSocket_->LastWouldBlock()) return platform::kSocketErrorWouldBlock;
   switch (sslSocket_->LastErrorCode()) {
     case ossl::kSslErrorNone: return 0;
     case ossl::kSslErrorSyscall: return TNetStack::CheckForSocketError();
@@ -705,6 +691,12 @@ void TNetSSLIOHandlerSocketOpenSSL::RaiseError(int error) {
   if (!TlsActive() || TNetStack::IsResultError(error)) TNetStack::RaiseSocketError(error);
   sslSocket_->RaiseLastError();
 }
+
+bool TNetSSLIOHandlerSocketOpenSSL::SendWaitsForRead() const {
+  return TlsActive() && sslSocket_->LastErrorCode() == ossl::kSslErrorWantRead;
+}
+
+int TNetSSLIOHandlerSocketOpenSSL::SendStallDefault() const { return TlsActive() ? RecordTimeout : 0; }
 
 std::string HostOfUri(std::string_view uri) {
   const std::size_t scheme = uri.find("://");

@@ -138,18 +138,20 @@ class TNetSSLSocket {
 
   std::string HostName;
 
-  // Creates the session, sends HostName as server name and does the handshake, offering
-  // to resume `resume` (a session of an earlier connection to the same server) if given.
-  // With a deadline the handshake does not go on past it, however slowly the server's
-  // part trickles in (ENetConnectTimeout), nor waits `waitMs` without a byte (the socket
-  // error 10060); without one the socket's own time-outs bound each wait.
+  // Creates the session, sends HostName as server name and does the handshake on the
+  // non-blocking `socket`, offering to resume `resume` (a session of an earlier connection
+  // to the same server) if given. It does not go on past the deadline, however slowly the
+  // server's part trickles in (ENetConnectTimeout), nor waits `waitMs` without a byte (the
+  // socket error 10060; -1: no such limit).
   void Connect(platform::SocketHandle socket, ossl::SSL_SESSION* resume = nullptr,
                const TNetIOHandler::Deadline& deadline = std::nullopt, int waitMs = -1);
   // The session as another connection could resume it (the caller owns it), or nothing.
   ossl::SSL_SESSION* TakeSession();
-  // The primitives: a count, 0 for a close by the peer, negative on failure. With a
-  // deadline a receive does not wait past it (nor `waitMs` without a byte), however slowly
-  // a record trickles in: it fails as a time-out.
+  // The primitives: a count, 0 for a close by the peer, negative on failure. A receive
+  // that finds no record begun gives kNetReceivedNoData, and the caller waits for one with
+  // its own limits; the rest of a record that has begun is awaited here, at most until the
+  // deadline and `waitMs` without a byte (-1: no such limit), and a wait that runs out is
+  // a time-out (LastTimedOut). A send that finds no room gives -1 with LastWouldBlock.
   long Recv(char* buffer, std::size_t size, const TNetIOHandler::Deadline& deadline = std::nullopt, int waitMs = -1);
   long Send(const char* data, std::size_t count);
   bool Pending() const;
@@ -159,7 +161,8 @@ class TNetSSLSocket {
   // The SSL_get_error code and call result of the last failure.
   int LastErrorCode() const { return lastErrorCode_; }
   int LastResult() const { return lastResult_; }
-  bool LastWasTimeout() const { return lastWasTimeout_; }
+  bool LastTimedOut() const { return lastTimedOut_; }
+  bool LastWouldBlock() const { return lastWouldBlock_; }
   TNetSSLIOHandlerSocketOpenSSL& Parent() const { return parent_; }
 
   // Raises the session error for the last failure (ENetOpenSSLAPISSLError, or the class
@@ -169,14 +172,18 @@ class TNetSSLSocket {
  private:
   // Records a failed call: its SSL_get_error code and the system's socket error.
   void NoteFailure(int result);
-  // What a failed read or write returns: nothing to retry (an interrupted wait), -1 with
-  // the last socket error 10060 for a wait that ran out, 0 for a close by the peer, or
-  // the call's own result.
-  std::optional<long> ResultOfFailure(int result);
-  // After a call that would block on the non-blocking socket of a bounded receive or
-  // handshake: waits for the socket within the deadline and waitMs, and says which ran out.
-  enum class BoundedWait { More, TimedOut, DeadlinePassed, NotAWait };
-  BoundedWait WaitForMore(int result, std::chrono::steady_clock::time_point deadline, int waitMs);
+  // After NoteFailure of a read or write that wants neither a read nor a write: 0 for a
+  // close by the peer, else the call's own result.
+  long ResultOfFailure(int result) const;
+  // Whether the last failure asks to wait for the socket (a want-read or want-write that
+  // met a socket with nothing to give or no room).
+  bool WantsWait() const;
+  // Whether a record has begun and not ended.
+  bool InsideRecord() const;
+  // Waits for what the last failure wants, within the deadline and waitMs, and says which
+  // ran out.
+  enum class BoundedWait { More, TimedOut, DeadlinePassed };
+  BoundedWait WaitForMore(const TNetIOHandler::Deadline& deadline, int waitMs);
   template <typename E>
   [[noreturn]] void RaiseSessionError(const std::string& text) const;
   // Copies the session whenever the connection has a new resumable one (after the
@@ -198,7 +205,8 @@ class TNetSSLSocket {
   platform::SocketHandle socket_ = platform::kInvalidSocket;
   int lastErrorCode_ = 0;
   int lastResult_ = 0;
-  bool lastWasTimeout_ = false;
+  bool lastWouldBlock_ = false;
+  bool lastTimedOut_ = false;
   int lastSystemError_ = 0;
   unsigned long queuedError_ = 0;
   const ossl::SSL_SESSION* copied_ = nullptr;  // the connection's session that kept_ copies
@@ -235,8 +243,9 @@ class TNetSSLIOHandlerSocketOpenSSL : public TNetSSLIOHandlerSocketBase {
 
   TNetSSLOptions SSLOptions;
   TNetSSLEvents Events;
-  // Milliseconds that a read or write may stall inside OpenSSL (within a record, or in
-  // the handshake) when ReadTimeout sets no limit of its own.
+  // Milliseconds that a read may stall inside a record, the handshake may wait for a byte,
+  // or a send may go without a byte leaving, when ReadTimeout (or, for a send,
+  // SendTimeout) sets no limit of its own.
   int RecordTimeout = 30000;
   // Shared with the caller's other handlers; none: every connection starts afresh.
   std::shared_ptr<TNetSSLSessionCache> SessionCache;
@@ -255,8 +264,12 @@ class TNetSSLIOHandlerSocketOpenSSL : public TNetSSLIOHandlerSocketBase {
   long SendSome(const char* data, std::size_t count) override;
   int CheckForError(long result) override;
   [[noreturn]] void RaiseError(int error) override;
+  bool SendWaitsForRead() const override;
+  int SendStallDefault() const override;
 
  private:
+  // How long a wait inside a record or the handshake may go without a byte.
+  int RecordWait() const { return ReadTimeout > 0 ? ReadTimeout : RecordTimeout; }
   void InitContext();
   // The handshake, done by `end` when there is one.
   void StartSSL(const Deadline& end);

@@ -85,8 +85,9 @@ void TNetStack::RaiseSocketError(int error) {
 }
 
 bool TNetStack::IsResultError(int error) {
-  return error == platform::kSocketErrorShutdown || error == platform::kSocketErrorConnectionAborted ||
-         error == platform::kSocketErrorConnectionReset || error == platform::kSocketErrorTimedOut;
+  return error == platform::kSocketErrorWouldBlock || error == platform::kSocketErrorShutdown ||
+         error == platform::kSocketErrorConnectionAborted || error == platform::kSocketErrorConnectionReset ||
+         error == platform::kSocketErrorTimedOut;
 }
 
 int TNetStack::CheckForSocketError() {

@@ -41,7 +41,8 @@ class TNetStack {
   [[noreturn]] static void RaiseSocketError(int error);
   [[noreturn]] static void RaiseLastSocketError() { RaiseSocketError(platform::LastSocketError()); }
   // Raises the last socket error unless it is one of the errors the receive and send
-  // steps take as results (10053, 10054, 10058, 10060), which it returns.
+  // steps take as results (10035 on the non-blocking sockets, 10053, 10054, 10058, 10060),
+  // which it returns.
   static int CheckForSocketError();
   static bool IsResultError(int error);
 

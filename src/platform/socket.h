@@ -57,10 +57,8 @@ void ShutdownAndCloseSocket(SocketHandle socket);
 
 bool SetReuseAddress(SocketHandle socket, bool on);
 bool SetNoDelay(SocketHandle socket, bool on);
-// SO_RCVTIMEO and SO_SNDTIMEO in milliseconds; 0 means no limit.
-bool SetSendReceiveTimeouts(SocketHandle socket, int milliseconds);
-// Blocking (the default) or non-blocking, for a library that drives the socket itself
-// and must be kept from waiting inside one call.
+// Blocking (the default) or non-blocking. A connected socket of the transport is
+// non-blocking, so that every wait is one of the waits below, bounded as its caller says.
 bool SetSocketBlocking(SocketHandle socket, bool blocking);
 
 // Binds to `address` (empty: the wildcard address of the family) and `port` (0: any).
@@ -76,18 +74,31 @@ ConnectResult ConnectSocket(SocketHandle socket, SocketFamily family, const std:
 bool LocalAddress(SocketHandle socket, std::string& address, std::uint16_t& port);
 bool PeerAddress(SocketHandle socket, std::string& address, std::uint16_t& port);
 
-// Waits until the socket is readable (data, end of stream or an error pending).
-// `timeoutMs` below 0 waits without limit. Returns 1 readable, 0 timed out, -1 failed.
-int WaitForReadable(SocketHandle socket, int timeoutMs);
+// What a wait waits for, and what it found: a set of these bits.
+inline constexpr int kSocketReadable = 1;  // data, end of stream or an error pending
+inline constexpr int kSocketWritable = 2;  // room to send, or an error pending
+// Waits until the socket is ready for one of `events`; `timeoutMs` below 0 waits without
+// limit. Returns the events found (an error pending counts as every one asked for), 0
+// when the time ran out, -1 when the wait failed.
+int WaitForSocket(SocketHandle socket, int events, int timeoutMs);
+// Waits for readability alone: 1 readable, 0 timed out, -1 failed.
+inline int WaitForReadable(SocketHandle socket, int timeoutMs) {
+  const int ready = WaitForSocket(socket, kSocketReadable, timeoutMs);
+  return ready > 0 ? 1 : ready;
+}
 // The same for writability.
-int WaitForWritable(SocketHandle socket, int timeoutMs);
+inline int WaitForWritable(SocketHandle socket, int timeoutMs) {
+  const int ready = WaitForSocket(socket, kSocketWritable, timeoutMs);
+  return ready > 0 ? 1 : ready;
+}
 
 // Bytes written to the socket that the peer has not yet acknowledged (still queued on
 // this machine or in flight); nothing where the system cannot tell (Windows).
 std::optional<std::size_t> UnsentBytes(SocketHandle socket);
 
 // One receive / one send: the byte count, 0 for an orderly close (receive only), -1 on
-// failure. Sends never raise SIGPIPE.
+// failure; on a non-blocking socket that has nothing to give or no room, -1 with the
+// error 10035 (would block). Sends never raise SIGPIPE.
 long ReceiveSome(SocketHandle socket, void* buffer, std::size_t size);
 long SendSome(SocketHandle socket, const void* data, std::size_t size);
 

@@ -476,6 +476,22 @@ TEST_F(UploadTest, TimeLimitsAgainstServersThatStallOrTrickle) {
   using Clock = std::chrono::steady_clock;
   std::atomic<Clock::rep> asked{0};
   const auto markAsked = [&asked] { asked = Clock::now().time_since_epoch().count(); };
+  // A peer that reads the request's head and then nothing, for ten seconds or until the
+  // run has ended: without a bound on the send the run would end only with its close.
+  std::atomic<bool> ran{false};
+  const auto readNothingOfTheBody = [&](PeerConnection& c) {
+    c.ReceiveUntil("\r\n\r\n");
+    markAsked();
+    for (int i = 0; i < kSteps && !ran; ++i) pause();
+  };
+  const auto endlessInterimAnswers = [&](PeerConnection& c) {
+    c.ReceiveUntil("--\r\n");
+    markAsked();
+    for (int i = 0; i < kSteps && c.Send("HTTP/1.1 100 Continue\r\n\r\n"); ++i) pause();
+    c.Send("HTTP/1.0 200 OK\r\n\r\n");
+  };
+  const std::string stalledWrite =
+      "[--:--:--] [ERRX] ENetSocketError: Socket Error # 10060\r\nConnection timed out.\r\n";
   // Peers that go on long after the limit and then reset the connection: without the
   // limit such a run ends with the reset instead of the upload the status reported.
   const auto dripThenReset = [&](std::string head, std::string piece) {
@@ -497,6 +513,9 @@ TEST_F(UploadTest, TimeLimitsAgainstServersThatStallOrTrickle) {
     std::string error;
     PeerOptions options = {};
     const char* proxied = nullptr;  // the peer is a proxy, and this the URL
+    // The run ends this soon after the peer had the request (0: not timed), however
+    // long its start took.
+    std::chrono::milliseconds within{0};
   };
   const std::string connectTimeout = "[--:--:--] [ERRX] ENetConnectTimeout: Connect timed out.\r\n";
   const Case cases[] = {
@@ -529,19 +548,54 @@ TEST_F(UploadTest, TimeLimitsAgainstServersThatStallOrTrickle) {
          c.Send("\r\nContent-Length: 0\r\n\r\n");
        },
        ""},
-      {"endless interim answers", "<AnswerTimeout>1</AnswerTimeout>", false, 1,
-       [&](PeerConnection& c) {
-         c.ReceiveUntil("--\r\n");
-         for (int i = 0; i < kSteps && c.Send("HTTP/1.1 100 Continue\r\n\r\n"); ++i) pause();
-         c.Send("HTTP/1.0 200 OK\r\n\r\n");
-       },
-       readTimeout},
-      {"a server that reads nothing of the body", "<ReadTimeout>0.5</ReadTimeout>", false, 64 << 20,
-       [&](PeerConnection& c) {
-         c.ReceiveUntil("\r\n\r\n");
-         for (int i = 0; i < 20; ++i) pause();
-       },
-       "[--:--:--] [ERRX] ENetSocketError: Socket Error # 10060\r\nConnection timed out.\r\n"},
+      {"endless interim answers", "<AnswerTimeout>0.5</AnswerTimeout>", false, 1, endlessInterimAnswers, readTimeout},
+      // Each interim answer restarts the wait for the next line: they are counted.
+      {"endless interim answers, read limit alone",
+       "<ReadTimeout>0.5</ReadTimeout>",
+       false,
+       1,
+       endlessInterimAnswers,
+       "[--:--:--] [ERRX] ENetException: More than 10 interim answers, the last \"HTTP/1.1 100 Continue\"\r\n",
+       {},
+       nullptr,
+       std::chrono::milliseconds(2500)},
+      // Bytes of the body that stop leaving: the read limit, and without it the answer's.
+      {"a server that reads nothing of the body",
+       "<ReadTimeout>0.5</ReadTimeout>",
+       false,
+       64 << 20,
+       readNothingOfTheBody,
+       stalledWrite,
+       {},
+       nullptr,
+       std::chrono::milliseconds(1500)},
+      {"a server that reads nothing of the body, TLS",
+       "<ReadTimeout>0.5</ReadTimeout>",
+       true,
+       64 << 20,
+       readNothingOfTheBody,
+       stalledWrite,
+       {},
+       nullptr,
+       std::chrono::milliseconds(1500)},
+      {"a server that reads nothing of the body, answer limit alone",
+       "<AnswerTimeout>0.5</AnswerTimeout>",
+       false,
+       64 << 20,
+       readNothingOfTheBody,
+       stalledWrite,
+       {},
+       nullptr,
+       std::chrono::milliseconds(1500)},
+      {"a server that reads nothing of the body, answer limit alone, TLS",
+       "<AnswerTimeout>0.5</AnswerTimeout>",
+       true,
+       64 << 20,
+       readNothingOfTheBody,
+       stalledWrite,
+       {},
+       nullptr,
+       std::chrono::milliseconds(1500)},
       {"stalled TLS record", "<ReadTimeout>0.5</ReadTimeout>", true, 1,
        [](PeerConnection& c) {
          c.ReceiveUntil("--\r\n");
@@ -639,9 +693,14 @@ TEST_F(UploadTest, TimeLimitsAgainstServersThatStallOrTrickle) {
       WriteConfig(std::string(c.tls ? "https" : "http") + "://" + address + "/", c.limits);
     }
     asked = 0;
+    ran = false;
     std::filesystem::remove(Ledger());
     WriteFile(Path("a.txt"), std::string(c.fileSize, 'a'));
     const ProgramResult result = Run();
+    if (c.within.count() > 0) {
+      EXPECT_LT(Clock::now() - Clock::time_point(Clock::duration(asked.load())), c.within);
+    }
+    ran = true;
     const std::string log = Log(result);
     // One deadline for all that connecting takes: a proxy that takes 1.8 s of 2 leaves
     // 0.2 s for the handshake, not 2 s of its own (3.8 s). Timed from the CONNECT, so that
@@ -698,7 +757,8 @@ TEST_F(UploadTest, ConnectionsAcrossTheFilesOfARun) {
     const char* options;
     int connections;  // the server accepts exactly these, one script each
     std::function<void(PeerConnection&)> script;
-    int resumed;  // over TLS: the handshakes that resumed a session
+    int resumed;         // over TLS: the handshakes that resumed a session
+    bool stray = false;  // the server sends what no request asked for: one warning, no kept connection
   };
   const Case cases[] = {
       {"kept for the run", 0, "", 1, serveAll(kept), 0},
@@ -729,7 +789,7 @@ TEST_F(UploadTest, ConnectionsAcrossTheFilesOfARun) {
        3},
       {"close without the closing notice, TLS 1.2", 0x0303, "", 4, [&](PeerConnection& c) { answer(c, closing); }, 3},
       {"close without the closing notice, TLS 1.3", 0x0304, "", 4, [&](PeerConnection& c) { answer(c, closing); }, 3},
-      {"bytes after the answer", 0, "", 4, serveAll(kept + "HTTP/1.1 200 OK\r\n"), 0},
+      {"bytes after the answer", 0, "", 4, serveAll(kept + "HTTP/1.1 200 OK\r\n"), 0, true},
       {"answer body over the limit", 0, "", 4, serveAll(overLimit), 0},
   };
   for (const Case& c : cases) {
@@ -752,6 +812,9 @@ TEST_F(UploadTest, ConnectionsAcrossTheFilesOfARun) {
       log += "[--:--:--] [LOGX] There are '" + std::to_string(std::size(names) - i) + "' files in queue\r\n" +
              "[--:--:--] [LOGX] Uploading file '" + Path(names[i]) + "' to server '" + url + "'\r\n" +
              "[--:--:--] [LOGX] Uploading file \"" + Path(names[i]) + "\"\r\n";
+      if (c.stray && i == 1) {
+        log += "[--:--:--] [WRNX] Bytes arrived on an idle connection: every later file goes on a new connection\r\n";
+      }
       ledger += Path(names[i]) + "\r\n";
     }
     log += "[--:--:--] [LOGX] There are '0' files in queue\r\n[--:--:--] [LOGX] No files left: quiting\r\n";

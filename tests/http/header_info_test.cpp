@@ -238,6 +238,8 @@ TEST(HeaderInfoTest, StatusLineGivesCodeAndVersion) {
   EXPECT_EQ(201, response.StatusCode());
 }
 
+// The lower of the request's and the answer's version decides; Connection and
+// Proxy-Connection are lists of options, and "close" wins wherever it stands.
 TEST(HeaderInfoTest, KeepConnectionRules) {
   struct Case {
     bool connected;
@@ -245,6 +247,10 @@ TEST(HeaderInfoTest, KeepConnectionRules) {
     const char* responseConnection;
     TNetHTTPProtocolVersion version;
     bool keep;
+    const char* status = "HTTP/1.1 200 OK";
+    bool viaProxy = false;
+    const char* proxyConnection = "";
+    const char* framing = "";  // further header lines
   };
   const Case cases[] = {
       {true, "keep-alive", " Keep-Alive ", pv1_0, true},
@@ -254,20 +260,34 @@ TEST(HeaderInfoTest, KeepConnectionRules) {
       {true, "", "CLOSE", pv1_1, false},
       {true, " close ", "keep-alive", pv1_1, false},
       {false, "keep-alive", "keep-alive", pv1_0, false},
+      {true, "keep-alive", "Upgrade, Keep-Alive", pv1_0, true},
+      {true, "", "keep-alive, close", pv1_1, false},
+      {true, "", "", pv1_1, false, "HTTP/1.0 200 OK"},
+      {true, "", "keep-alive", pv1_1, true, "HTTP/1.0 200 OK"},
+      {true, "", "", pv1_1, false, "HTTP/1.1 200 OK", true, "close"},
+      {true, "keep-alive", "close", pv1_0, false, "HTTP/1.0 200 OK", true, "keep-alive"},
+      {true, "keep-alive", "keep-alive", pv1_0, false, "HTTP/1.0 200 OK", true, "close"},
+      {true, "keep-alive", "", pv1_0, true, "HTTP/1.0 200 OK", true, "keep-alive"},
+      {true, "keep-alive", "", pv1_0, false, "HTTP/1.0 200 OK", false, "keep-alive"},
+      {true, "", "", pv1_1, false, "HTTP/1.1 200 OK", false, "", "Transfer-Encoding: chunked\r\nContent-Length: 2"},
   };
   for (const Case& c : cases) {
     TNetHTTPRequest request;
     request.Connection = c.requestConnection;
     TNetHTTPResponse response;
-    response.Connection = c.responseConnection;
-    EXPECT_EQ(c.keep, EvaluateKeepConnection(c.connected, request, response, c.version, false))
-        << c.requestConnection << "/" << c.responseConnection;
+    response.SetStatusLine(c.status);
+    if (*c.responseConnection) response.RawHeaders.AddValue("Connection", c.responseConnection);
+    if (*c.proxyConnection) response.RawHeaders.AddValue("Proxy-Connection", c.proxyConnection);
+    for (std::string_view rest = c.framing; !rest.empty();) {
+      const std::size_t end = rest.find("\r\n");
+      response.RawHeaders.Add(std::string(rest.substr(0, end)));
+      rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 2);
+    }
+    response.ProcessHeaders();
+    EXPECT_EQ(c.keep, EvaluateKeepConnection(c.connected, request, response, c.version, c.viaProxy))
+        << c.requestConnection << "/" << c.status << "/" << c.responseConnection << "/" << c.proxyConnection << "/"
+        << c.framing;
   }
-  TNetHTTPRequest request;
-  TNetHTTPResponse response;
-  response.ProxyConnection = "close";
-  EXPECT_FALSE(EvaluateKeepConnection(true, request, response, pv1_1, true));
-  EXPECT_TRUE(EvaluateKeepConnection(true, request, response, pv1_1, false));
 }
 
 TEST(HeaderInfoTest, ProtocolErrorCarriesStatusLineCodeAndDecodedBody) {

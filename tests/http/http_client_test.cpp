@@ -8,6 +8,7 @@
 #include <chrono>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "http/multipart_form_data.h"
@@ -456,6 +457,14 @@ TEST_F(HttpClientTest, LimitsCutTheBodyAndTheStatusDecides) {
       {"trailer lines past the header's line limit", chunkedOk + "0\r\nA: 1\r\nB: 2\r\nC: 3\r\n", "ok", 0, "", 2},
       {"endless trailer", chunkedOk + "0\r\n" + manyTrailers, "ok", 0, ""},
       {"trailer line past the line length", chunkedOk + "0\r\nX: " + std::string(17000, 'y') + "\r\n", "ok", 0, ""},
+      // Framing that leaves the next answer's start in doubt: read as far as it is sure,
+      // and the connection closed.
+      {"no line end after the chunk data", chunkedOk.substr(0, chunkedOk.size() - 2) + "JUNK\r\n0\r\n\r\n", "ok", 0,
+       ""},
+      {"a coding after chunked ends at the close",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked, gzip\r\n\r\n2\r\nok\r\n0\r\n\r\n", "2\r\nok\r\n0", 0, ""},
+      {"a length beside the transfer coding",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 7\r\n\r\n2\r\nok\r\n0\r\n\r\n", "ok", 0, ""},
       {"the answer's time ends a stalled body", "HTTP/1.1 200 OK\r\nContent-Length: 20\r\n\r\n0123", "0123", 0, "", 255,
        300},
       {"the answer's time ends a stalled refusal", "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 20\r\n\r\nab",
@@ -831,70 +840,99 @@ TEST_F(HttpClientTest, ChallengeRealmWithAnEscapedQuote) {
   EXPECT_EQ(basic->AuthStep, 0);
 }
 
-// A server that answers before it has read the whole body and then drops the connection
-// (Linux resets it, since unread bytes remain): the answer decides, not the reset that
-// ends the send, and a 2xx is no delivery. The connection is not kept, whatever the
+// A server that answers before it has read the whole body: the answer decides, not the
+// reset or close that may end the send, and a 2xx is no delivery, whether the server
+// then closes, stays silent, or reads the rest and answers again; an answer that was
+// there before the request (a stray one, a few milliseconds after the last answer on a
+// kept connection) is no delivery either. The connection is not kept, whatever the
 // answer says.
 TEST_F(HttpClientTest, AnswersThatArriveWhileTheBodyIsSent) {
   const std::string unauthorized =
       "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"u\"\r\n"
       "Connection: keep-alive\r\nContent-Length: 6\r\n\r\ndenied";
+  const std::string keptOk = "HTTP/1.1 200 OK\r\nConnection: keep-alive\r\nContent-Length: 2\r\n\r\nok";
+  const std::string early = "ENetException";
+  const std::string earlyOk = "Answer \"HTTP/1.1 200 OK\" arrived before the whole body was sent";
+  // What the server does after its answer.
+  enum class Then { Close, Reset, StaySilent, ReadAllAndRefuse };
   const struct {
     const char* name;
     bool tls;
     std::size_t readFirst;  // body bytes the server reads before it answers
     std::string answer;
-    bool reset;  // abortive close instead of a close with unread bytes
-    const char* error;
-    const char* message;
+    Then then;
+    std::string error;
+    std::string message;
     int replyCode;
+    bool strayFirst = false;  // a kept answer to an earlier request, then the stray answer
   } cases[] = {
-      {"401 before the body, close", false, 0, unauthorized, false, "ENetHTTPProtocolException",
+      {"401 before the body, close", false, 0, unauthorized, Then::Close, "ENetHTTPProtocolException",
        "HTTP/1.1 401 Unauthorized", 401},
-      {"401 before the body, reset", false, 0, unauthorized, true, "ENetHTTPProtocolException",
+      {"401 before the body, reset", false, 0, unauthorized, Then::Reset, "ENetHTTPProtocolException",
        "HTTP/1.1 401 Unauthorized", 401},
       {"413 in the middle of the body", false, 1 << 20,
-       "HTTP/1.1 413 Request Entity Too Large\r\nConnection: close\r\n\r\n", false, "ENetHTTPProtocolException",
+       "HTTP/1.1 413 Request Entity Too Large\r\nConnection: close\r\n\r\n", Then::Close, "ENetHTTPProtocolException",
        "HTTP/1.1 413 Request Entity Too Large", 413},
-      {"200 before the whole body", false, 1 << 20, kOk, false, "ENetException",
-       "Answer \"HTTP/1.1 200 OK\" arrived before the whole body was sent", 0},
-      {"half a status line", false, 0, "HTTP/1.1 40", true, "ENetSocketError",
+      {"200 before the whole body", false, 1 << 20, kOk, Then::Close, early, earlyOk, 0},
+      {"200 on an unread body, the connection kept open", false, 0, keptOk, Then::StaySilent, early, earlyOk, 0},
+      {"200 at once, 500 once the body is read", false, 0, keptOk, Then::ReadAllAndRefuse, early, earlyOk, 0},
+      {"200 at once, 500 once the body is read, TLS", true, 0, keptOk, Then::ReadAllAndRefuse, early, earlyOk, 0},
+      {"a stray 200 while the next body goes out", false, 0, "", Then::ReadAllAndRefuse, early, earlyOk, 0, true},
+      {"half a status line", false, 0, "HTTP/1.1 40", Then::Reset, "ENetSocketError",
        "Socket Error # 10054\r\nConnection reset by peer.", 0},
-      {"401 over TLS", true, 0, unauthorized, false, "ENetHTTPProtocolException", "HTTP/1.1 401 Unauthorized", 401},
+      {"401 over TLS", true, 0, unauthorized, Then::Close, "ENetHTTPProtocolException", "HTTP/1.1 401 Unauthorized",
+       401},
   };
-  test::WriteFile(dir_.file("big.bin"), std::string(16 << 20, 'b'));
+  const std::size_t bigSize = 16 << 20;
+  test::WriteFile(dir_.file("big.bin"), std::string(bigSize, 'b'));
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     if (WithoutTls(c.tls)) continue;
     auto server = CaseServer(c.tls,
-                             [&c](PeerConnection& p) {
+                             [&](PeerConnection& p) {
+                               if (c.strayFirst) {
+                                 ReceiveRequest(p);
+                                 p.Send(keptOk);
+                                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                                 p.Send(kOk);
+                               }
                                p.ReceiveUntil("\r\n\r\n");
                                p.Discard(c.readFirst);
                                p.Send(c.answer);
-                               // Pushes the answer out first: a close with unread bytes drops what is still
-                               // queued for sending.
-                               p.ShutdownWrite();
-                               if (c.reset) {
-                                 p.Reset();
-                               } else {
-                                 p.Close();
+                               switch (c.then) {
+                                 case Then::Reset: return p.Reset();
+                                 case Then::StaySilent: p.WaitForClose(); return;
+                                 case Then::ReadAllAndRefuse:
+                                   p.Discard(bigSize);
+                                   p.Send("HTTP/1.1 500 Disk full\r\nContent-Length: 0\r\n\r\n");
+                                   p.WaitForClose();
+                                   return;
+                                 case Then::Close:
+                                   // Pushes the answer out first: a close with unread bytes drops what is
+                                   // still queued for sending.
+                                   p.ShutdownWrite();
+                                   return p.Close();
                                }
                              },
                              {});
     auto http = Client("uploader", "wrong");
+    const std::string url =
+        Format("%s://127.0.0.1:%d/upload", c.tls ? "https" : "http", static_cast<int>(server->port()));
+    if (c.strayFirst) {
+      http->HTTPOptions.Include(hoKeepOrigProtocol);
+      http->ProtocolVersion = pv1_0;
+      EXPECT_EQ(Post(*http, url).text, "ok");
+    }
     TNetMultiPartFormDataStream body(kExampleTime);
     body.AppendFilePart("file", dir_.file("big.bin"), "");
-    const Outcome outcome = Capture([&] {
-      return http->PostForm(Format("%s://127.0.0.1:%d/upload", c.tls ? "https" : "http",
-                                   static_cast<int>(server->port())),
-                            body);
-    });
-    EXPECT_EQ(server->Finish(), "");
+    const Outcome outcome = Capture([&] { return http->PostForm(url, body); });
     EXPECT_EQ(outcome.error, c.error);
     EXPECT_EQ(outcome.message, c.message);
     EXPECT_EQ(outcome.replyCode, c.replyCode);
     EXPECT_FALSE(http->Response.KeepConnection);
     EXPECT_FALSE(http->IsConnected());
+    http.reset();
+    EXPECT_EQ(server->Finish(), "");
   }
 }
 

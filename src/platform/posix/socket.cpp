@@ -136,8 +136,10 @@ bool AddressText(const sockaddr_storage& storage, std::string& address, std::uin
   return true;
 }
 
-int WaitFor(SocketHandle socket, short events, int timeoutMs) {
-  pollfd entry{Fd(socket), events, 0};
+int WaitFor(SocketHandle socket, int events, int timeoutMs) {
+  const short asked =
+      static_cast<short>(((events & kSocketReadable) ? POLLIN : 0) | ((events & kSocketWritable) ? POLLOUT : 0));
+  pollfd entry{Fd(socket), asked, 0};
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     int wait = -1;
@@ -147,7 +149,10 @@ int WaitFor(SocketHandle socket, short events, int timeoutMs) {
       wait = static_cast<int>(std::max<std::int64_t>(left.count(), 0));
     }
     const int n = ::poll(&entry, 1, wait);
-    if (n > 0) return 1;
+    if (n > 0) {
+      if (entry.revents & (POLLERR | POLLHUP | POLLNVAL)) return events;
+      return ((entry.revents & POLLIN) ? kSocketReadable : 0) | ((entry.revents & POLLOUT) ? kSocketWritable : 0);
+    }
     if (n == 0) return 0;
     if (errno != EINTR) return Fail(-1);
   }
@@ -218,15 +223,6 @@ bool SetReuseAddress(SocketHandle socket, bool on) {
 
 bool SetNoDelay(SocketHandle socket, bool on) { return SetIntOption(socket, IPPROTO_TCP, TCP_NODELAY, on ? 1 : 0); }
 
-bool SetSendReceiveTimeouts(SocketHandle socket, int milliseconds) {
-  timeval tv{};
-  tv.tv_sec = milliseconds / 1000;
-  tv.tv_usec = (milliseconds % 1000) * 1000;
-  if (::setsockopt(Fd(socket), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) return Fail(false);
-  if (::setsockopt(Fd(socket), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) != 0) return Fail(false);
-  return true;
-}
-
 bool SetSocketBlocking(SocketHandle socket, bool blocking) { return SetBlocking(socket, blocking); }
 
 bool BindSocket(SocketHandle socket, SocketFamily family, const std::string& address, std::uint16_t port) {
@@ -256,7 +252,7 @@ ConnectResult ConnectSocket(SocketHandle socket, SocketFamily family, const std:
       SetBlocking(socket, true);
       return failed;
     }
-    const int ready = WaitFor(socket, POLLOUT, timeoutMs);
+    const int ready = WaitFor(socket, kSocketWritable, timeoutMs);
     if (ready == 0) return ConnectResult::TimedOut;
     if (ready < 0) return ConnectResult::Failed;
     int error = 0;
@@ -285,8 +281,7 @@ bool PeerAddress(SocketHandle socket, std::string& address, std::uint16_t& port)
   return AddressText(storage, address, port);
 }
 
-int WaitForReadable(SocketHandle socket, int timeoutMs) { return WaitFor(socket, POLLIN, timeoutMs); }
-int WaitForWritable(SocketHandle socket, int timeoutMs) { return WaitFor(socket, POLLOUT, timeoutMs); }
+int WaitForSocket(SocketHandle socket, int events, int timeoutMs) { return WaitFor(socket, events, timeoutMs); }
 
 std::optional<std::size_t> UnsentBytes(SocketHandle socket) {
 #ifdef SIOCOUTQ
@@ -299,21 +294,11 @@ std::optional<std::size_t> UnsentBytes(SocketHandle socket) {
 #endif
 }
 
-// The sockets are blocking, so a receive or send that would block has run out the time of
-// SO_RCVTIMEO or SO_SNDTIMEO: Winsock reports that as 10060, and so do we.
-long FailTransfer() {
-  if (errno == EAGAIN || errno == EWOULDBLOCK) {
-    lastError = kSocketErrorTimedOut;
-    return -1;
-  }
-  return Fail(-1L);
-}
-
 long ReceiveSome(SocketHandle socket, void* buffer, std::size_t size) {
   for (;;) {
     const ssize_t n = ::recv(Fd(socket), buffer, size, 0);
     if (n >= 0) return static_cast<long>(n);
-    if (errno != EINTR) return FailTransfer();
+    if (errno != EINTR) return Fail(-1L);
   }
 }
 
@@ -321,7 +306,7 @@ long SendSome(SocketHandle socket, const void* data, std::size_t size) {
   for (;;) {
     const ssize_t n = ::send(Fd(socket), data, size, MSG_NOSIGNAL);
     if (n >= 0) return static_cast<long>(n);
-    if (errno != EINTR) return FailTransfer();
+    if (errno != EINTR) return Fail(-1L);
   }
 }
 

@@ -162,21 +162,27 @@ bool AddressText(const Winsock& w, const sockaddr_storage& storage, std::string&
   return true;
 }
 
-// 1 ready, 0 timed out, -1 failed.
-int WaitFor(SocketHandle socket, bool write, int timeoutMs) {
+// The events found, 0 timed out, -1 failed.
+int WaitFor(SocketHandle socket, int events, int timeoutMs) {
   const Winsock* w = Ready();
   if (!w) return -1;
-  fd_set set;
-  FD_ZERO(&set);
-  FD_SET(Native(socket), &set);
+  fd_set reads;
+  FD_ZERO(&reads);
+  if (events & kSocketReadable) FD_SET(Native(socket), &reads);
+  fd_set writes;
+  FD_ZERO(&writes);
+  if (events & kSocketWritable) FD_SET(Native(socket), &writes);
   fd_set errors;
   FD_ZERO(&errors);
   FD_SET(Native(socket), &errors);
   timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-  const int n = w->select(0, write ? nullptr : &set, write ? &set : nullptr, &errors, timeoutMs < 0 ? nullptr : &limit);
-  if (n > 0) return 1;
+  const int n = w->select(0, &reads, &writes, &errors, timeoutMs < 0 ? nullptr : &limit);
+  if (n < 0) return Fail(-1);
   if (n == 0) return 0;
-  return Fail(-1);
+  // A set of one socket holds it afterwards exactly when it is ready (FD_ISSET would need
+  // a function of the library that is loaded at run time).
+  if (errors.fd_count > 0) return events;
+  return (reads.fd_count > 0 ? kSocketReadable : 0) | (writes.fd_count > 0 ? kSocketWritable : 0);
 }
 
 bool SetBlocking(const Winsock& w, SocketHandle socket, bool blocking) {
@@ -242,12 +248,6 @@ bool SetReuseAddress(SocketHandle socket, bool on) {
 
 bool SetNoDelay(SocketHandle socket, bool on) { return SetIntOption(socket, IPPROTO_TCP, TCP_NODELAY, on ? 1 : 0); }
 
-bool SetSendReceiveTimeouts(SocketHandle socket, int milliseconds) {
-  // Winsock takes these time-outs as milliseconds in a DWORD.
-  return SetIntOption(socket, SOL_SOCKET, SO_RCVTIMEO, milliseconds) &&
-         SetIntOption(socket, SOL_SOCKET, SO_SNDTIMEO, milliseconds);
-}
-
 bool SetSocketBlocking(SocketHandle socket, bool blocking) {
   const Winsock* w = Ready();
   return w && SetBlocking(*w, socket, blocking);
@@ -282,7 +282,7 @@ ConnectResult ConnectSocket(SocketHandle socket, SocketFamily family, const std:
       SetBlocking(*w, socket, true);
       return failed;
     }
-    const int ready = WaitFor(socket, true, timeoutMs);
+    const int ready = WaitFor(socket, kSocketWritable, timeoutMs);
     if (ready == 0) return ConnectResult::TimedOut;
     if (ready < 0) return ConnectResult::Failed;
     int error = 0;
@@ -321,8 +321,7 @@ bool PeerAddress(SocketHandle socket, std::string& address, std::uint16_t& port)
 // missing, and keeps to what every version does: it cannot tell.
 std::optional<std::size_t> UnsentBytes(SocketHandle) { return std::nullopt; }
 
-int WaitForReadable(SocketHandle socket, int timeoutMs) { return WaitFor(socket, false, timeoutMs); }
-int WaitForWritable(SocketHandle socket, int timeoutMs) { return WaitFor(socket, true, timeoutMs); }
+int WaitForSocket(SocketHandle socket, int events, int timeoutMs) { return WaitFor(socket, events, timeoutMs); }
 
 long ReceiveSome(SocketHandle socket, void* buffer, std::size_t size) {
   const Winsock* w = Ready();
