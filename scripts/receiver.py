@@ -125,11 +125,24 @@ def disposition_params(value):
 
 
 class Handler(BaseHTTPRequestHandler):
-    protocol_version = "HTTP/1.0"
+    # Connections are kept as a server of today keeps them: an HTTP/1.1 request's unless
+    # it says close, an HTTP/1.0 request's when it asks with "Connection: keep-alive".
+    protocol_version = "HTTP/1.1"
     server_version = "QuobrinaReceiver/1.0"
 
     def log_message(self, fmt, *args):  # one line of our own per request instead
         pass
+
+    def send_response_only(self, code, message=None):
+        # An HTTP/1.0 request is answered in HTTP/1.0, as servers may, so that status lines
+        # read as they always did for the program's default requests.
+        version = self.protocol_version
+        if self.request_version == "HTTP/1.0":
+            self.protocol_version = "HTTP/1.0"
+        try:
+            super().send_response_only(code, message)
+        finally:
+            self.protocol_version = version
 
     def answer(self, code, body=b"", extra=None):
         self.send_response(code)
@@ -137,13 +150,18 @@ class Handler(BaseHTTPRequestHandler):
             self.send_header(name, value)
         self.send_header("Content-Type", "text/plain")
         self.send_header("Content-Length", str(len(body)))
+        if self.close_connection:
+            self.send_header("Connection", "close")
+        elif self.request_version == "HTTP/1.0":
+            self.send_header("Connection", "keep-alive")
         self.end_headers()
         self.wfile.write(body)
 
     def record(self, **fields):
         """Logs the request. Called before the answer goes out: a client that has its answer
         must find the request logged."""
-        fields.update(method=self.command, path=self.path, time=time.time())
+        # The client's port tells the requests of one connection from those of another.
+        fields.update(method=self.command, path=self.path, time=time.time(), port=self.client_address[1])
         if hasattr(self.connection, "version"):
             fields.update(tls=self.connection.version())
         line = json.dumps(fields, sort_keys=True)
@@ -212,13 +230,18 @@ class Handler(BaseHTTPRequestHandler):
         ok, _ = self.authorized()
         if length < 0 or not match:
             self.record(status=400, authorization=authorization)
+            self.close_connection = True  # the body, if any, is left unread
             self.answer(400, b"multipart body with Content-Length expected\n")
             return
         try:
-            parse_multipart(read_exact(self.rfile, length), match.group(1).strip('"').encode("latin-1"), store)
+            body = read_exact(self.rfile, length)
+            parse_multipart(body, match.group(1).strip('"').encode("latin-1"), store)
+            for _ in body:  # what follows the closing delimiter: the next request starts after it
+                pass
         except MultipartError as error:
             self.discard(stored)
             self.record(status=400, authorization=authorization, error=str(error))
+            self.close_connection = True  # the rest of the body is left unread
             self.answer(400, f"{error}\n".encode())
             return
         except OSError as error:
@@ -226,8 +249,8 @@ class Handler(BaseHTTPRequestHandler):
             self.discard(stored)
             self.record(status=500, authorization=authorization, error=str(error),
                         filename=stored[-1][1] if stored else "")
-            self.answer(500, f"cannot store the file: {error.strerror}\n".encode())
             self.close_connection = True
+            self.answer(500, f"cannot store the file: {error.strerror}\n".encode())
             return
         status = 200
         special = re.match(r"^/(status|slow)/([0-9.]+)", self.route()[1])

@@ -122,6 +122,15 @@ void ReadProxy(const TXmlNode& uploadServer, TQvorServerOptions& options) {
   options.ProxyHost = host;
 }
 
+// "1.0" (as an empty or absent element) or "1.1", as written: nothing else names a
+// version the program speaks.
+bool Http11Value(const TXmlNode& node) {
+  const std::string text = ValueText(node, "HttpVersion");
+  if (text.empty() || text == "1.0") return false;
+  if (text == "1.1") return true;
+  throw Exception(Format("Error: \"HttpVersion\" must be 1.0 or 1.1, not \"%s\"", text));
+}
+
 TQvorServerOptions ReadServerOptions(const TXmlNode& uploadServer, const std::string& uploadAt) {
   TQvorServerOptions options;
   options.VerifyCertificate = BooleanValue(uploadServer, "VerifyCertificate");
@@ -130,6 +139,7 @@ TQvorServerOptions ReadServerOptions(const TXmlNode& uploadServer, const std::st
   options.ReadTimeout = MillisecondsValue(uploadServer, "ReadTimeout");
   options.AnswerTimeout = MillisecondsValue(uploadServer, "AnswerTimeout");
   options.KeepConnection = BooleanValue(uploadServer, "KeepConnection", true);
+  options.Http11 = Http11Value(uploadServer);
   ReadProxy(uploadServer, options);
   options.ProxyUsername = ValueText(uploadServer, "ProxyUsername");
   options.ProxyPassword = ValueText(uploadServer, "ProxyPassword");

@@ -27,6 +27,9 @@ struct TQvorServerOptions {
   // Whether a connection the server keeps open carries the next file; false: one
   // connection per file.
   bool KeepConnection = true;
+  // HttpVersion 1.1: requests as HTTP/1.1, whose connections stay open unless the server
+  // says otherwise; false (1.0, the default): HTTP/1.0 with "Connection: keep-alive".
+  bool Http11 = false;
   // The HTTP proxy that every request goes through: its host (an IPv6 address without
   // brackets; empty: no proxy), its port, and its Basic credentials.
   std::string ProxyHost;

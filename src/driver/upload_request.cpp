@@ -4,15 +4,15 @@
 // resuming the session; a server that sends bytes on an idle connection, which no request
 // asked for, has every later file of the run go on a new connection (one warning line),
 // so that such bytes can never pass for the answer to a file. The wire is that of one
-// client per file: HTTP/1.0 with
-// "Connection: keep-alive", the Basic credentials on every request, and no cookies sent
-// back. Each upload has its own body, freed before the call returns; that closes the
-// file. POSIX cannot keep other writers out of the file while it is sent, so its
-// identity, size and modification time are compared afterwards: a file that changed, or
-// another file moved into its place, is not recorded and goes again whole next time. The
-// answer's status decides; its body is read only as far as kAnswerBodyLimit and dropped
-// as it arrives, so no server can make the program hold what it sends. A failed upload
-// ends the run, and its connection is closed at once, as without a kept client.
+// client per file: HTTP/1.0 with "Connection: keep-alive" (with HttpVersion 1.1, HTTP/1.1
+// without it), the Basic credentials on every request, and no cookies sent back. Each
+// upload has its own body, freed before the call returns; that closes the file. POSIX
+// cannot keep other writers out of the file while it is sent, so its identity, size and
+// modification time are compared afterwards: a file that changed, or another file moved
+// into its place, is not recorded and goes again whole next time. The answer's status
+// decides; its body is read only as far as kAnswerBodyLimit and dropped as it arrives,
+// so no server can make the program hold what it sends. A failed upload ends the run,
+// and its connection is closed at once, as without a kept client.
 #include "driver/qvor_main.h"
 #include "http/header_info.h"
 #include "http/http_client.h"
@@ -55,8 +55,9 @@ TNetHTTP& TQvorMain::UploadClient() {
   // The head and the body are separate writes: with Nagle's algorithm the body would wait
   // for the ACK of the head, which a server delays by up to 200 ms.
   client->UseNagle = false;
-  // Every request goes as HTTP/1.0 on the connection that is open, if it may serve.
-  client->ProtocolVersion = pv1_0;
+  // Every request goes as HTTP/1.0 (or, with HttpVersion 1.1, as HTTP/1.1) on the
+  // connection that is open, if it may serve.
+  client->ProtocolVersion = ServerOptions.Http11 ? pv1_1 : pv1_0;
   client->HTTPOptions.Include(hoKeepOrigProtocol);
   client->AllowCookies = false;
   client->BodyByteLimit = kAnswerBodyLimit;

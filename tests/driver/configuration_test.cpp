@@ -110,6 +110,7 @@ TEST(ConfigurationTest, ServerOptionValues) {
     std::string proxyHost = "";
     int proxyPort = 0;
     std::string proxyUsername = "";
+    bool http11 = false;
   };
   const Case cases[] = {
       {"", false, "", 0, 0, 0},  // absent: the behaviour without them
@@ -128,6 +129,9 @@ TEST(ConfigurationTest, ServerOptionValues) {
       {"<Proxy>http://[2001:db8::7]:1080</Proxy><Proxy>bad</Proxy>", false, "", 0, 0, 0, true, "2001:db8::7", 1080},
       {"<Proxy>[::1]:65535</Proxy>", false, "", 0, 0, 0, true, "::1", 65535},
       {"<Proxy></Proxy><ProxyUsername/>", false, "", 0, 0, 0, true},
+      {"<HttpVersion> 1.1 </HttpVersion>", false, "", 0, 0, 0, true, "", 0, "", true},
+      {"<HttpVersion>1.0</HttpVersion><HttpVersion>1.1</HttpVersion>", false, "", 0, 0, 0, true},
+      {"<HttpVersion/>", false, "", 0, 0, 0, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.options);
@@ -142,6 +146,12 @@ TEST(ConfigurationTest, ServerOptionValues) {
     EXPECT_EQ(c.proxyHost, main.ServerOptions.ProxyHost);
     EXPECT_EQ(c.proxyPort, main.ServerOptions.ProxyPort);
     EXPECT_EQ(c.proxyUsername, main.ServerOptions.ProxyUsername);
+    EXPECT_EQ(c.http11, main.ServerOptions.Http11);
+  }
+  for (const char* bad : {"abc", "1", "1.10", "2.0"}) {
+    EXPECT_THROW(Load(dir, Config("<UploadServer><HttpVersion>" + std::string(bad) + "</HttpVersion></UploadServer>")),
+                 Exception)
+        << bad;
   }
   for (const char* bad : {"1.", ".5", "1.2.3", "1e3", "+1", "99999999999999999999999", "1 000"}) {
     EXPECT_THROW(Load(dir, Config("<UploadServer><ReadTimeout>" + std::string(bad) + "</ReadTimeout></UploadServer>")),
@@ -246,6 +256,7 @@ TEST(ConfigurationTest, ShippedExampleHoldsEveryValue) {
   const auto server = configData->RequireChild("UploadServer");
   EXPECT_EQ("https://upload.example.org/receive.php?queue=7", XmlTextOfValue(server->GetValue("UploadAT")));
   EXPECT_EQ("branch12", XmlTextOfValue(server->GetValue("Username")));
+  EXPECT_EQ("1.1", XmlTextOfValue(server->GetValue("HttpVersion")));
 }
 
 }  // namespace

@@ -735,12 +735,12 @@ TEST_F(UploadTest, ConnectionsAcrossTheFilesOfARun) {
   // Requests that differ from those of a client per file: another request line or
   // Connection line, a cookie sent back.
   std::atomic<int> strangeRequests = 0;
+  std::string requestStart;  // of every request of the case
   // Reads one request and answers it; false when the client closed instead.
-  const auto answer = [&strangeRequests](PeerConnection& c, const std::string& text) {
+  const auto answer = [&strangeRequests, &requestStart](PeerConnection& c, const std::string& text) {
     const std::string request = c.ReceiveUntil("--\r\n");
     if (request.size() < 4 || request.compare(request.size() - 4, 4, "--\r\n") != 0) return false;
-    if (request.rfind("POST /upload HTTP/1.0\r\nConnection: keep-alive\r\n", 0) != 0 ||
-        request.find("\r\nCookie:") != std::string::npos) {
+    if (request.rfind(requestStart, 0) != 0 || request.find("\r\nCookie:") != std::string::npos) {
       ++strangeRequests;
     }
     return c.Send(text);
@@ -790,6 +790,17 @@ TEST_F(UploadTest, ConnectionsAcrossTheFilesOfARun) {
       {"close without the closing notice, TLS 1.2", 0x0303, "", 4, [&](PeerConnection& c) { answer(c, closing); }, 3},
       {"close without the closing notice, TLS 1.3", 0x0304, "", 4, [&](PeerConnection& c) { answer(c, closing); }, 3},
       {"bytes after the answer", 0, "", 4, serveAll(kept + "HTTP/1.1 200 OK\r\n"), 0, true},
+      // HTTP/1.1 requests keep the connection by its rules, with the same retry and resumption.
+      {"HTTP/1.1, kept without asking", 0, "<HttpVersion>1.1</HttpVersion>", 1,
+       serveAll("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"), 0},
+      {"HTTP/1.1, reset when the next request starts", 0, "<HttpVersion>1.1</HttpVersion>", 4,
+       [&](PeerConnection& c) {
+         if (answer(c, kept)) c.ReceiveUntil("\r\n\r\n");
+         c.Reset();
+       },
+       0},
+      {"HTTP/1.1, close without the closing notice, TLS 1.3", 0x0304, "<HttpVersion>1.1</HttpVersion>", 4,
+       [&](PeerConnection& c) { answer(c, closing); }, 3},
       {"answer body over the limit", 0, "", 4, serveAll(overLimit), 0},
   };
   for (const Case& c : cases) {
@@ -819,6 +830,9 @@ TEST_F(UploadTest, ConnectionsAcrossTheFilesOfARun) {
     }
     log += "[--:--:--] [LOGX] There are '0' files in queue\r\n[--:--:--] [LOGX] No files left: quiting\r\n";
     strangeRequests = 0;
+    requestStart = std::string(c.options).find("<HttpVersion>1.1") != std::string::npos
+                       ? "POST /upload HTTP/1.1\r\nContent-Type: "
+                       : "POST /upload HTTP/1.0\r\nConnection: keep-alive\r\n";
     const ProgramResult result = Run();
     EXPECT_EQ("", peer->Finish());
     EXPECT_EQ(0, strangeRequests);

@@ -686,20 +686,53 @@ TEST_F(HttpClientTest, AKeptConnectionThatDiesUnansweredIsReplacedOnce) {
 }
 
 // With hoKeepOrigProtocol the upload goes out as HTTP/1.1, which needs no Connection
-// header to keep the connection.
+// header to keep the connection: it stays unless the answer says close, is an HTTP/1.0
+// one that does not ask for it, or ends only at the close. Interim answers of any kind
+// come first and are skipped; chunked bodies are read to their end, trailer included.
 TEST_F(HttpClientTest, KeepOrigProtocolPostsHttp11) {
-  std::vector<std::string> requests;
-  ScriptedPeer peer(Serve({kOk}, requests, false));
-  {
-    auto http = Client();
-    http->HTTPOptions.Include(hoKeepOrigProtocol);
-    EXPECT_EQ(Post(*http, Format("http://127.0.0.1:%d/upload", static_cast<int>(peer.port()))).text, "ok");
-    EXPECT_TRUE(http->Response.KeepConnection);
-    EXPECT_TRUE(http->IsConnected());
+  const struct {
+    const char* name;
+    std::string answer;
+    bool closeAfter;
+    std::string text;
+    bool kept;
+    bool proxy = false;
+  } cases[] = {
+      {"a length", kOk, false, "ok", true},
+      {"100 and 103 before a chunked answer with a trailer",
+       "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </style.css>; rel=preload\r\n\r\n"
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n2\r\nde\r\n0\r\nX-Checksum: 42\r\n\r\n",
+       false, "abcde", true},
+      {"Connection: close", "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 2\r\n\r\nok", false, "ok", false},
+      {"an HTTP/1.0 answer that does not ask to keep", "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok", false, "ok",
+       false},
+      {"the end known only by the close", "HTTP/1.1 200 OK\r\n\r\nuntil the end", true, "until the end", false},
+      // A plain proxy is asked in the absolute form, with no Proxy-Connection line.
+      {"through a proxy", kOk, false, "ok", true, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> requests;
+    ScriptedPeer peer(Serve({c.answer}, requests, c.closeAfter));
+    {
+      auto http = Client();
+      http->HTTPOptions.Include(hoKeepOrigProtocol);
+      std::string url = Format("http://127.0.0.1:%d/upload", static_cast<int>(peer.port()));
+      if (c.proxy) {
+        http->ProxyParams.ProxyServer = "127.0.0.1";
+        http->ProxyParams.ProxyPort = peer.port();
+        url = "http://upload.example.invalid/upload";
+      }
+      EXPECT_EQ(Post(*http, url).text, c.text);
+      EXPECT_EQ(http->Response.KeepConnection, c.kept);
+      EXPECT_EQ(http->IsConnected(), c.kept);
+    }
+    EXPECT_EQ(peer.Finish(), "");
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].substr(0, requests[0].find("\r\n") + 2),
+              c.proxy ? "POST http://upload.example.invalid/upload HTTP/1.1\r\n" : "POST /upload HTTP/1.1\r\n");
+    EXPECT_EQ(requests[0].find("Connection:"), std::string::npos);
   }
-  EXPECT_EQ(peer.Finish(), "");
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].substr(0, 36), "POST /upload HTTP/1.1\r\nContent-Type:");
 }
 
 TEST_F(HttpClientTest, ChunkedBodyWithTrailerAndChunkEvent) {
