@@ -233,7 +233,37 @@ void TNetCustomHTTP::PrepareRequest() {
 
 // --- Connecting and sending ------------------------------------------------------------
 
+void TNetCustomHTTP::Connect(const std::string& url) {
+  Request.TargetUrl = url;
+  Request.RequestMethod = "POST";
+  Request.UploadStream = nullptr;
+  Response.KeepConnection = false;  // a new connection, tested from its first step
+  try {
+    PrepareRequest();
+    OpenRequestConnection();
+  } catch (...) {
+    Disconnect();
+    throw;
+  }
+  Disconnect();
+}
+
 void TNetCustomHTTP::ConnectAndSend() {
+  OpenRequestConnection();
+  answerStart_ = IOHandler()->ReceivedByteCount();
+  bodyCutShort_ = false;
+  try {
+    SendRequestHead();
+    if (Request.UploadStream) SendBody(*Request.UploadStream, Request.ContentLength);
+  } catch (const ENetConnClosedGracefully&) {
+    KeepEarlyAnswer();
+  } catch (const ENetSocketError& e) {
+    if (!IsConnectionLoss(e.LastError())) throw;
+    KeepEarlyAnswer();
+  }
+}
+
+void TNetCustomHTTP::OpenRequestConnection() {
   // Bytes left after the last answer's framing belong to no request.
   const bool strayBytes = IOHandler() && !IOHandler()->ReceiveBuffer().Empty();
   if (IOHandler()) IOHandler()->ClearReceiveBuffer();
@@ -296,17 +326,6 @@ void TNetCustomHTTP::ConnectAndSend() {
       Disconnect();
       throw;
     }
-  }
-  answerStart_ = IOHandler()->ReceivedByteCount();
-  bodyCutShort_ = false;
-  try {
-    SendRequestHead();
-    if (Request.UploadStream) SendBody(*Request.UploadStream, Request.ContentLength);
-  } catch (const ENetConnClosedGracefully&) {
-    KeepEarlyAnswer();
-  } catch (const ENetSocketError& e) {
-    if (!IsConnectionLoss(e.LastError())) throw;
-    KeepEarlyAnswer();
   }
 }
 
