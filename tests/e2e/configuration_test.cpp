@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <iterator>
 #include <vector>
 
@@ -16,20 +17,25 @@ TEST(ConfigurationErrorsTest, EachFailureIsOneErrorLineAndExitCodeOne) {
   ScopedTempDir dir;
   const std::string file = dir.file("upload.xml");
   const std::string state = dir.file("state");
+  const std::string source = dir.file("source");
   struct Case {
-    std::string content;  // empty: the file does not exist
-    std::string errorLine;
+    std::string content;    // empty: the file does not exist
+    std::string errorLine;  // the lines after the command line
+    int exitCode = 1;
+    bool ledgerFolderMade = false;
   };
   const Case cases[] = {
       {"", "[--:--:--] [ERRX] EFOpenError: Cannot open file \"" + file + "\". " + MissingFileText() + "\r\n"},
       {"<settings><configData></settings>", "[--:--:--] [ERRX] Exception: Text \"configData\" expected at [1:25]\r\n"},
       {"<settings><other/></settings>", "[--:--:--] [ERRX] Exception: Error: Child node \"configData\" not found\r\n"},
-      {"<settings><configData><ConfigFolder>" + state + "</ConfigFolder></configData></settings>",
-       "[--:--:--] [ERRX] Exception: Error: Child node \"UploadServer\" not found\r\n"},
+      {"<settings><configData><SourceFolder>" + source + "</SourceFolder><ConfigFolder>" + state +
+           "</ConfigFolder></configData></settings>",
+       "[--:--:--] [ERRX] Exception: Error: Child node \"UploadServer\" not found\r\n", 1, true},
   };
   // A server option that cannot be used ends the run before the queue is even listed.
-  const std::string server = "<settings><configData><ConfigFolder>" + state +
-                             "</ConfigFolder><UploadServer><UploadAT>https://127.0.0.1:9/</UploadAT>";
+  const std::string folders =
+      "<settings><configData><SourceFolder>" + source + "</SourceFolder><ConfigFolder>" + state + "</ConfigFolder>";
+  const std::string server = folders + "<UploadServer><UploadAT>https://127.0.0.1:9/</UploadAT>";
   const std::string end = "</UploadServer></configData></settings>";
   const Case optionCases[] = {
       {server + "<VerifyCertificate> yes </VerifyCertificate>" + end,
@@ -52,30 +58,58 @@ TEST(ConfigurationErrorsTest, EachFailureIsOneErrorLineAndExitCodeOne) {
        "[--:--:--] [ERRX] Exception: Error: \"ProxyUsername\" is given, but \"Proxy\" is not\r\n"},
       {server + "<CertificateFile>ca.pem</CertificateFile>" + end,
        "[--:--:--] [ERRX] Exception: Error: \"CertificateFile\" is given, but \"VerifyCertificate\" is not true\r\n"},
-      {"<settings><configData><ConfigFolder>" + state +
-           "</ConfigFolder><UploadServer><UploadAT>http://127.0.0.1:9/</UploadAT>"
-           "<VerifyCertificate>TRUE</VerifyCertificate>" +
+      {folders + "<UploadServer><UploadAT>http://127.0.0.1:9/</UploadAT><VerifyCertificate>TRUE</VerifyCertificate>" +
            end,
        "[--:--:--] [ERRX] Exception: Error: \"VerifyCertificate\" is true, but the upload URL is not https\r\n"},
   };
+  // Values a run cannot do without: refused before the folder is listed or the ledger's
+  // folder made. A source folder that does not exist yet is no error (a parent may make
+  // it later): nothing is queued.
+  const std::string close = "</configData></settings>";
+  const std::string upload = "<UploadServer><UploadAT>http://127.0.0.1:9/</UploadAT></UploadServer>";
+  const auto missing = [](const char* name) {
+    return "[--:--:--] [ERRX] Exception: Error: \"" + std::string(name) + "\" is missing or empty\r\n";
+  };
+  const Case requiredCases[] = {
+      {"<settings><configData><ConfigFolder>" + state + "</ConfigFolder>" + upload + close, missing("SourceFolder")},
+      {"<settings><configData><SourceFolder> </SourceFolder><ConfigFolder>" + state + "</ConfigFolder>" + upload +
+           close,
+       missing("SourceFolder")},
+      {"<settings><configData><SourceFolder>" + source + "</SourceFolder>" + upload + close, missing("ConfigFolder")},
+      {"<settings><configData><SourceFolder>" + source + "</SourceFolder><ConfigFolder/>" + upload + close,
+       missing("ConfigFolder")},
+      {folders + "<UploadServer/>" + close, missing("UploadAT")},
+      {folders + "<UploadServer><UploadAT></UploadAT><Username>u</Username></UploadServer>" + close,
+       missing("UploadAT")},
+      {folders + "<UploadServer><UploadAT>127.0.0.1:8081/upload</UploadAT></UploadServer>" + close,
+       "[--:--:--] [ERRX] Exception: Error: \"UploadAT\" must be an http or https URL, not "
+       "\"127.0.0.1:8081/upload\"\r\n"},
+      {"<settings><configData><SourceFolder>" + dir.file("none") + "</SourceFolder><ConfigFolder>" + state +
+           "</ConfigFolder>" + upload + close,
+       "[--:--:--] [LOGX] There are '0' files in queue\r\n[--:--:--] [LOGX] No files left: quiting\r\n", 0, true},
+  };
   // A binary configuration holds typed values: a date out of range cannot become text.
   auto binary = MakeRef<TXmlDocument>();
-  binary->LoadXml("<settings><configData><ConfigFolder/></configData></settings>");
+  binary->LoadXml("<settings><configData><SourceFolder>s</SourceFolder><ConfigFolder/></configData></settings>");
   const Ref<TXmlNode> folder = binary->GetDocumentElement()->SelectFirst("configData\\ConfigFolder");
   folder->AppendChild(MakeRef<TXmlText>(binary->GetNameTable(), Variant::FromDateTime(1e300)));
   std::vector<Case> all(std::begin(cases), std::end(cases));
   all.push_back({binary->GetBinaryXml(), "[--:--:--] [ERRX] EConvertError: Invalid argument to date decode\r\n"});
   all.insert(all.end(), std::begin(optionCases), std::end(optionCases));
+  all.insert(all.end(), std::begin(requiredCases), std::end(requiredCases));
+  std::filesystem::create_directories(source);
   for (const Case& c : all) {
+    std::filesystem::remove_all(state);
     if (c.content.empty()) {
       std::remove(file.c_str());
     } else {
       WriteFile(file, c.content);
     }
     const ProgramResult result = RunQuobrina({"-configFile=" + file});
-    EXPECT_EQ(1, result.exitCode);
+    EXPECT_EQ(c.exitCode, result.exitCode);
     EXPECT_EQ("[--:--:--] [LOGX] commandLine = '" + QuobrinaPath() + " -configFile=" + file + "'\r\n" + c.errorLine,
               StripStamps(result.output));
+    EXPECT_EQ(c.ledgerFolderMade, std::filesystem::exists(state)) << c.errorLine;
   }
 }
 
