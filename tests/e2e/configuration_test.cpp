@@ -4,8 +4,10 @@
 #include <iterator>
 #include <vector>
 
+#include "e2e/upload_fixture.h"
 #include "support/child_process.h"
 #include "support/error_texts.h"
+#include "support/scripted_peer.h"
 #include "support/temp_dir.h"
 #include "xml/xml_document.h"
 
@@ -110,6 +112,75 @@ TEST(ConfigurationErrorsTest, EachFailureIsOneErrorLineAndExitCodeOne) {
     EXPECT_EQ("[--:--:--] [LOGX] commandLine = '" + QuobrinaPath() + " -configFile=" + file + "'\r\n" + c.errorLine,
               StripStamps(result.output));
     EXPECT_EQ(c.ledgerFolderMade, std::filesystem::exists(state)) << c.errorLine;
+  }
+}
+
+// --check goes as far as a run goes before it sends or writes: one line per check, the
+// connection closed before a request, no ledger or ledger folder made or changed.
+TEST_F(UploadTest, CheckTriesWhatARunWouldMeetAndSendsNothing) {
+  struct Case {
+    const char* name;
+    std::string options;  // inside UploadServer
+    bool ledger = false;  // a ledger with one line exists
+    bool sourceMissing = false;
+    bool closedPort = false;
+  };
+  const Case cases[] = {
+      {"misspelt elements", "<Pasword>secret</Pasword><Usrname>branch12</Usrname>"},
+      {"a ledger that exists", "", true},
+      {"a source folder not made yet", "", false, true},
+      {"nobody listening", "", false, false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(State());
+    std::filesystem::remove_all(Source());
+    if (!c.sourceMissing) {
+      std::filesystem::create_directories(Source());
+      WriteFile(Path("a.txt"), "a");
+    }
+    const std::string line = Path("old.txt") + "\r\n";
+    if (c.ledger) {
+      std::filesystem::create_directories(State());
+      WriteFile(Ledger(), line);
+      std::filesystem::last_write_time(Ledger(), std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+    }
+    const auto ledgerTime = c.ledger ? std::filesystem::last_write_time(Ledger()) : std::filesystem::file_time_type();
+    std::string received = "(no connection)";
+    ScriptedPeer peer([&](PeerConnection& connection) { received = connection.ReceiveAll(); },
+                      {.connections = c.closedPort ? 0 : 1});
+    const std::string port = c.closedPort ? "9" : std::to_string(peer.port());
+    WriteConfig("http://127.0.0.1:" + port + "/upload", c.options);
+    const ProgramResult result = Run({"--check"});
+    peer.Finish();
+
+    std::string expected;
+    if (!c.options.empty()) {
+      expected +=
+          "[--:--:--] [WRNX] Element \"UploadServer/Pasword\" is unknown: it is ignored\r\n"
+          "[--:--:--] [WRNX] Element \"UploadServer/Usrname\" is unknown: it is ignored\r\n";
+    }
+    expected += "[--:--:--] [LOGX] Configuration \"" + Config() + "\" can be used\r\n";
+    const std::string source = PlatformPath(Source() + "/");
+    expected += c.sourceMissing
+                    ? "[--:--:--] [WRNX] Source folder \"" + source +
+                          "\" does not exist: a run finds no files until it is made\r\n"
+                    : "[--:--:--] [LOGX] Source folder \"" + source + "\" can be listed; files in it: 1\r\n";
+    const std::string state = PlatformPath(State() + "/");
+    expected += c.ledger
+                    ? "[--:--:--] [LOGX] Ledger folder \"" + state + "\" can be written\r\n"
+                    : "[--:--:--] [LOGX] Ledger folder \"" + state + "\" does not exist yet: a run can make it\r\n";
+    expected += c.closedPort ? "[--:--:--] [ERRX] ENetSocketError: Socket Error # 10061\r\nConnection refused.\r\n"
+                             : "[--:--:--] [LOGX] Connected to 127.0.0.1:" + port +
+                                   "; no request was sent\r\n[--:--:--] [LOGX] Every check passed\r\n";
+    EXPECT_EQ(expected, StripStamps(result.output));
+    EXPECT_EQ(c.closedPort ? 1 : 0, result.exitCode);
+    EXPECT_EQ(c.closedPort ? "(no connection)" : "", received);  // connected, and not one byte sent
+    EXPECT_EQ(c.ledger, std::filesystem::exists(State()));
+    if (c.ledger) {
+      EXPECT_EQ(line, ReadFile(Ledger()));
+      EXPECT_TRUE(ledgerTime == std::filesystem::last_write_time(Ledger()));
+    }
   }
 }
 
