@@ -34,6 +34,18 @@ install(TARGETS quobrina RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${stage}/quobrina.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES README.md doc/copyright ${stage}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES examples/upload.xml DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+# The systemd template units: one service run and its timer per configuration
+# /etc/quobrina/NAME.xml. Installing them enables nothing. Debian's place for the units of
+# packages (systemd's pkg-config file names it; /lib/systemd/system on Debian 12).
+find_package(PkgConfig QUIET)
+if(PkgConfig_FOUND)
+  pkg_get_variable(QUOBRINA_SYSTEMD_UNIT_DIR systemd systemdsystemunitdir)
+endif()
+if(NOT QUOBRINA_SYSTEMD_UNIT_DIR)
+  set(QUOBRINA_SYSTEMD_UNIT_DIR /lib/systemd/system)
+endif()
+install(FILES packaging/linux/quobrina@.service packaging/linux/quobrina@.timer
+  DESTINATION ${QUOBRINA_SYSTEMD_UNIT_DIR})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quobrina)
@@ -56,6 +68,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # OpenSSL is loaded at run time, and only for https.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libssl3 | libssl3t64 | libssl1.1")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# postinst makes /etc/quobrina for the units' configurations, readable by root alone;
+# postrm removes it on purge when it is empty.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/packaging/linux/postinst
+  ${CMAKE_SOURCE_DIR}/packaging/linux/postrm)
 set(CPACK_STRIP_FILES ON)
 include(CPack)
 
