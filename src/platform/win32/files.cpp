@@ -138,6 +138,9 @@ CreateDirectoryResult CreateDirectory(const std::string& path) {
 
 std::optional<std::string> CannotList(const std::string& path) {
   if (HoldsZeroByte(path)) return SystemErrorText(ERROR_INVALID_NAME);
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return SystemErrorText(static_cast<int>(::GetLastError()));
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return SystemErrorText(ERROR_DIRECTORY);
   std::string pattern = path;
   if (!pattern.empty() && LastPathSeparator(pattern) != pattern.size() - 1) pattern += '\\';
   pattern += '*';
@@ -147,7 +150,7 @@ std::optional<std::string> CannotList(const std::string& path) {
     ::FindClose(find);
     return std::nullopt;
   }
-  // An empty drive root has not even "." to report.
+  // A folder that lists nothing: an empty drive root has not even "." to report.
   const DWORD error = ::GetLastError();
   if (error == ERROR_FILE_NOT_FOUND) return std::nullopt;
   return SystemErrorText(static_cast<int>(error));
