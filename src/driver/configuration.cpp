@@ -1,7 +1,9 @@
-// Implementation details: the values are read in a fixed order, so that the ledger's
-// folder exists before UploadServer is looked up, and every value is checked before the
-// first file is sent. Folder values get the platform's path
-// delimiter appended unless they already end with it.
+// Implementation details: every value is read and checked before anything is made on
+// the disk, so that a configuration that cannot be right changes nothing: no folder is
+// listed or made and nothing is sent. Only then is the ledger's folder made, and only
+// then is a missing UploadServer reported, after the folder exists, as it always was.
+// Folder values get the platform's path delimiter appended unless they already end with
+// it.
 #include <algorithm>
 #include <initializer_list>
 #include <utility>
@@ -131,6 +133,33 @@ bool Http11Value(const TXmlNode& node) {
   throw Exception(Format("Error: \"HttpVersion\" must be 1.0 or 1.1, not \"%s\"", text));
 }
 
+// A value that a run cannot do without: an empty one would have been the root folder,
+// whose files a run would then send, or a URL that fails only once a file is queued.
+std::string RequiredValue(const TXmlNode& node, const char* name) {
+  std::string text = ValueText(node, name);
+  if (text.empty()) throw Exception(Format("Error: \"%s\" is missing or empty", name));
+  return text;
+}
+
+// A URL that no request could be made to: no host, or no scheme of the client's (http,
+// https) and no port to send plain HTTP to.
+void CheckUploadAT(const std::string& url) {
+  const TNetURI parsed(url);
+  const bool scheme = SameTextAscii(parsed.Protocol(), "http") || SameTextAscii(parsed.Protocol(), "https");
+  if (parsed.Host().empty() || (!scheme && parsed.Port().empty())) {
+    throw Exception(Format("Error: \"UploadAT\" must be an http or https URL, not \"%s\"", MaskUrlPassword(url)));
+  }
+}
+
+// Found otherwise only at the first https connection, with OpenSSL's text and no name.
+void CheckReadableFile(const char* name, const std::string& path) {
+  try {
+    platform::TFileStream::OpenReadExclusive(path);
+  } catch (const EFOpenError& error) {
+    throw Exception(Format("Error: \"%s\" cannot be read: %s", name, error.Message()));
+  }
+}
+
 TQvorServerOptions ReadServerOptions(const TXmlNode& uploadServer, const std::string& uploadAt) {
   TQvorServerOptions options;
   options.VerifyCertificate = BooleanValue(uploadServer, "VerifyCertificate");
@@ -157,31 +186,103 @@ TQvorServerOptions ReadServerOptions(const TXmlNode& uploadServer, const std::st
       throw Exception(Format("Error: \"%s\" is given, but \"Proxy\" is not", name));
     }
   }
+  if (!options.CertificateFile.empty()) CheckReadableFile("CertificateFile", options.CertificateFile);
   return options;
+}
+
+// The elements the program reads, by the element they belong under; the root's name is
+// free. Every other element is ignored, and most likely a misspelt one of these.
+struct KnownElements {
+  const char* parent;  // nullptr: the root element
+  std::initializer_list<const char*> children;
+};
+const KnownElements kKnownElements[] = {
+    {nullptr, {"configData"}},
+    {"configData", {"SourceFolder", "ConfigFolder", "UploadServer"}},
+    {"UploadServer",
+     {"UploadAT", "Username", "Password", "VerifyCertificate", "CertificateFile", "ConnectTimeout", "ReadTimeout",
+      "AnswerTimeout", "KeepConnection", "HttpVersion", "Proxy", "ProxyUsername", "ProxyPassword"}},
+};
+
+void CollectUnknownElements(const TXmlNode& node, const char* knownAs, std::vector<std::string>& unknown) {
+  const TXmlNodeList* children = node.ChildList();
+  for (int i = 0; children && i < children->GetCount(); ++i) {
+    const TXmlNode& child = *children->Item(i);
+    if (child.GetNodeType() != kXmlNodeElement) continue;
+    const char* childKnownAs = nullptr;
+    for (const KnownElements& known : kKnownElements) {
+      if ((known.parent == nullptr) != (knownAs == nullptr) || (knownAs && std::string_view(known.parent) != knownAs)) {
+        continue;
+      }
+      for (const char* name : known.children) {
+        if (child.GetNodeName() == name) childKnownAs = name;
+      }
+    }
+    const std::string path = (knownAs ? std::string(knownAs) : node.GetNodeName()) + "/" + child.GetNodeName();
+    if (!childKnownAs) {
+      unknown.push_back(path);
+    } else {
+      CollectUnknownElements(child, childKnownAs, unknown);
+    }
+  }
 }
 
 }  // namespace
 
-Ref<TXmlDocument> TQvorMain::LoadConfiguration(const std::string& fileName) {
+std::vector<std::string> UnknownConfigurationElements(const TXmlDocument& document) {
+  std::vector<std::string> unknown;
+  if (const Ref<TXmlElement> root = document.GetDocumentElement()) CollectUnknownElements(*root, nullptr, unknown);
+  return unknown;
+}
+
+Ref<TXmlDocument> LoadConfigurationDocument(const std::string& fileName) {
   auto document = MakeRef<TXmlDocument>();
   document->LoadFromFile(fileName);
-  const Ref<TXmlElement> root = RootOf(*document, fileName);
-  const Ref<TXmlNode> configData = root->RequireChild("configData");
+  RootOf(*document, fileName);
+  return document;
+}
 
-  SourceFolder = platform::IncludeTrailingPathDelimiter(ValueText(*configData, "SourceFolder"));
-  SetConfigFolder(platform::IncludeTrailingPathDelimiter(ValueText(*configData, "ConfigFolder")));
-  // Looked up only now: a missing UploadServer is reported after the ledger's folder exists.
-  const Ref<TXmlNode> uploadServer = configData->RequireChild("UploadServer");
-  UploadAT = ValueText(*uploadServer, "UploadAT");
-  Username = ValueText(*uploadServer, "Username");
-  Password = ValueText(*uploadServer, "Password");
-  ServerOptions = ReadServerOptions(*uploadServer, UploadAT);
+Ref<TXmlDocument> TQvorMain::ReadConfiguration(const std::string& fileName) {
+  Ref<TXmlDocument> document = LoadConfigurationDocument(fileName);
+  ReadConfiguration(*document, fileName);
+  return document;
+}
+
+void TQvorMain::ReadConfiguration(const TXmlDocument& document, const std::string& fileName) {
+  const Ref<TXmlNode> configData = RootOf(document, fileName)->RequireChild("configData");
+
+  SourceFolder = platform::IncludeTrailingPathDelimiter(RequiredValue(*configData, "SourceFolder"));
+  ConfigFolder = platform::IncludeTrailingPathDelimiter(RequiredValue(*configData, "ConfigFolder"));
+  // A missing UploadServer is reported by LoadConfiguration, once the ledger's folder is made.
+  if (const Ref<TXmlNode> uploadServer = configData->SelectFirst("UploadServer")) {
+    UploadAT = RequiredValue(*uploadServer, "UploadAT");
+    CheckUploadAT(UploadAT);
+    Username = ValueText(*uploadServer, "Username");
+    Password = ValueText(*uploadServer, "Password");
+    ServerOptions = ReadServerOptions(*uploadServer, UploadAT);
+  }
+  // A folder that does not exist yet is no error: a parent program may make it later.
+  // Its own entry without the delimiter, which would not name a plain file.
+  if (platform::GetFileStatus(SourceFolder.size() > 1 ? SourceFolder.substr(0, SourceFolder.size() - 1)
+                                                      : SourceFolder)) {
+    if (const std::optional<std::string> why = platform::CannotList(SourceFolder)) {
+      throw EFOpenError(Format("Cannot open folder \"%s\". %s", platform::ExpandFileName(SourceFolder), *why));
+    }
+  }
+}
+
+Ref<TXmlDocument> TQvorMain::LoadConfiguration(const std::string& fileName) {
+  Ref<TXmlDocument> document = ReadConfiguration(fileName);
+  SetConfigFolder(ConfigFolder);
+  RootOf(*document, fileName)->RequireChild("configData")->RequireChild("UploadServer");
   return document;
 }
 
 void TQvorMain::SetConfigFolder(const std::string& folder) {
   ConfigFolder = folder;
-  EnsureDirectories(ConfigFolder);
+  if (EnsureDirectories(ConfigFolder) && platform::DirectoryExists(ConfigFolder)) return;
+  throw EFCreateError(Format("Cannot create folder \"%s\". %s", platform::ExpandFileName(ConfigFolder),
+                             FolderCreationDenied(folder).value_or("Unable to create directory")));
 }
 
 }  // namespace qb

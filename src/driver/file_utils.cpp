@@ -25,4 +25,18 @@ bool EnsureDirectories(const std::string& path) {
   return platform::CreateDirectory(dir) != platform::CreateDirectoryResult::Failed;
 }
 
+std::optional<std::string> FolderCreationDenied(const std::string& path) {
+  if (platform::DirectoryExists(path)) return std::nullopt;
+  // The deepest level that exists decides: the name itself when something else has it.
+  std::string level = path;
+  for (;;) {
+    if (level.size() > 1 && level.back() == platform::PathDelimiter()) level.pop_back();
+    const std::string probe = level.empty() ? "." : level;  // a relative path's start
+    if (platform::GetFileStatus(probe)) return platform::CannotWrite(probe, true);
+    const std::string parent = ParentPath(level);
+    if (parent == level || level.empty()) return std::nullopt;  // a drive that is not there
+    level = parent;
+  }
+}
+
 }  // namespace qb

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "support/exception.h"
 #include "support/ref_counted.h"
@@ -52,11 +53,20 @@ class TQvorMain {
   std::string Password;
   TQvorServerOptions ServerOptions;
 
-  // Reads the configuration file into the five fields, creates the ledger's folder and
+  // Reads the configuration file into the fields and refuses one that cannot be right:
+  // SourceFolder, ConfigFolder or UploadAT missing or empty, a URL no request can go to,
+  // a server option that cannot be used, a CertificateFile that cannot be read, a source
+  // folder that exists but cannot be listed. Makes and changes nothing; a missing
+  // UploadServer is left to LoadConfiguration. Hands the document back.
+  Ref<TXmlDocument> ReadConfiguration(const std::string& fileName);
+  // The same for a document already loaded from `fileName` (LoadConfigurationDocument).
+  void ReadConfiguration(const TXmlDocument& document, const std::string& fileName);
+  // ReadConfiguration, then creates the ledger's folder, and then requires UploadServer;
   // hands the loaded document back to the caller, who holds it for the run.
   Ref<TXmlDocument> LoadConfiguration(const std::string& fileName);
-  // Stores the ledger's folder and creates it with every missing parent; the outcome of
-  // the creation is left to the first ledger write to report.
+  // Stores the ledger's folder and creates it with every missing parent. Raises
+  // EFCreateError "Cannot create folder "%s". %s", with the full path and the reason,
+  // when it is not a folder afterwards.
   void SetConfigFolder(const std::string& folder);
 
   // One step of the queue: lists the source folder, drops what the ledger names, uploads
@@ -66,6 +76,9 @@ class TQvorMain {
   std::int32_t ProcessQueueStep();
   // Posts one file to `url` as a multipart/form-data body with the file part "file".
   void UploadFile(const std::string& fileName, const std::string& url);
+  // Connects to UploadAT with the client an upload uses, as far as an upload gets before
+  // its request (through the proxy, the TLS handshake included), and closes again.
+  void ConnectToServer();
 
  private:
   TNetHTTP& UploadClient();
@@ -78,6 +91,17 @@ class TQvorMain {
   // server that answers no request may answer the next one with it.
   bool keepConnections_ = true;
 };
+
+// Loads the configuration file; raises when it cannot be read or has no root element.
+Ref<TXmlDocument> LoadConfigurationDocument(const std::string& fileName);
+
+// The elements of a configuration that the program does not read, each as its parent's
+// name, "/" and its own ("UploadServer/Pasword"), in document order.
+std::vector<std::string> UnknownConfigurationElements(const TXmlDocument& document);
+
+// Raises ENetURIException when the upload URL holds a control character, which would go
+// into the request line as it is.
+void CheckUploadUrl(const std::string& url);
 
 // The ledger's file names in the configuration folder.
 inline constexpr const char* kLedgerFileName = "00000000.LST";

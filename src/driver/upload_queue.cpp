@@ -16,8 +16,6 @@
 
 namespace qb {
 
-namespace {
-
 // A control character of the URL would go into the request line as it is (or, for CR and
 // LF, end it early). The message shows each one as "%XX", so the log line stays one line.
 void CheckUploadUrl(const std::string& url) {
@@ -32,8 +30,6 @@ void CheckUploadUrl(const std::string& url) {
   }
   throw ENetURIException(Format("URL \"%s\" contains a control character", shown));
 }
-
-}  // namespace
 
 TQvorMain::TQvorMain() = default;
 TQvorMain::~TQvorMain() = default;

@@ -80,6 +80,11 @@ TNetHTTP& TQvorMain::UploadClient() {
   return *client_;
 }
 
+void TQvorMain::ConnectToServer() {
+  CheckUploadUrl(UploadAT);
+  UploadClient().Connect(UploadAT);
+}
+
 void TQvorMain::UploadFile(const std::string& fileName, const std::string& url) {
   LogMessage(1, "Uploading file \"%s\"", fileName);
   TNetHTTP& client = UploadClient();

@@ -233,7 +233,43 @@ void TNetCustomHTTP::PrepareRequest() {
 
 // --- Connecting and sending ------------------------------------------------------------
 
+void TNetCustomHTTP::Connect(const std::string& url) {
+  Request.TargetUrl = url;
+  Request.RequestMethod = "POST";
+  Request.UploadStream = nullptr;
+  Response.KeepConnection = false;  // a new connection, tested from its first step
+  try {
+    PrepareRequest();
+    OpenRequestConnection();
+  } catch (...) {
+    Disconnect();
+    throw;
+  }
+  Disconnect();
+}
+
 void TNetCustomHTTP::ConnectAndSend() {
+  OpenRequestConnection();
+  answerStart_ = IOHandler()->ReceivedByteCount();
+  bodyCutShort_ = false;
+  earlyHeadRead_ = false;
+  sendError_ = nullptr;
+  interimAnswers_ = 0;
+  // Bytes of the request that stop leaving the machine are bounded by ReadTimeout, and
+  // where that is not set by AnswerTimeout.
+  IOHandler()->SendTimeout = IOHandler()->ReadTimeout > 0 ? 0 : std::max(AnswerTimeout, 0);
+  try {
+    SendRequestHead();
+    if (Request.UploadStream) SendBody(*Request.UploadStream, Request.ContentLength);
+  } catch (const ENetConnClosedGracefully&) {
+    KeepEarlyAnswer();
+  } catch (const ENetSocketError& e) {
+    if (!IsConnectionLoss(e.LastError())) throw;
+    KeepEarlyAnswer();
+  }
+}
+
+void TNetCustomHTTP::OpenRequestConnection() {
   // Bytes left after the last answer's framing belong to no request.
   const bool strayBytes = IOHandler() && !IOHandler()->ReceiveBuffer().Empty();
   if (IOHandler()) IOHandler()->ClearReceiveBuffer();
@@ -299,23 +335,6 @@ void TNetCustomHTTP::ConnectAndSend() {
       Disconnect();
       throw;
     }
-  }
-  answerStart_ = IOHandler()->ReceivedByteCount();
-  bodyCutShort_ = false;
-  earlyHeadRead_ = false;
-  sendError_ = nullptr;
-  interimAnswers_ = 0;
-  // Bytes of the request that stop leaving the machine are bounded by ReadTimeout, and
-  // where that is not set by AnswerTimeout.
-  IOHandler()->SendTimeout = IOHandler()->ReadTimeout > 0 ? 0 : std::max(AnswerTimeout, 0);
-  try {
-    SendRequestHead();
-    if (Request.UploadStream) SendBody(*Request.UploadStream, Request.ContentLength);
-  } catch (const ENetConnClosedGracefully&) {
-    KeepEarlyAnswer();
-  } catch (const ENetSocketError& e) {
-    if (!IsConnectionLoss(e.LastError())) throw;
-    KeepEarlyAnswer();
   }
 }
 

@@ -102,6 +102,12 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
   // connection stays open only when the last answer allows it (KeepConnection).
   void ExecuteRequest(std::string_view method, std::string_view url, TStream* source, TStream* responseStream);
 
+  // Makes the connection that a request to `url` would go on, from its first step:
+  // resolves, connects (through the proxy, for https with its CONNECT tunnel), completes
+  // the TLS handshake with the verification that is set, and closes again without
+  // sending a request. Raises what such a request would raise on the way.
+  void Connect(const std::string& url);
+
   // Settings.
   TNetHTTPProtocolVersion ProtocolVersion = pv1_1;
   TNetHTTPOptions HTTPOptions{hoForceEncodeParams};
@@ -154,6 +160,8 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
 
   void PrepareRequest();
   void ConnectAndSend();
+  // The connection of the pass: the open one when it may serve, else a new one.
+  void OpenRequestConnection();
   // Through the proxy just connected: asks it for a tunnel to the server (`end`: by then,
   // as ConnectTimeout says). An answer other than 2xx raises ENetHTTPProtocolException.
   void OpenTunnel(const TNetIOHandler::Deadline& end);

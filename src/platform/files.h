@@ -102,6 +102,15 @@ struct FolderEntry {
 bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entries,
                      std::uint32_t attributesWanted = 0xFFFFFFFF, const std::vector<FileStatus>& excluded = {});
 
+// --- Access checks ---------------------------------------------------------------------
+// Each only asks: nothing is made, changed or kept open.
+
+// Why the process cannot list the folder `path` (the system's text), nothing when it can.
+std::optional<std::string> CannotList(const std::string& path);
+// Why the process cannot make entries in the folder `path` (`folder`), or write to the
+// file `path`: the system's text, nothing when it can. A path of the other kind is refused.
+std::optional<std::string> CannotWrite(const std::string& path, bool folder);
+
 // --- File stream ---------------------------------------------------------------------
 
 class TFileStream final : public TStream {

@@ -16,6 +16,9 @@ void InitializeProcess(int argc, char** argv);
 // The parameters as the platform splits them; element 0 is the program's own path.
 const std::vector<std::string>& CommandLineParameters();
 
+// Whether the platform's programs take the parameter "/?" as a request for help (Windows).
+bool SlashQuestionAsksForHelp();
+
 // The raw command line as the process received it (on POSIX the parameters joined by
 // single blanks).
 std::string RawCommandLine();

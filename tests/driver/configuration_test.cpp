@@ -22,6 +22,11 @@ std::string Config(const std::string& configData) {
   return "<?xml version=\"1.0\"?>\r\n<settings><configData>" + configData + "</configData></settings>";
 }
 
+// The two folders every configuration needs, in `dir`.
+std::string Folders(const ScopedTempDir& dir) {
+  return "<SourceFolder>" + dir.file("out") + "</SourceFolder><ConfigFolder>" + dir.file("state") + "</ConfigFolder>";
+}
+
 TQvorMain Load(const ScopedTempDir& dir, const std::string& xml) {
   WriteFile(dir.file("upload.xml"), xml);
   TQvorMain main;
@@ -67,10 +72,6 @@ TEST(ConfigurationTest, FolderValueRules) {
   const Case cases[] = {
       {"<SourceFolder>/srv/out</SourceFolder>", "/srv/out/"},
       {"<SourceFolder>/srv/out/</SourceFolder>", "/srv/out/"},
-      {"<SourceFolder></SourceFolder>", "/"},
-      {"<SourceFolder>   </SourceFolder>", "/"},
-      {"", "/"},
-      {"<sourcefolder>/srv/out</sourcefolder>", "/"},  // names are case-sensitive
       {"<SourceFolder>/a</SourceFolder><SourceFolder>/b</SourceFolder>", "/a/"},
       {"<SourceFolder>/srv/<!-- note -->out</SourceFolder>", "/srv/ out/"},
       {"<SourceFolder><![CDATA[/srv/a&b]]></SourceFolder>", "/srv/a&b/"},
@@ -78,29 +79,31 @@ TEST(ConfigurationTest, FolderValueRules) {
   };
   for (const Case& c : cases) {
     ScopedTempDir dir;
-    const TQvorMain main = Load(dir, Config(WithPlatformPaths(c.sourceElement) + "<ConfigFolder>" + dir.file("s") +
-                                            "</ConfigFolder><UploadServer/>"));
+    const TQvorMain main =
+        Load(dir, Config(WithPlatformPaths(c.sourceElement) + "<ConfigFolder>" + dir.file("s") +
+                         "</ConfigFolder><UploadServer><UploadAT>http://h/</UploadAT></UploadServer>"));
     EXPECT_EQ(PlatformPath(c.expected), main.SourceFolder) << c.sourceElement;
   }
   // Only the platform's delimiter counts as the end of a folder.
   const std::string other = platform::PathDelimiter() == '/' ? "C:\\Out\\" : "C:/Out/";
   ScopedTempDir dir;
-  const TQvorMain main = Load(dir, Config("<SourceFolder>" + other + "</SourceFolder><ConfigFolder>" + dir.file("s") +
-                                          "</ConfigFolder><UploadServer/>"));
+  const TQvorMain main =
+      Load(dir, Config("<SourceFolder>" + other + "</SourceFolder><ConfigFolder>" + dir.file("s") +
+                       "</ConfigFolder><UploadServer><UploadAT>http://h/</UploadAT></UploadServer>"));
   EXPECT_EQ(other + platform::PathDelimiter(), main.SourceFolder);
 }
 
-TEST(ConfigurationTest, MissingCredentialsAndFoldersGiveEmptyValues) {
+TEST(ConfigurationTest, MissingCredentialsGiveEmptyValues) {
   ScopedTempDir dir;
-  const TQvorMain main = Load(dir, Config("<UploadServer><UploadAT>http://h/</UploadAT></UploadServer>"));
-  EXPECT_EQ(PlatformPath("/"), main.SourceFolder);
-  EXPECT_EQ(PlatformPath("/"), main.ConfigFolder);
+  const TQvorMain main =
+      Load(dir, Config(Folders(dir) + "<UploadServer><UploadAT>http://h/</UploadAT></UploadServer>"));
   EXPECT_EQ("", main.Username);
   EXPECT_EQ("", main.Password);
 }
 
 TEST(ConfigurationTest, ServerOptionValues) {
   ScopedTempDir dir;
+  WriteFile(dir.file("ca.pem"), "");
   struct Case {
     std::string options;  // inside UploadServer, after an https UploadAT
     bool verify;
@@ -115,8 +118,8 @@ TEST(ConfigurationTest, ServerOptionValues) {
   const Case cases[] = {
       {"", false, "", 0, 0, 0},  // absent: the behaviour without them
       {"<VerifyCertificate/><ConnectTimeout></ConnectTimeout><KeepConnection/>", false, "", 0, 0, 0},
-      {"<VerifyCertificate>True</VerifyCertificate><CertificateFile> ca.pem </CertificateFile>", true, "ca.pem", 0, 0,
-       0},
+      {"<VerifyCertificate>True</VerifyCertificate><CertificateFile> " + dir.file("ca.pem") + " </CertificateFile>",
+       true, dir.file("ca.pem"), 0, 0, 0},
       {"<VerifyCertificate>false</VerifyCertificate><VerifyCertificate>bad</VerifyCertificate>", false, "", 0, 0, 0},
       {"<ConnectTimeout>30</ConnectTimeout><ReadTimeout>2.5</ReadTimeout><AnswerTimeout>0.001</AnswerTimeout>", false,
        "", 30000, 2500, 1},
@@ -135,8 +138,8 @@ TEST(ConfigurationTest, ServerOptionValues) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.options);
-    const TQvorMain main =
-        Load(dir, Config("<UploadServer><UploadAT>https://h/</UploadAT>" + c.options + "</UploadServer>"));
+    const TQvorMain main = Load(dir, Config(Folders(dir) + "<UploadServer><UploadAT>https://h/</UploadAT>" + c.options +
+                                            "</UploadServer>"));
     EXPECT_EQ(c.verify, main.ServerOptions.VerifyCertificate);
     EXPECT_EQ(c.certificateFile, main.ServerOptions.CertificateFile);
     EXPECT_EQ(c.connectMs, main.ServerOptions.ConnectTimeout);
@@ -154,7 +157,8 @@ TEST(ConfigurationTest, ServerOptionValues) {
         << bad;
   }
   for (const char* bad : {"1.", ".5", "1.2.3", "1e3", "+1", "99999999999999999999999", "1 000"}) {
-    EXPECT_THROW(Load(dir, Config("<UploadServer><ReadTimeout>" + std::string(bad) + "</ReadTimeout></UploadServer>")),
+    EXPECT_THROW(Load(dir, Config(Folders(dir) + "<UploadServer><UploadAT>http://h/</UploadAT><ReadTimeout>" +
+                                  std::string(bad) + "</ReadTimeout></UploadServer>")),
                  Exception)
         << bad;
   }
@@ -163,7 +167,8 @@ TEST(ConfigurationTest, ServerOptionValues) {
 TEST(ConfigurationTest, CreatesADeepLedgerFolderBeforeLookingForUploadServer) {
   ScopedTempDir dir;
   const std::string deep = dir.file(PlatformPath("a/b/c/d"));
-  WriteFile(dir.file("upload.xml"), Config("<ConfigFolder>" + deep + "</ConfigFolder>"));
+  WriteFile(dir.file("upload.xml"),
+            Config("<SourceFolder>" + dir.file("out") + "</SourceFolder><ConfigFolder>" + deep + "</ConfigFolder>"));
   TQvorMain main;
   try {
     main.LoadConfiguration(dir.file("upload.xml"));
@@ -188,8 +193,8 @@ TEST(ConfigurationTest, ErrorsOfTheLoad) {
       {"<!-- nothing -->", "Exception", "Error: Configuration file \""},
       {"<settings><configData></settings>", "Exception", "Text \"configData\" expected at [1:25]"},
       {"", "EFOpenError", "Cannot open file \""},
-      {Config("<UploadServer><ProxyPassword>s3cret</ProxyPassword></UploadServer>"), "Exception",
-       "Error: \"ProxyPassword\" is given, but \"Proxy\" is not"},
+      {Config("<UploadServer><UploadAT>http://h/</UploadAT><ProxyPassword>s3cret</ProxyPassword></UploadServer>"),
+       "Exception", "Error: \"ProxyPassword\" is given, but \"Proxy\" is not"},
   };
   // A proxy must be named as http://host:port; a password written into it is masked.
   const std::pair<std::string, std::string> refusedProxies[] = {
@@ -216,8 +221,13 @@ TEST(ConfigurationTest, ErrorsOfTheLoad) {
                    "Exception",
                    "Error: \"Proxy\" must be http://host:port, not \"" + (shown.empty() ? value : shown) + "\""});
   }
-  for (const Case& c : all) {
+  for (Case& c : all) {
     ScopedTempDir dir;
+    // The folders, unless the case is about them.
+    const std::size_t at = c.content.find("<configData>");
+    if (at != std::string::npos && c.content.find("<UploadServer") != std::string::npos) {
+      c.content.insert(at + 12, Folders(dir));
+    }
     if (!c.content.empty()) WriteFile(dir.file("upload.xml"), c.content);
     TQvorMain main;
     try {
@@ -227,6 +237,94 @@ TEST(ConfigurationTest, ErrorsOfTheLoad) {
       EXPECT_EQ(c.className, error.ClassName()) << c.content;
       EXPECT_EQ(c.messageStart, error.Message().substr(0, c.messageStart.size())) << error.Message();
     }
+  }
+}
+
+// Refused before anything is listed, made or sent: no ledger folder appears.
+TEST(ConfigurationTest, ConfigurationsThatCannotBeRightAreRefusedBeforeAnythingIsMade) {
+  struct Case {
+    std::string configData;  // "~" stands for the test's folder and its delimiter, "|" for the delimiter
+    std::string className;
+    std::string messageStart;  // "~" and "|" as above
+  };
+  const std::string server = "<UploadServer><UploadAT>http://h/</UploadAT></UploadServer>";
+  const std::string out = "<SourceFolder>~out</SourceFolder>";
+  const std::string state = "<ConfigFolder>~state</ConfigFolder>";
+  const std::string missing = "\" is missing or empty";
+  const auto url = [&](const std::string& value) {
+    return out + state + "<UploadServer><UploadAT>" + value + "</UploadAT></UploadServer>";
+  };
+  const auto badUrl = [](const std::string& value) {
+    return "Error: \"UploadAT\" must be an http or https URL, not \"" + value + "\"";
+  };
+  const Case cases[] = {
+      {state + server, "Exception", "Error: \"SourceFolder" + missing},
+      {"<SourceFolder> \r\n </SourceFolder>" + state + server, "Exception", "Error: \"SourceFolder" + missing},
+      {"<sourcefolder>~out</sourcefolder>" + state + server, "Exception", "Error: \"SourceFolder" + missing},
+      {out + server, "Exception", "Error: \"ConfigFolder" + missing},
+      {out + "<ConfigFolder/>" + server, "Exception", "Error: \"ConfigFolder" + missing},
+      {out + state + "<UploadServer/>", "Exception", "Error: \"UploadAT" + missing},
+      {url(" "), "Exception", "Error: \"UploadAT" + missing},
+      {url("127.0.0.1:8081/upload"), "Exception", badUrl("127.0.0.1:8081/upload")},
+      {url("ftp://h/upload"), "Exception", badUrl("ftp://h/upload")},
+      {url("http:///upload"), "Exception", badUrl("http:///upload")},
+      {url("ftp://user:secret@h/upload"), "Exception", badUrl("ftp://user:***@h/upload")},
+      {out + state +
+           "<UploadServer><UploadAT>https://h/</UploadAT><VerifyCertificate>true</VerifyCertificate>"
+           "<CertificateFile>~none.pem</CertificateFile></UploadServer>",
+       "Exception", "Error: \"CertificateFile\" cannot be read: Cannot open file \"~none.pem\". "},
+      // A file where a folder should be.
+      {"<SourceFolder>~plain</SourceFolder>" + state + server, "EFOpenError", "Cannot open folder \"~plain|\". "},
+      {out + "<ConfigFolder>~plain|state</ConfigFolder>" + server, "EFCreateError",
+       "Cannot create folder \"~plain|state|\". "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.configData);
+    ScopedTempDir dir;
+    const std::string prefix = dir.file("");
+    const auto expand = [&](const std::string& text) {
+      std::string expanded;
+      for (const char ch : text) {
+        expanded += ch == '~' ? prefix : ch == '|' ? std::string(1, platform::PathDelimiter()) : std::string(1, ch);
+      }
+      return expanded;
+    };
+    WriteFile(dir.file("plain"), "");
+    WriteFile(dir.file("upload.xml"), Config(expand(c.configData)));
+    TQvorMain main;
+    try {
+      main.LoadConfiguration(dir.file("upload.xml"));
+      ADD_FAILURE() << "no error";
+    } catch (const Exception& error) {
+      EXPECT_EQ(c.className, error.ClassName());
+      const std::string start = expand(c.messageStart);
+      EXPECT_EQ(start, error.Message().substr(0, start.size()));
+    }
+    EXPECT_FALSE(platform::GetFileStatus(dir.file("state")));
+  }
+}
+
+// The elements the program does not read, which are most likely misspelt ones.
+TEST(ConfigurationTest, UnknownElementsAreNamedInDocumentOrder) {
+  struct Case {
+    std::string xml;
+    std::vector<std::string> unknown;
+  };
+  const Case cases[] = {
+      {Config("<SourceFolder>/a</SourceFolder><ConfigFolder>/b</ConfigFolder><UploadServer><UploadAT>http://h/"
+              "</UploadAT><Username>u</Username><Password/><VerifyCertificate/><CertificateFile/><ConnectTimeout/>"
+              "<ReadTimeout/><AnswerTimeout/><KeepConnection/><Proxy/><ProxyUsername/><ProxyPassword/>"
+              "</UploadServer>"),
+       {}},
+      {Config("<SourceFoldr>/a</SourceFoldr><UploadServer><Pasword>x</Pasword><password/></UploadServer>"),
+       {"configData/SourceFoldr", "UploadServer/Pasword", "UploadServer/password"}},
+      {"<anyName><configData><UploadServer/></configData><notes><SourceFolder/></notes></anyName>", {"anyName/notes"}},
+      {Config("<SourceFolder>/a<sub/></SourceFolder><!-- <Comment/> --><?pi?>"), {"SourceFolder/sub"}},
+  };
+  for (const Case& c : cases) {
+    auto document = MakeRef<TXmlDocument>();
+    document->LoadXml(c.xml);
+    EXPECT_EQ(c.unknown, UnknownConfigurationElements(*document)) << c.xml;
   }
 }
 

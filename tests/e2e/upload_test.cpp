@@ -14,6 +14,7 @@
 #include "e2e/upload_fixture.h"
 #include "net/net_tcp_client.h"
 #include "support/child_process.h"
+#include "support/error_texts.h"
 #include "support/peer_socket.h"
 #include "support/reference_proxy.h"
 #include "support/reference_receiver.h"
@@ -453,15 +454,21 @@ TEST_F(UploadTest, VerificationAcceptsOnlyACertificateOfTheTrustedAuthorityForTh
     }
     EXPECT_EQ(1, result.exitCode);
     if (c.trust == Trust::MissingFile) {
-      EXPECT_EQ(0u, last.find("[--:--:--] [ERRX] ENetOSSLLoadingRootCertError: Could not load root certificate.\r\n"))
-          << last;
+      // Refused with the configuration, before anything connects.
+      EXPECT_EQ("[--:--:--] [ERRX] Exception: Error: \"CertificateFile\" cannot be read: Cannot open file \"" + file +
+                    "\". " + MissingFileText() + "\r\n",
+                last);
     } else {
       EXPECT_EQ("[--:--:--] [ERRX] ENetOSSLConnectError: Error connecting with SSL.\r\n" + std::string(c.refusal) +
                     "\r\n",
                 last);
     }
     EXPECT_EQ("", received);  // neither the credentials nor the file left the program
-    EXPECT_EQ("", ReadFile(Ledger()));
+    if (c.trust == Trust::MissingFile) {
+      EXPECT_FALSE(std::filesystem::exists(Ledger()));
+    } else {
+      EXPECT_EQ("", ReadFile(Ledger()));
+    }
   }
 }
 #endif

@@ -169,6 +169,25 @@ CreateDirectoryResult CreateDirectory(const std::string& path) {
   return errno == EEXIST ? CreateDirectoryResult::AlreadyExists : CreateDirectoryResult::Failed;
 }
 
+std::optional<std::string> CannotList(const std::string& path) {
+  if (HoldsZeroByte(path)) return SystemErrorText(EINVAL);
+  DIR* dir = ::opendir(path.empty() ? "." : path.c_str());
+  if (!dir) return SystemErrorText(errno);
+  ::closedir(dir);
+  return std::nullopt;
+}
+
+std::optional<std::string> CannotWrite(const std::string& path, bool folder) {
+  if (HoldsZeroByte(path)) return SystemErrorText(EINVAL);
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return SystemErrorText(errno);
+  if (folder && !S_ISDIR(st.st_mode)) return SystemErrorText(ENOTDIR);
+  if (!folder && !S_ISREG(st.st_mode)) return SystemErrorText(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+  // The effective ids decide, as for the run's own writes; a read-only mount gives EROFS.
+  if (::faccessat(AT_FDCWD, path.c_str(), folder ? W_OK | X_OK : W_OK, AT_EACCESS) != 0) return SystemErrorText(errno);
+  return std::nullopt;
+}
+
 bool MoveFileNoReplace(const std::string& from, const std::string& to) {
 #ifdef SYS_renameat2
   constexpr unsigned kRenameNoReplace = 1;

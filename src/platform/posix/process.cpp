@@ -158,6 +158,8 @@ std::unique_ptr<ProcessWaiter> OpenProcessForProbe(std::int32_t pid) {
   return std::make_unique<KillProbeWaiter>(static_cast<pid_t>(pid));
 }
 
+bool SlashQuestionAsksForHelp() { return false; }
+
 std::string SystemErrorText(int code) {
   char buffer[256];
   // GNU strerror_r may return a static text instead of filling the buffer.

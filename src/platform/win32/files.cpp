@@ -136,6 +136,42 @@ CreateDirectoryResult CreateDirectory(const std::string& path) {
                                                   : CreateDirectoryResult::Failed;
 }
 
+std::optional<std::string> CannotList(const std::string& path) {
+  if (HoldsZeroByte(path)) return SystemErrorText(ERROR_INVALID_NAME);
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return SystemErrorText(static_cast<int>(::GetLastError()));
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return SystemErrorText(ERROR_DIRECTORY);
+  std::string pattern = path;
+  if (!pattern.empty() && LastPathSeparator(pattern) != pattern.size() - 1) pattern += '\\';
+  pattern += '*';
+  WIN32_FIND_DATAA data{};
+  const HANDLE find = ::FindFirstFileA(pattern.c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    ::FindClose(find);
+    return std::nullopt;
+  }
+  // A folder that lists nothing: an empty drive root has not even "." to report.
+  const DWORD error = ::GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND) return std::nullopt;
+  return SystemErrorText(static_cast<int>(error));
+}
+
+std::optional<std::string> CannotWrite(const std::string& path, bool folder) {
+  if (HoldsZeroByte(path)) return SystemErrorText(ERROR_INVALID_NAME);
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return SystemErrorText(static_cast<int>(::GetLastError()));
+  const bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (folder != isFolder) return SystemErrorText(folder ? ERROR_DIRECTORY : ERROR_ACCESS_DENIED);
+  // Opening with the right the run needs asks the folder's or file's access list; every
+  // sharing is allowed, so that a run holding the ledger does not make it look denied.
+  const HANDLE handle = ::CreateFileA(path.c_str(), folder ? FILE_ADD_FILE : FILE_APPEND_DATA,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      folder ? FILE_FLAG_BACKUP_SEMANTICS : 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return SystemErrorText(static_cast<int>(::GetLastError()));
+  ::CloseHandle(handle);
+  return std::nullopt;
+}
+
 bool MoveFileNoReplace(const std::string& from, const std::string& to) {
   if (HoldsZeroByte(from) || HoldsZeroByte(to)) return false;
   return ::MoveFileA(from.c_str(), to.c_str()) != FALSE;

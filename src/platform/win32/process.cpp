@@ -100,6 +100,8 @@ std::unique_ptr<ProcessWaiter> OpenProcessForWait(std::int32_t pid) {
   return std::make_unique<HandleWaiter>(std::move(process));
 }
 
+bool SlashQuestionAsksForHelp() { return true; }
+
 std::string SystemErrorText(int code) {
   char* buffer = nullptr;
   const DWORD length =

@@ -269,7 +269,8 @@ struct Servers {
     }
     RunProgram("/bin/sh",
                {"sh", "-c",
-                "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -keyout '" +
+                "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 "
+                "-addext subjectAltName=IP:127.0.0.1 -keyout '" +
                     dir.file("key.pem") + "' -out '" + dir.file("cert.pem") + "' 2>/dev/null"},
                30);
     std::vector<std::string> php{kPhpFpm, "-F", "-y", dir.file("php-fpm.conf")};
@@ -553,6 +554,68 @@ TEST_F(RealServerTest, PhpBehindNginxThroughSquid) {
                     "</Proxy><ProxyUsername>proxyuser</ProxyUsername>"
                     "<ProxyPassword>wrong</ProxyPassword>",
                 "HTTP/1.1 407 Proxy Authentication Required");
+}
+
+// --check against nginx, directly and through squid: it connects, completes the handshake
+// with the configured verification and closes, so nginx logs no request; a certificate
+// of another authority, a closed port and squid refusing the credentials each end it with
+// their error line. The ledger is never touched.
+TEST_F(RealServerTest, CheckConnectsWithoutARequest) {
+  const Servers servers("php");
+  if (!servers.missing.empty()) GTEST_SKIP() << servers.missing;
+  ASSERT_EQ("", servers.failure);
+  ReferenceProxy proxy(servers.dir.path());
+  if (!proxy.missing().empty()) GTEST_SKIP() << proxy.missing();
+  ASSERT_EQ("", proxy.failure());
+  // A certificate of another authority: self-signed for the same address.
+  const std::string other = dir_.file("other.pem");
+  RunProgram("/bin/sh",
+             {"sh", "-c",
+              "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -addext "
+              "subjectAltName=IP:127.0.0.1 -keyout '" +
+                  dir_.file("other-key.pem") + "' -out '" + other + "' 2>/dev/null"},
+             30);
+  const std::string url = "https://127.0.0.1:" + std::to_string(servers.ports.at("TLS13")) + "/upload/store.php";
+  const auto verified = [](const std::string& certificate) {
+    return "<VerifyCertificate>true</VerifyCertificate><CertificateFile>" + certificate + "</CertificateFile>";
+  };
+  const std::string viaProxy =
+      "<Proxy>" + proxy.Address(true) + "</Proxy><ProxyUsername>" + kProxyUser + "</ProxyUsername><ProxyPassword>";
+  struct Case {
+    std::string url;
+    std::string options;
+    std::string last;  // the start of the last line
+  };
+  const std::string passed = "[--:--:--] [LOGX] Every check passed\r\n";
+  const Case cases[] = {
+      {url, verified(servers.dir.file("cert.pem")), passed},
+      {url, verified(other), "[--:--:--] [ERRX] ENetOSSLConnectError: Error connecting with SSL.\r\n"},
+      {"https://127.0.0.1:" + std::to_string(FreePort()) + "/", verified(servers.dir.file("cert.pem")),
+       "[--:--:--] [ERRX] ENetSocketError: Socket Error # 10061\r\nConnection refused.\r\n"},
+      {url, verified(servers.dir.file("cert.pem")) + viaProxy + kProxyPassword + "</ProxyPassword>", passed},
+      {url, viaProxy + "wrong</ProxyPassword>",
+       "[--:--:--] [ERRX] ENetHTTPProtocolException: HTTP/1.1 407 Proxy Authentication Required\r\n"},
+  };
+  ClearSource();
+  WriteFile(Path("a.txt"), "a");
+  std::filesystem::create_directories(State());
+  const std::string ledger = Path("sent before.txt") + "\r\n";
+  WriteFile(Ledger(), ledger);
+  const auto ledgerTime = std::filesystem::last_write_time(Ledger());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options);
+    WriteConfig(c.url, c.options);
+    const ProgramResult result = Run({"--check"});
+    const std::string log = StripStamps(result.output);
+    const std::string last = log.substr(log.rfind("[--:--:--]"));
+    EXPECT_EQ(c.last, last.substr(0, c.last.size())) << log;
+    EXPECT_EQ(c.last == passed ? 0 : 1, result.exitCode);
+    EXPECT_EQ(ledger, ReadFile(Ledger()));
+    EXPECT_TRUE(ledgerTime == std::filesystem::last_write_time(Ledger()));
+  }
+  // Neither nginx nor, through its tunnels, squid passed on a request.
+  EXPECT_EQ("", Servers::ReadFileIfAny(servers.dir.file("access.log")));
+  for (const std::string& line : proxy.Log(2)) EXPECT_EQ(std::string::npos, line.find("POST")) << line;
 }
 
 // Flask, busboy, Go and Tomcat answer a request with wrong credentials before they read

@@ -36,6 +36,24 @@ extern char** environ;
 namespace qb::test {
 namespace {
 
+// A source folder that cannot be listed ends the run before anything is sent or made; as
+// root, which may list any folder, the run is made as the user nobody.
+TEST_F(UploadTest, ASourceFolderThatCannotBeListedIsAnError) {
+  WriteConfig("http://127.0.0.1:9/");
+  ::chmod(Source().c_str(), 0);
+  ::chmod(Config().c_str(), 0644);
+  const std::vector<std::string> command{QuobrinaPath(), "-configFile=" + Config()};
+  std::vector<std::string> asNobody{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+  asNobody.insert(asNobody.end(), command.begin(), command.end());
+  const ProgramResult result =
+      ::geteuid() == 0 ? RunProgram("/usr/bin/setpriv", asNobody) : RunProgram(QuobrinaPath(), command);
+  ::chmod(Source().c_str(), 0755);
+  EXPECT_EQ(1, result.exitCode) << result.output;
+  EXPECT_EQ("[--:--:--] [ERRX] EFOpenError: Cannot open folder \"" + Source() + "/\". Permission denied\r\n",
+            Log(result));
+  EXPECT_FALSE(std::filesystem::exists(State()));
+}
+
 TEST_F(UploadTest, OnlyFilesAreQueued) {
   ReferenceReceiver receiver(Received());
   WriteConfig(receiver.Url());
