@@ -160,6 +160,32 @@ void CheckReadableFile(const char* name, const std::string& path) {
   }
 }
 
+// Bytes per second: a whole number, with K or M after it for 1024 or 1024 * 1024 of them
+// (as curl reads its --limit-rate); 0 is no limit, as absent is. Up to 1 PiB a second,
+// which no link reaches: a larger figure is a typing error.
+std::uint64_t RateValue(const TXmlNode& node) {
+  const std::string text = ValueText(node, "RateLimit");
+  if (text.empty()) return 0;
+  std::string_view digits = text;
+  std::uint64_t unit = 1;
+  if (digits.ends_with('K') || digits.ends_with('k')) unit = 1024;
+  if (digits.ends_with('M') || digits.ends_with('m')) unit = 1024 * 1024;
+  if (unit > 1) digits.remove_suffix(1);
+  constexpr std::uint64_t kMost = std::uint64_t{1} << 50;
+  std::uint64_t value = 0;
+  bool valid = !digits.empty() && digits.size() <= 16;
+  for (const char c : digits) {
+    valid = valid && c >= '0' && c <= '9';
+    if (valid) value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  if (!valid || value > kMost / unit) {
+    throw Exception(Format(
+        "Error: \"RateLimit\" must be bytes per second, a whole number with K or M after it for KiB or MiB, not \"%s\"",
+        text));
+  }
+  return value * unit;
+}
+
 TQvorServerOptions ReadServerOptions(const TXmlNode& uploadServer, const std::string& uploadAt) {
   TQvorServerOptions options;
   options.VerifyCertificate = BooleanValue(uploadServer, "VerifyCertificate");
@@ -169,6 +195,7 @@ TQvorServerOptions ReadServerOptions(const TXmlNode& uploadServer, const std::st
   options.AnswerTimeout = MillisecondsValue(uploadServer, "AnswerTimeout");
   options.KeepConnection = BooleanValue(uploadServer, "KeepConnection", true);
   options.Http11 = Http11Value(uploadServer);
+  options.RateLimit = RateValue(uploadServer);
   ReadProxy(uploadServer, options);
   options.ProxyUsername = ValueText(uploadServer, "ProxyUsername");
   options.ProxyPassword = ValueText(uploadServer, "ProxyPassword");
@@ -201,7 +228,7 @@ const KnownElements kKnownElements[] = {
     {"configData", {"SourceFolder", "ConfigFolder", "UploadServer"}},
     {"UploadServer",
      {"UploadAT", "Username", "Password", "VerifyCertificate", "CertificateFile", "ConnectTimeout", "ReadTimeout",
-      "AnswerTimeout", "KeepConnection", "HttpVersion", "Proxy", "ProxyUsername", "ProxyPassword"}},
+      "AnswerTimeout", "KeepConnection", "HttpVersion", "RateLimit", "Proxy", "ProxyUsername", "ProxyPassword"}},
 };
 
 void CollectUnknownElements(const TXmlNode& node, const char* knownAs, std::vector<std::string>& unknown) {

@@ -31,6 +31,9 @@ struct TQvorServerOptions {
   // HttpVersion 1.1: requests as HTTP/1.1, whose connections stay open unless the server
   // says otherwise; false (1.0, the default): HTTP/1.0 with "Connection: keep-alive".
   bool Http11 = false;
+  // Bytes per second that the run's writes stay under, all connections together; 0: no
+  // limit.
+  std::uint64_t RateLimit = 0;
   // The HTTP proxy that every request goes through: its host (an IPv6 address without
   // brackets; empty: no proxy), its port, and its Basic credentials.
   std::string ProxyHost;

@@ -48,6 +48,8 @@ TNetHTTP& TQvorMain::UploadClient() {
     handler->SSLOptions.RootCertFile = ServerOptions.CertificateFile;
     handler->SSLOptions.TrustSystemStore = ServerOptions.CertificateFile.empty();
   }
+  // One budget for the run: every connection of it takes its bytes from the same.
+  if (ServerOptions.RateLimit > 0) handler->RateLimit = std::make_shared<TNetRateLimit>(ServerOptions.RateLimit);
   client->SetIOHandler(std::move(handler));
   if (ServerOptions.ConnectTimeout > 0) client->ConnectTimeout = ServerOptions.ConnectTimeout;
   if (ServerOptions.ReadTimeout > 0) client->ReadTimeout = ServerOptions.ReadTimeout;

@@ -359,11 +359,25 @@ int TNetIOHandler::SendStallLimit() const {
 bool TNetIOHandler::WriteDirect(const char* data, std::size_t count, const TNetArrivalCheck* whenArrived) {
   CheckPeerClosed(true, true);
   SendProgress progress(*this);
+  // The bytes of the write under way: one that found no room goes again with the same
+  // bytes (a TLS session requires it).
+  std::size_t piece = 0;
   while (count > 0) {
-    const long sent = SendSome(data, count);
+    if (piece == 0) {
+      piece = count;
+      if (RateLimit) {
+        piece = WaitForBudget(count, whenArrived);
+        if (piece == 0) return false;
+        progress.Moved();
+      }
+    }
+    const std::uint64_t before = RateLimit ? WrittenToSource() : 0;
+    const long sent = SendSome(data, piece);
+    if (RateLimit) RateLimit->Charge(WrittenToSource() - before);
     if (sent > 0) {
       data += sent;
       count -= static_cast<std::size_t>(sent);
+      piece = 0;
       progress.Moved();
       continue;
     }
@@ -412,6 +426,22 @@ bool TNetIOHandler::WaitForRoom(SendProgress& progress, const TNetArrivalCheck* 
     if (watch && (ready & platform::kSocketReadable) && TakeArrivedBytes() && !(*whenArrived)()) return false;
     if (ready & wanted) return true;
     if (ready == 0 && canTell) progress.Look();
+  }
+}
+
+std::size_t TNetIOHandler::WaitForBudget(std::size_t count, const TNetArrivalCheck* whenArrived) {
+  for (;;) {
+    TNetRateLimit::Clock::duration wait;
+    const std::size_t granted = RateLimit->Grant(count, wait);
+    if (granted > 0) return granted;
+    const int ms =
+        static_cast<int>(std::max<std::int64_t>(1, std::chrono::ceil<std::chrono::milliseconds>(wait).count()));
+    if (whenArrived && !peerClosed_) {
+      const int ready = WaitForSource(platform::kSocketReadable, ms);
+      if ((ready & platform::kSocketReadable) && TakeArrivedBytes() && !(*whenArrived)()) return 0;
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
   }
 }
 
@@ -597,7 +627,9 @@ long TNetIOHandlerStack::ReceiveSome(char* buffer, std::size_t size) {
 }
 
 long TNetIOHandlerStack::SendSome(const char* data, std::size_t count) {
-  return platform::SendSome(Binding().Handle(), data, count);
+  const long sent = platform::SendSome(Binding().Handle(), data, count);
+  if (sent > 0) written_ += static_cast<std::uint64_t>(sent);
+  return sent;
 }
 
 int TNetIOHandlerStack::CheckForError(long) { return TNetStack::CheckForSocketError(); }

@@ -16,6 +16,7 @@
 
 #include "net/net_buffer.h"
 #include "net/net_exception.h"
+#include "net/net_rate_limit.h"
 #include "net/net_socket_handle.h"
 #include "net/net_stack.h"
 #include "support/stream.h"
@@ -72,6 +73,10 @@ class TNetIOHandler {
   int ReadTimeout = kNetTimeoutInfinite;
   int SendTimeout = 0;
   int ConnectTimeout = 0;
+  // The budget that every write takes its bytes from, shared with other connections;
+  // none: writes go as fast as the socket takes them. Waiting for it is pacing, not a
+  // stall: SendTimeout counts from the end of such a wait.
+  std::shared_ptr<TNetRateLimit> RateLimit;
   bool LargeStream = false;
   std::string Host;
   std::uint16_t Port = 0;
@@ -173,6 +178,9 @@ class TNetIOHandler {
   virtual long SendSome(const char* data, std::size_t count) = 0;
   // Bytes sent and not yet acknowledged by the peer; nothing when it cannot be told.
   virtual std::optional<std::size_t> UnsentBytes() const { return std::nullopt; }
+  // The bytes handed to the source since it was opened, with what a layer below added
+  // (TLS records): a rate limit charges these.
+  virtual std::uint64_t WrittenToSource() const = 0;
   // After a negative primitive result: the error taken as a result (10035, 10053, 10054,
   // 10058, 10060), or raises any other.
   virtual int CheckForError(long result) = 0;
@@ -193,6 +201,9 @@ class TNetIOHandler {
   bool WriteDirect(const char* data, std::size_t count, const TNetArrivalCheck* whenArrived = nullptr);
   // Waits until a send that would block can go on (true), or `whenArrived` ends it (false).
   bool WaitForRoom(SendProgress& progress, const TNetArrivalCheck* whenArrived);
+  // How much of `count` bytes the rate limit lets go now, waiting for its budget first
+  // (watching for arrivals as WaitForRoom does); 0 when `whenArrived` ended the sending.
+  std::size_t WaitForBudget(std::size_t count, const TNetArrivalCheck* whenArrived);
   // The limit of a send that makes no progress, in milliseconds; 0: none.
   int SendStallLimit() const;
   // A send that fails because the peer closed or reset the connection: the peer may
@@ -271,6 +282,10 @@ class TNetIOHandlerStack : public TNetIOHandlerSocket {
   long SendSome(const char* data, std::size_t count) override;
   int CheckForError(long result) override;
   [[noreturn]] void RaiseError(int error) override;
+  std::uint64_t WrittenToSource() const override { return written_; }
+
+ private:
+  std::uint64_t written_ = 0;
 };
 
 }  // namespace qb

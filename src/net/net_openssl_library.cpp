@@ -120,6 +120,7 @@ void BindCrypto(Binder& b, Api& api) {
   QB_OPTIONAL(b, X509_verify_cert_error_string);
   QB_OPTIONAL(b, d2i_X509);
   QB_OPTIONAL(b, X509_STORE_add_cert);
+  QB_OPTIONAL(b, BIO_number_written);
 }
 
 #undef QB_REQUIRED

@@ -101,6 +101,9 @@ struct Api {
   // read and its body awaited ("RB").
   int (*SSL_has_pending)(const SSL* ssl) = nullptr;
   const char* (*SSL_rstate_string)(const SSL* ssl) = nullptr;
+  // The socket's own count of the bytes written to it, records and all (a rate limit
+  // charges those).
+  BIO* (*SSL_get_wbio)(const SSL* ssl) = nullptr;
   int (*SSL_set_ex_data)(SSL* ssl, int index, void* data) = nullptr;
   // For checking the server's certificate (VerifyHostName, the system's root store).
   long (*SSL_get_verify_result)(const SSL* ssl) = nullptr;
@@ -144,6 +147,7 @@ struct Api {
   const char* (*X509_verify_cert_error_string)(long code) = nullptr;
   X509* (*d2i_X509)(X509** out, const unsigned char** in, long length) = nullptr;
   int (*X509_STORE_add_cert)(X509_STORE* store, X509* x) = nullptr;
+  std::uint64_t (*BIO_number_written)(BIO* bio) = nullptr;
 
   // Whether every entry point is there that resuming a session, copying one, or checking
   // a server's certificate needs.

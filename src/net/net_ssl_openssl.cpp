@@ -493,11 +493,20 @@ long TNetSSLSocket::Send(const char* data, std::size_t count) {
   // Without partial writes a piece counts only once all of it is written; one that found
   // no room is tried again by the handler with the same bytes.
   const int result = api_.SSL_write(ssl_.get(), data, piece);
-  if (result > 0) return result;
+  if (result > 0) {
+    given_ += static_cast<std::uint64_t>(result);
+    return result;
+  }
   NoteFailure(result);
   if (!WantsWait()) return ResultOfFailure(result);
   platform::SetLastSocketError(platform::kSocketErrorWouldBlock);
   return -1;
+}
+
+std::uint64_t TNetSSLSocket::WrittenToSocket() const {
+  if (!api_.SSL_get_wbio || !api_.BIO_number_written) return given_;
+  ossl::BIO* bio = api_.SSL_get_wbio(ssl_.get());
+  return bio ? api_.BIO_number_written(bio) : given_;
 }
 
 void TNetSSLSocket::KeepSession() {
@@ -697,6 +706,10 @@ bool TNetSSLIOHandlerSocketOpenSSL::SendWaitsForRead() const {
 }
 
 int TNetSSLIOHandlerSocketOpenSSL::SendStallDefault() const { return TlsActive() ? RecordTimeout : 0; }
+
+std::uint64_t TNetSSLIOHandlerSocketOpenSSL::WrittenToSource() const {
+  return TlsActive() ? sslSocket_->WrittenToSocket() : TNetSSLIOHandlerSocketBase::WrittenToSource();
+}
 
 std::string HostOfUri(std::string_view uri) {
   const std::size_t scheme = uri.find("://");

@@ -154,6 +154,9 @@ class TNetSSLSocket {
   // a time-out (LastTimedOut). A send that finds no room gives -1 with LastWouldBlock.
   long Recv(char* buffer, std::size_t size, const TNetIOHandler::Deadline& deadline = std::nullopt, int waitMs = -1);
   long Send(const char* data, std::size_t count);
+  // The bytes written to the socket by the session so far, records and all (where the
+  // library cannot tell: the bytes given to it).
+  std::uint64_t WrittenToSocket() const;
   bool Pending() const;
   // Sends the closing notice; a second call when the first reports it unfinished.
   void Shutdown(bool twice);
@@ -211,6 +214,7 @@ class TNetSSLSocket {
   unsigned long queuedError_ = 0;
   const ossl::SSL_SESSION* copied_ = nullptr;  // the connection's session that kept_ copies
   ossl::SSL_SESSION* kept_ = nullptr;          // owned
+  std::uint64_t given_ = 0;                    // bytes SSL_write took
 };
 
 // What one caller's connections can share from one to the next: the TLS context, whose
@@ -266,6 +270,7 @@ class TNetSSLIOHandlerSocketOpenSSL : public TNetSSLIOHandlerSocketBase {
   [[noreturn]] void RaiseError(int error) override;
   bool SendWaitsForRead() const override;
   int SendStallDefault() const override;
+  std::uint64_t WrittenToSource() const override;
 
  private:
   // How long a wait inside a record or the handshake may go without a byte.

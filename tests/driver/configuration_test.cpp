@@ -114,6 +114,7 @@ TEST(ConfigurationTest, ServerOptionValues) {
     int proxyPort = 0;
     std::string proxyUsername = "";
     bool http11 = false;
+    std::uint64_t rateLimit = 0;
   };
   const Case cases[] = {
       {"", false, "", 0, 0, 0},  // absent: the behaviour without them
@@ -135,6 +136,10 @@ TEST(ConfigurationTest, ServerOptionValues) {
       {"<HttpVersion> 1.1 </HttpVersion>", false, "", 0, 0, 0, true, "", 0, "", true},
       {"<HttpVersion>1.0</HttpVersion><HttpVersion>1.1</HttpVersion>", false, "", 0, 0, 0, true},
       {"<HttpVersion/>", false, "", 0, 0, 0, true},
+      {"<RateLimit>1048576</RateLimit>", false, "", 0, 0, 0, true, "", 0, "", false, 1048576},
+      {"<RateLimit> 64K </RateLimit>", false, "", 0, 0, 0, true, "", 0, "", false, 64 * 1024},
+      {"<RateLimit>10m</RateLimit>", false, "", 0, 0, 0, true, "", 0, "", false, 10 * 1024 * 1024},
+      {"<RateLimit>0</RateLimit>", false, "", 0, 0, 0, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.options);
@@ -150,6 +155,12 @@ TEST(ConfigurationTest, ServerOptionValues) {
     EXPECT_EQ(c.proxyPort, main.ServerOptions.ProxyPort);
     EXPECT_EQ(c.proxyUsername, main.ServerOptions.ProxyUsername);
     EXPECT_EQ(c.http11, main.ServerOptions.Http11);
+    EXPECT_EQ(c.rateLimit, main.ServerOptions.RateLimit);
+  }
+  for (const char* bad : {"K", "1G", "1 K", "+5", "2000000000M"}) {
+    EXPECT_THROW(Load(dir, Config("<UploadServer><RateLimit>" + std::string(bad) + "</RateLimit></UploadServer>")),
+                 Exception)
+        << bad;
   }
   for (const char* bad : {"abc", "1", "1.10", "2.0"}) {
     EXPECT_THROW(Load(dir, Config("<UploadServer><HttpVersion>" + std::string(bad) + "</HttpVersion></UploadServer>")),

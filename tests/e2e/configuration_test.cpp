@@ -62,6 +62,18 @@ TEST(ConfigurationErrorsTest, EachFailureIsOneErrorLineAndExitCodeOne) {
        "[--:--:--] [ERRX] Exception: Error: \"HttpVersion\" must be 1.0 or 1.1, not \"HTTP/1.1\"\r\n"},
       {server + "<HttpVersion>1.1.0</HttpVersion>" + end,
        "[--:--:--] [ERRX] Exception: Error: \"HttpVersion\" must be 1.0 or 1.1, not \"1.1.0\"\r\n"},
+      {server + "<RateLimit>abc</RateLimit>" + end,
+       "[--:--:--] [ERRX] Exception: Error: \"RateLimit\" must be bytes per second, a whole number with K or M after "
+       "it for KiB or MiB, not \"abc\"\r\n"},
+      {server + "<RateLimit>-5</RateLimit>" + end,
+       "[--:--:--] [ERRX] Exception: Error: \"RateLimit\" must be bytes per second, a whole number with K or M after "
+       "it for KiB or MiB, not \"-5\"\r\n"},
+      {server + "<RateLimit>10X</RateLimit>" + end,
+       "[--:--:--] [ERRX] Exception: Error: \"RateLimit\" must be bytes per second, a whole number with K or M after "
+       "it for KiB or MiB, not \"10X\"\r\n"},
+      {server + "<RateLimit>1.5M</RateLimit>" + end,
+       "[--:--:--] [ERRX] Exception: Error: \"RateLimit\" must be bytes per second, a whole number with K or M after "
+       "it for KiB or MiB, not \"1.5M\"\r\n"},
       {server + "<ProxyUsername>branch12</ProxyUsername>" + end,
        "[--:--:--] [ERRX] Exception: Error: \"ProxyUsername\" is given, but \"Proxy\" is not\r\n"},
       {server + "<CertificateFile>ca.pem</CertificateFile>" + end,

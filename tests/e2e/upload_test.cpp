@@ -628,6 +628,14 @@ TEST_F(UploadTest, TimeLimitsAgainstServersThatStallOrTrickle) {
        dripThenReset("HTTP/1.1 200 OK\r\nContent-Length: 65536\r\n\r\n", "x"), ""},
       {"body trickling under the 64 KiB cap over TLS", "<ReadTimeout>1</ReadTimeout><AnswerTimeout>1</AnswerTimeout>",
        true, 1, dripThenReset("HTTP/1.1 200 OK\r\nContent-Length: 65536\r\n\r\n", "x"), ""},
+      // The program's own pacing is no silence of the server's: a rate far below the limits.
+      {"a rate limit far below the time limits",
+       "<ReadTimeout>0.3</ReadTimeout><AnswerTimeout>0.3</AnswerTimeout><RateLimit>64K</RateLimit>", true, 96 << 10,
+       [](PeerConnection& c) {
+         c.ReceiveUntil("--\r\n");
+         c.Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+       },
+       ""},
       // A slow link, made by a server that reads about 1 MB a second into a small buffer:
       // the last write returns long before the body has left, and the answer's time
       // starts only then (where the system can tell).

@@ -1,9 +1,12 @@
 // The TCP connection and its buffered I/O against scripted peers on loopback.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "net/net_tcp_client.h"
 #include "support/error_texts.h"
@@ -406,6 +409,63 @@ TEST(NetTcpTest, SentBytesOnTheWire) {
             "12"
             "a\r\nb\r\n"
             "abcdefgh");
+}
+
+// A rate limit paces what every connection that shares it writes, measured where the
+// bytes arrive: all of them together stay within the rate, after a first burst of a
+// sixteenth of a second of it; waiting for the budget is no stall, however short the
+// stall limit.
+TEST(NetTcpTest, RateLimitPacesTheWritesOfAllConnectionsTogether) {
+  using Clock = std::chrono::steady_clock;
+  const struct {
+    const char* name;
+    int connections;
+    std::size_t bytes;  // each
+    std::uint64_t rate;
+    int sendTimeout = 0;
+  } cases[] = {
+      {"one connection", 1, 1 << 20, 1 << 20},
+      {"two connections, one budget", 2, 512 << 10, 1 << 20},
+      {"a stall limit far below the pacing", 1, 256 << 10, 512 << 10, 20},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::mutex lock;
+    Clock::time_point first = Clock::time_point::max(), last;
+    std::size_t arrived = 0;
+    ScriptedPeer peer(
+        [&](PeerConnection& p) {
+          for (std::string piece = p.Receive(1); !piece.empty(); piece = p.Receive(65536)) {
+            const std::lock_guard<std::mutex> guard(lock);
+            first = std::min(first, Clock::now());
+            last = Clock::now();
+            arrived += piece.size();
+          }
+        },
+        {.connections = c.connections});
+    const auto budget = std::make_shared<TNetRateLimit>(c.rate);
+    std::vector<std::future<std::string>> senders;
+    for (int i = 0; i < c.connections; ++i) {
+      senders.push_back(std::async(std::launch::async, [&] {
+        return ErrorOf<ENetException>([&] {
+          auto client = Connect(peer);
+          client->IOHandler()->RateLimit = budget;
+          client->IOHandler()->SendTimeout = c.sendTimeout;
+          TMemoryStream body(std::string(c.bytes, 'r'));
+          client->IOHandler()->SendStream(body);
+          client->CloseConnection();
+        });
+      }));
+    }
+    for (auto& sender : senders) EXPECT_EQ(sender.get(), "no error");
+    EXPECT_EQ(peer.Finish(), "");
+    const double total = static_cast<double>(c.connections * c.bytes);
+    const double expected = total / static_cast<double>(c.rate) - 1.0 / 16;
+    const double took = std::chrono::duration<double>(last - first).count();
+    EXPECT_EQ(arrived, c.connections * c.bytes);
+    EXPECT_GT(took, expected * 0.9);
+    EXPECT_LT(took, expected * 1.1 + 0.05);
+  }
 }
 
 TEST(NetTcpTest, StreamSizeRules) {

@@ -144,8 +144,8 @@ int WaitFor(SocketHandle socket, int events, int timeoutMs) {
   for (;;) {
     int wait = -1;
     if (timeoutMs >= 0) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      // Rounded up: a wait cut to 0 would return at once, and its caller would poll on.
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       wait = static_cast<int>(std::max<std::int64_t>(left.count(), 0));
     }
     const int n = ::poll(&entry, 1, wait);
