@@ -3,6 +3,10 @@
 // Grants do not take anything: several connections may be granted the same budget at
 // once, and the charges that follow leave it below zero, which the next grants wait out;
 // so over any few seconds the run stays within its rate, whatever its connections do.
+// While a write waits for the budget, the budget may grow past the capacity, up to a
+// quarter of a second of the rate: a wait that the system ends late (a busy machine) is
+// made up by the next grants, where a capped budget would lose that time for good. Only
+// an idle budget is capped, so that the first write after a pause is no burst.
 #include "net/net_rate_limit.h"
 
 #include <algorithm>
@@ -26,7 +30,8 @@ TNetRateLimit::TNetRateLimit(std::uint64_t bytesPerSecond)
 void TNetRateLimit::Refill(Clock::time_point now) {
   const double seconds = std::chrono::duration<double>(now - refilled_).count();
   refilled_ = now;
-  if (seconds > 0) budget_ = std::min(capacity_, budget_ + seconds * static_cast<double>(rate_));
+  const double most = waiting_ ? std::max(capacity_, static_cast<double>(rate_) / 4) : capacity_;
+  if (seconds > 0 && budget_ < most) budget_ = std::min(most, budget_ + seconds * static_cast<double>(rate_));
 }
 
 std::size_t TNetRateLimit::Grant(std::size_t wanted, Clock::duration& wait) {
@@ -35,8 +40,10 @@ std::size_t TNetRateLimit::Grant(std::size_t wanted, Clock::duration& wait) {
   const double least = std::min(static_cast<double>(wanted), capacity_ / 2);
   if (budget_ >= least && budget_ >= 1) {
     wait = Clock::duration::zero();
+    waiting_ = false;
     return static_cast<std::size_t>(std::min(static_cast<double>(wanted), std::floor(budget_)));
   }
+  waiting_ = true;
   const double seconds = (std::max(least, 1.0) - budget_) / static_cast<double>(rate_);
   wait = std::chrono::ceil<Clock::duration>(std::chrono::duration<double>(seconds));
   return 0;

@@ -38,6 +38,7 @@ class TNetRateLimit {
   const double capacity_;
   std::mutex lock_;
   double budget_;
+  bool waiting_ = false;  // a grant was refused and none given since
   Clock::time_point refilled_;
 };
 
