@@ -71,6 +71,21 @@ int MillisecondsValue(const TXmlNode& node, const char* name) {
   return static_cast<int>(total);
 }
 
+// How many uploads may run at once, each on a connection of its own: 1 to 64 in decimal
+// digits; 1 when absent.
+int ConnectionsValue(const TXmlNode& node, const char* name) {
+  const std::string text = ValueText(node, name);
+  if (text.empty()) return 1;
+  const bool digits =
+      text.size() <= 9 && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  const std::int32_t value = digits ? TryStrToInt(text).value_or(0) : 0;
+  if (value < 1 || value > kMaximumConnections) {
+    throw Exception(
+        Format("Error: \"%s\" must be a whole number from 1 to %d, not \"%s\"", name, kMaximumConnections, text));
+  }
+  return value;
+}
+
 // A proxy's host: no blank or control character, nothing that belongs to another part
 // of a URL, and a ":" only inside the brackets of an IPv6 address.
 bool IsProxyHost(std::string_view host, bool ipv6) {
@@ -130,6 +145,7 @@ TQvorServerOptions ReadServerOptions(const TXmlNode& uploadServer, const std::st
   options.ReadTimeout = MillisecondsValue(uploadServer, "ReadTimeout");
   options.AnswerTimeout = MillisecondsValue(uploadServer, "AnswerTimeout");
   options.KeepConnection = BooleanValue(uploadServer, "KeepConnection", true);
+  options.Connections = ConnectionsValue(uploadServer, "Connections");
   ReadProxy(uploadServer, options);
   options.ProxyUsername = ValueText(uploadServer, "ProxyUsername");
   options.ProxyPassword = ValueText(uploadServer, "ProxyPassword");

@@ -45,8 +45,12 @@ void Run() {
   LogMessage(1, "commandLine = '%s'", platform::RawCommandLine());
   const Ref<TXmlDocument> configuration =
       main->LoadConfiguration(ReadCommandSwitch("configFile", kSeparator, kPrefixes));
-  // Each step uploads at most one file; the first result of 0 or less ends the run.
-  while (main->ProcessQueueStep() > 0) {
+  if (main->ServerOptions.Connections > 1) {
+    main->ProcessQueueInParallel();
+  } else {
+    // Each step uploads at most one file; the first result of 0 or less ends the run.
+    while (main->ProcessQueueStep() > 0) {
+    }
   }
   LogMessage(1, "No files left: quiting");
 }

@@ -13,9 +13,12 @@ namespace qb {
 
 class LedgerQueue;
 class TNetHTTP;
+class TNetSSLSessionCache;
 
 // A file that was written to, replaced or removed while it was being uploaded.
 QB_DECLARE_EXCEPTION(EQbFileChangedError, Exception);
+
+inline constexpr int kMaximumConnections = 64;
 
 // The optional settings of UploadServer; each default is the behaviour without it.
 struct TQvorServerOptions {
@@ -27,6 +30,9 @@ struct TQvorServerOptions {
   // Whether a connection the server keeps open carries the next file; false: one
   // connection per file.
   bool KeepConnection = true;
+  // How many uploads run at once, each on a connection of its own (1 to
+  // kMaximumConnections); 1 sends one file after another.
+  int Connections = 1;
   // The HTTP proxy that every request goes through: its host (an IPv6 address without
   // brackets; empty: no proxy), its port, and its Basic credentials.
   std::string ProxyHost;
@@ -63,9 +69,22 @@ class TQvorMain {
   std::int32_t ProcessQueueStep();
   // Posts one file to `url` as a multipart/form-data body with the file part "file".
   void UploadFile(const std::string& fileName, const std::string& url);
+  // The queue with ServerOptions.Connections uploads at once, until nothing is left to
+  // send: this thread alone lists, claims, records and logs; each upload runs on a thread
+  // of its own with a client of its own. The first error stops new uploads; those in
+  // flight end (the accepted ones recorded) or are cut off after a grace, and then the
+  // error is raised.
+  void ProcessQueueInParallel();
 
  private:
   TNetHTTP& UploadClient();
+  // A client with the run's settings and connection options; `cache` is the TLS context
+  // and session that the run's clients share.
+  std::unique_ptr<TNetHTTP> MakeUploadClient(std::shared_ptr<TNetSSLSessionCache> cache) const;
+  // Posts the file on `client` and checks the answer and the file afterwards: what
+  // UploadFile does after its log line. Touches nothing but its arguments, so clients
+  // of their own may send on several threads at once.
+  static void SendFile(TNetHTTP& client, const std::string& fileName, const std::string& url, bool keepConnection);
 
   std::unique_ptr<LedgerQueue> queue_;  // made by the first step, from the folders then set
   // The run's client: made at the first upload and kept with its connection, its TLS

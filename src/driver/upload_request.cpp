@@ -9,7 +9,9 @@
 // another file moved into its place, is not recorded and goes again whole next time. The
 // answer's status decides; its body is read only as far as kAnswerBodyLimit and dropped
 // as it arrives, so no server can make the program hold what it sends. A failed upload
-// ends the run, and its connection is closed at once, as without a kept client.
+// ends the run, and its connection is closed at once, as without a kept client. Uploads
+// that run at once each have a client made the same way, sharing only the TLS context and
+// session; sending touches nothing but its client and its own body.
 #include "driver/qvor_main.h"
 #include "http/header_info.h"
 #include "http/http_client.h"
@@ -31,14 +33,18 @@ bool SameFile(const platform::FileStatus& a, const platform::FileStatus& b) {
 }  // namespace
 
 TNetHTTP& TQvorMain::UploadClient() {
-  if (client_) return *client_;
+  if (!client_) client_ = MakeUploadClient(std::make_shared<TNetSSLSessionCache>());
+  return *client_;
+}
+
+std::unique_ptr<TNetHTTP> TQvorMain::MakeUploadClient(std::shared_ptr<TNetSSLSessionCache> cache) const {
   auto client = std::make_unique<TNetHTTP>();
   auto handler = std::make_unique<TNetSSLIOHandlerSocketOpenSSL>();
   // Without it the transport refuses bodies of 2 GiB and more, and such a file would
   // stay first in the queue for good, holding back every file after it.
   handler->LargeStream = true;
   // Shares the TLS context between connections and resumes the session of the last one.
-  handler->SessionCache = std::make_shared<TNetSSLSessionCache>();
+  handler->SessionCache = std::move(cache);
   if (ServerOptions.VerifyCertificate) {
     handler->SSLOptions.VerifyMode = {TNetSSLVerifyMode::sslvrfPeer};
     handler->SSLOptions.VerifyHostName = true;
@@ -67,13 +73,15 @@ TNetHTTP& TQvorMain::UploadClient() {
   client->ProxyParams.ProxyPassword = ServerOptions.ProxyPassword;
   client->ProxyParams.BasicAuthentication =
       !ServerOptions.ProxyUsername.empty() || !ServerOptions.ProxyPassword.empty();
-  client_ = std::move(client);
-  return *client_;
+  return client;
 }
 
 void TQvorMain::UploadFile(const std::string& fileName, const std::string& url) {
   LogMessage(1, "Uploading file \"%s\"", fileName);
-  TNetHTTP& client = UploadClient();
+  SendFile(UploadClient(), fileName, url, ServerOptions.KeepConnection);
+}
+
+void TQvorMain::SendFile(TNetHTTP& client, const std::string& fileName, const std::string& url, bool keepConnection) {
   try {
     TNetMultiPartFormDataStream body;
     const TNetFormDataField& part = body.AppendFilePart("file", fileName, "");
@@ -94,7 +102,7 @@ void TQvorMain::UploadFile(const std::string& fileName, const std::string& url) 
     client.CloseConnection();
     throw;
   }
-  if (!ServerOptions.KeepConnection) client.CloseConnection();
+  if (!keepConnection) client.CloseConnection();
 }
 
 }  // namespace qb

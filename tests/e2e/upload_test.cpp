@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <thread>
 
 #include "e2e/upload_fixture.h"
@@ -698,7 +699,8 @@ TEST_F(UploadTest, ConnectionsAcrossTheFilesOfARun) {
     const char* options;
     int connections;  // the server accepts exactly these, one script each
     std::function<void(PeerConnection&)> script;
-    int resumed;  // over TLS: the handshakes that resumed a session
+    int resumed;     // over TLS: the handshakes that resumed a session
+    int atOnce = 1;  // Connections: uploads at the same time, each on a connection of its own
   };
   const Case cases[] = {
       {"kept for the run", 0, "", 1, serveAll(kept), 0},
@@ -731,20 +733,33 @@ TEST_F(UploadTest, ConnectionsAcrossTheFilesOfARun) {
       {"close without the closing notice, TLS 1.3", 0x0304, "", 4, [&](PeerConnection& c) { answer(c, closing); }, 3},
       {"bytes after the answer", 0, "", 4, serveAll(kept + "HTTP/1.1 200 OK\r\n"), 0},
       {"answer body over the limit", 0, "", 4, serveAll(overLimit), 0},
+      // Two at once: two kept connections, or one per file; the first two handshakes find
+      // no session yet, the others resume one. A kept connection that dies costs its
+      // upload a new one, never the run.
+      {"kept for the run, two at once", 0, "", 2, serveAll(kept), 0, 2},
+      {"opt-out, TLS, two at once", 0x0304, "<KeepConnection>false</KeepConnection>", 4, serveAll(kept), 2, 2},
+      {"reset when the next request starts, two at once", 0, "", 4,
+       [&](PeerConnection& c) {
+         if (answer(c, kept)) c.ReceiveUntil("\r\n\r\n");
+         c.Reset();
+       },
+       0, 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     if (c.tls && !kTlsPeers) continue;
     std::unique_ptr<ScriptedPeer> peer;
-    const PeerOptions options{.connections = c.connections};
+    const PeerOptions options{.connections = c.connections, .concurrent = c.atOnce > 1};
 #if QUOBRINA_TLS_PEERS
     if (c.tls) peer = std::make_unique<ScriptedTlsPeer>(c.script, TlsPeerOptions{.maxVersion = c.tls}, options);
 #endif
     if (!peer) peer = std::make_unique<ScriptedPeer>(c.script, options);
     const std::string url =
         std::string(c.tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(peer->port()) + "/upload";
-    WriteConfig(url, c.options);
+    WriteConfig(url, c.options + (c.atOnce > 1 ? "<Connections>" + std::to_string(c.atOnce) + "</Connections>" : ""));
     std::filesystem::remove(Ledger());
+    // Files start in the queue's order, and with the lines of one step each; those at once
+    // are recorded in the order they end.
     std::string log;
     std::string ledger;
     for (std::size_t i = 0; i < std::size(names); ++i) {
@@ -761,12 +776,111 @@ TEST_F(UploadTest, ConnectionsAcrossTheFilesOfARun) {
     EXPECT_EQ(0, strangeRequests);
     EXPECT_EQ(0, result.exitCode);
     EXPECT_EQ(log, Log(result));
-    EXPECT_EQ(ledger, ReadFile(Ledger()));
+    EXPECT_EQ(SortedLines(ledger), SortedLines(ReadFile(Ledger())));
+    if (c.atOnce == 1) {
+      EXPECT_EQ(ledger, ReadFile(Ledger()));
+    }
 #if QUOBRINA_TLS_PEERS
     if (c.tls) {
       EXPECT_EQ(c.resumed, static_cast<ScriptedTlsPeer&>(*peer).resumedSessions());
     }
 #endif
+  }
+}
+
+// With several connections the first error decides the run: nothing starts after it,
+// the uploads in flight end and those the server took are recorded, and one that does not
+// end is cut off after a grace (the longest time limit set), unrecorded; then the run
+// ends with the first error's line.
+TEST_F(UploadTest, TheFirstErrorDecidesARunOfSeveralConnections) {
+  using Clock = std::chrono::steady_clock;
+  const std::string refused = "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n";
+  const std::string accepted = "HTTP/1.1 200 OK\r\nConnection: keep-alive\r\nContent-Length: 2\r\n\r\nok";
+  // The file name of the next request on the connection; empty when the client closed.
+  const auto nextFile = [](PeerConnection& c) {
+    const std::string request = c.ReceiveUntil("--\r\n");
+    const std::size_t at = request.find("filename=\"");
+    if (at == std::string::npos || !request.ends_with("--\r\n")) return std::string();
+    return request.substr(at + 10, request.find('"', at + 10) - at - 10);
+  };
+  struct Case {
+    const char* what;
+    int atOnce;
+    std::vector<std::string> files;
+    const char* limits;
+    const char* failing;  // answered 500 at once
+    const char* stalled;  // never answered: cut off
+    std::vector<std::string> recorded;
+  };
+  const Case cases[] = {
+      {"the others in flight end and are recorded",
+       3,
+       {"a.txt", "b.txt", "c.txt", "d.txt"},
+       "",
+       "b.txt",
+       nullptr,
+       {"a.txt", "c.txt"}},
+      {"one that is never answered is cut off after the grace",
+       2,
+       {"a.txt", "b.txt"},
+       "<ConnectTimeout>1</ConnectTimeout>",
+       "b.txt",
+       "a.txt",
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(Source());
+    std::filesystem::remove_all(State());
+    std::filesystem::create_directories(Source());
+    for (const std::string& name : c.files) WriteFile(Path(name), name);
+    std::promise<void> failed;  // the failing file's answer is sent and its connection closed
+    std::shared_future<void> failedSeen = failed.get_future().share();
+    std::atomic<Clock::rep> failedAt{0};
+    std::atomic<int> startedAfter{0};
+    std::atomic<bool> stalledClosed{false};
+    ScriptedPeer peer(
+        [&](PeerConnection& connection) {
+          const std::string name = nextFile(connection);
+          if (name == c.failing) {
+            connection.Send(refused);
+            connection.WaitForClose();
+            failedAt = Clock::now().time_since_epoch().count();
+            failed.set_value();
+          } else if (c.stalled && name == c.stalled) {
+            stalledClosed = connection.WaitForClose();
+          } else {
+            // Answered well after the error: the run knows of it by then.
+            if (failedSeen.wait_for(std::chrono::seconds(30)) != std::future_status::ready) return;
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+            for (bool first = true; connection.Send(accepted); first = false) {
+              if (!first) ++startedAfter;
+              if (nextFile(connection).empty()) break;
+            }
+          }
+        },
+        {.connections = c.atOnce, .concurrent = true});
+    const std::string url = "http://127.0.0.1:" + std::to_string(peer.port()) + "/";
+    WriteConfig(url, c.limits + std::string("<Connections>") + std::to_string(c.atOnce) + "</Connections>");
+    const ProgramResult result = Run();
+    const Clock::time_point ended = Clock::now();
+    EXPECT_EQ("", peer.Finish());
+    EXPECT_EQ(1, result.exitCode);
+    std::string log;
+    for (int i = 0; i < c.atOnce; ++i) {
+      log += "[--:--:--] [LOGX] There are '" + std::to_string(c.files.size() - i) + "' files in queue\r\n" +
+             "[--:--:--] [LOGX] Uploading file '" + Path(c.files[i]) + "' to server '" + url + "'\r\n" +
+             "[--:--:--] [LOGX] Uploading file \"" + Path(c.files[i]) + "\"\r\n";
+    }
+    EXPECT_EQ(log + "[--:--:--] [ERRX] ENetHTTPProtocolException: HTTP/1.1 500 Internal Server Error\r\n", Log(result));
+    std::string recorded;
+    for (const std::string& name : c.recorded) recorded += Path(name) + "\r\n";
+    EXPECT_EQ(SortedLines(recorded), SortedLines(ReadFile(Ledger())));
+    EXPECT_EQ(0, startedAfter);
+    if (c.stalled) {
+      EXPECT_TRUE(stalledClosed);
+      EXPECT_LT(ended - Clock::time_point(Clock::duration(failedAt.load())), std::chrono::seconds(6));
+    }
   }
 }
 
