@@ -28,6 +28,7 @@
 #include "driver/qvor_main.h"
 #include "driver/text_lines.h"
 #include "platform/locale.h"
+#include "services/logger.h"
 #include "support/format.h"
 
 namespace qb {
@@ -343,6 +344,12 @@ void LedgerQueue::OpenLedger() {
   // every file would be sent again at every step.
   if (platform::DirectoryExists(ledgerPath_)) ThrowLedgerNotWritten(ledgerPath_, "A directory has that name");
   if (!platform::GetFileStatus(ledgerPath_)) {
+    // The temporary file is the run's own scratch name: anything else standing there (a
+    // link, a FIFO) would stop every first run until someone removed it by hand.
+    if (platform::RemoveUnlessRegularFile(tempPath_)) {
+      LogMessage(3, "Removed \"%s\", which was not a regular file, to write the ledger's temporary file there",
+                 platform::ExpandFileName(tempPath_));
+    }
     // An empty ledger, made to appear whole: created aside and renamed unless another
     // run made one first.
     platform::CreateEmptyFileVia(tempPath_, ledgerPath_);

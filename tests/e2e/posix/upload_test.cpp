@@ -582,35 +582,56 @@ TEST_F(UploadTest, ALedgerThatCannotTakeTheLineEndsTheRunBeforeTheUpload) {
 }
 
 // The ledger's temporary file is only written to make a first, empty ledger, and only as a
-// file of its own: a FIFO in its place does not hang the run, a symbolic link is not
-// followed (its target stays as it was, the link never becomes the ledger); neither matters
-// once the ledger exists.
+// file of its own. Whatever else stands in its place (a FIFO, a symbolic link, an empty
+// folder) is the run's own scratch name taken: it is removed, never followed (the link's
+// target stays as it was), with one warning line, and the run goes on. A folder that holds
+// anything is not emptied: the run ends, and nothing is sent.
 TEST_F(UploadTest, ATemporaryFileThatIsNoFileNeitherHangsNorHoldsBackTheRun) {
   ReferenceReceiver receiver(Received());
   WriteConfig(receiver.Url());
   WriteFile(Path("a.txt"), "a");
   const std::string target = dir_.file("target.txt");
-  const std::pair<const char*, std::function<void()>> cases[] = {
-      {"a FIFO", [&] { ASSERT_EQ(0, ::mkfifo(Temp().c_str(), 0600)); }},
-      {"a symbolic link", [&] { std::filesystem::create_symlink(target, Temp()); }},
+  const std::string removed = "[--:--:--] [WRNX] Removed \"" + Temp() +
+                              "\", which was not a regular file, to write the ledger's temporary file there\r\n";
+  const struct {
+    const char* what;
+    std::function<void()> make;
+    std::string error;  // the last line when the run ends, or empty
+  } cases[] = {
+      {"a FIFO", [&] { ASSERT_EQ(0, ::mkfifo(Temp().c_str(), 0600)); }, ""},
+      {"a symbolic link", [&] { std::filesystem::create_symlink(target, Temp()); }, ""},
+      {"a link that leads nowhere", [&] { std::filesystem::create_symlink(dir_.file("none"), Temp()); }, ""},
+      {"an empty folder", [&] { std::filesystem::create_directories(Temp()); }, ""},
+      {"a folder holding a file",
+       [&] {
+         std::filesystem::create_directories(Temp());
+         WriteFile(Temp() + "/kept.txt", "kept");
+       },
+       "[--:--:--] [ERRX] EFCreateError: Cannot create file \"" + Temp() + "\". Is a directory\r\n"},
   };
-  for (const auto& [what, make] : cases) {
-    SCOPED_TRACE(what);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     std::filesystem::remove_all(State());
     std::filesystem::create_directories(State());
     WriteFile(target, "precious");
-    make();
+    c.make();
+    const std::size_t before = receiver.Requests().size();
     const ProgramResult first = RunQuobrina({"-configFile=" + Config()}, 10);
     EXPECT_FALSE(first.timedOut);
-    EXPECT_EQ(1, first.exitCode);
-    EXPECT_EQ("[--:--:--] [ERRX] EFCreateError: Cannot create file \"" + Temp() + "\". Not a regular file\r\n",
-              LastLine(Log(first)));
     EXPECT_EQ("precious", ReadFile(target));
-    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(Ledger())));
-    WriteFile(Ledger(), "");
-    const ProgramResult second = RunQuobrina({"-configFile=" + Config()}, 10);
-    EXPECT_EQ(0, second.exitCode) << second.output;
+    if (!c.error.empty()) {
+      EXPECT_EQ(1, first.exitCode);
+      EXPECT_EQ(c.error, Log(first));
+      EXPECT_EQ("kept", ReadFile(Temp() + "/kept.txt"));
+      EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(Ledger())));
+      EXPECT_EQ(before, receiver.Requests().size());
+      continue;
+    }
+    EXPECT_EQ(0, first.exitCode) << first.output;
+    EXPECT_EQ(0u, Log(first).find(removed + "[--:--:--] [LOGX] There are '1' files in queue\r\n")) << Log(first);
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(Ledger())));
     EXPECT_EQ(Path("a.txt") + "\r\n", ReadFile(Ledger()));
+    EXPECT_EQ(before + 1, receiver.Requests().size());
   }
 }
 
