@@ -300,7 +300,10 @@ TEST_F(UploadTest, EightLargeFilesAtOnceKeepMemoryBounded) {
   EXPECT_EQ(kFiles, whole);
   EXPECT_EQ(static_cast<std::size_t>(kFiles), SortedLines(ReadFile(Ledger())).size());
   EXPECT_GT(result.peakKiB, 0);
-  EXPECT_LT(result.peakKiB, 32 * 1024);
+  // A sanitizer's own memory grows with the threads (ThreadSanitizer: about 40 MiB here).
+  if (!QUOBRINA_SANITIZED) {
+    EXPECT_LT(result.peakKiB, 32 * 1024);
+  }
   std::cout << "[   INFO   ] peak resident memory of " << kFiles << " uploads of 64 MiB at once: " << result.peakKiB
             << " KiB\n";
 }
