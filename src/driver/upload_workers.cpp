@@ -130,9 +130,4 @@ std::vector<UploadWorkers::Outcome> UploadWorkers::WaitForEnded(std::optional<Ti
   return ended;
 }
 
-void UploadWorkers::Abort() {
-  const std::lock_guard lock(shared_->lock);
-  for (const auto& worker : workers_) worker->Abort();
-}
-
 }  // namespace qb

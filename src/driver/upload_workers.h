@@ -31,8 +31,9 @@ class UploadWorkers {
   // Up to `count` workers; each is made (with a client from `makeClient`, on this
   // thread) when an upload first needs it.
   UploadWorkers(int count, MakeClient makeClient, Send send);
-  // Cuts the uploads still in flight (as Abort) and waits for every worker to end, for
-  // kStopWait at the most; a worker still blocked then is left to end with the process.
+  // Cuts the uploads still in flight (their connections end at once, failing, and connect
+  // no more) and waits for every worker to end, for kStopWait at the most; a worker still
+  // blocked then is left to end with the process.
   ~UploadWorkers();
   UploadWorkers(const UploadWorkers&) = delete;
   UploadWorkers& operator=(const UploadWorkers&) = delete;
@@ -45,9 +46,6 @@ class UploadWorkers {
   // The uploads that ended since the last call, in the order they ended: waits until at
   // least one has, or until `until` passes (then possibly none).
   std::vector<Outcome> WaitForEnded(std::optional<TimePoint> until);
-  // Ends the connections of the uploads in flight: each ends failing, at once, and its
-  // worker connects no more.
-  void Abort();
 
   static constexpr std::chrono::seconds kStopWait{10};
 
