@@ -302,6 +302,7 @@ TEST_F(UploadTest, ThroughAnHttpProxy) {
     const char* proxyOptions;  // what the configuration says of the proxy beyond its address
     const char* refusal;       // the proxy's status line, or none
     bool refusedPort = false;  // the server's port is one the proxy refuses tunnels to
+    int atOnce = 1;            // Connections: each upload at once has a tunnel of its own
   } cases[] = {
       {"http through the open port", false, false, "", nullptr},
       {"https with both credentials", true, true, nullptr, nullptr},
@@ -311,6 +312,7 @@ TEST_F(UploadTest, ThroughAnHttpProxy) {
        "HTTP/1.1 407 Proxy Authentication Required"},
       {"https without credentials", true, true, "", "HTTP/1.1 407 Proxy Authentication Required"},
       {"https to a port the proxy refuses", true, false, "", "HTTP/1.1 403 Forbidden", true},
+      {"https with both credentials, two at once", true, true, nullptr, nullptr, false, 2},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -322,11 +324,12 @@ TEST_F(UploadTest, ThroughAnHttpProxy) {
     WriteFile(Path("b.txt"), "and again");
     const std::string url = c.refusedPort ? "https://127.0.0.1:9/via" : receiver.Url("/via");
     WriteConfig(url, serverCredentials + "<Proxy>http://" + proxy.Address(c.credentials) + "/</Proxy>" +
-                         (c.proxyOptions ? c.proxyOptions : proxyCredentials));
+                         (c.proxyOptions ? c.proxyOptions : proxyCredentials) + "<Connections>" +
+                         std::to_string(c.atOnce) + "</Connections>");
     const ProgramResult result = Run();
     const std::string log = Log(result);
     // One refusal, or each file over one connection, or the tunnels.
-    const std::vector<std::string> logged = proxy.Log(c.refusal || c.tls ? 1 : 2);
+    const std::vector<std::string> logged = proxy.Log(c.refusal ? 1 : c.tls ? c.atOnce : 2);
     ASSERT_FALSE(logged.empty());
     if (c.refusal) {
       EXPECT_EQ(1, result.exitCode);
@@ -341,7 +344,7 @@ TEST_F(UploadTest, ThroughAnHttpProxy) {
       continue;
     }
     EXPECT_EQ(0, result.exitCode) << result.output;
-    EXPECT_EQ(Path("a.txt") + "\r\n" + Path("b.txt") + "\r\n", ReadFile(Ledger()));
+    EXPECT_EQ(SortedLines(Path("a.txt") + "\r\n" + Path("b.txt") + "\r\n"), SortedLines(ReadFile(Ledger())));
     EXPECT_EQ("through the proxy", ReadFile(receiver.StoredFile("a.txt")));
     EXPECT_EQ("and again", ReadFile(receiver.StoredFile("b.txt")));
     const auto requests = receiver.Requests();
