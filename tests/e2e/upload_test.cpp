@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <future>
+#include <mutex>
 #include <thread>
 
 #include "e2e/upload_fixture.h"
@@ -791,11 +793,12 @@ TEST_F(UploadTest, ConnectionsAcrossTheFilesOfARun) {
   }
 }
 
-// With several connections the first error decides the run: nothing starts after it,
-// the uploads in flight end and those the server took are recorded, and one that does not
-// end is cut off after a grace (the longest time limit set), unrecorded; then the run
-// ends with the first error's line.
-TEST_F(UploadTest, TheFirstErrorDecidesARunOfSeveralConnections) {
+// Uploads on several connections at once: a server that answers them in another order
+// gets the ledger's lines in the order its answers came. The first error decides the run:
+// nothing starts after it, the uploads in flight end and those the server took are
+// recorded, and one that does not end is cut off after a grace (the longest time limit
+// set), unrecorded; then the run ends with the first error's line.
+TEST_F(UploadTest, UploadsOnSeveralConnectionsAtOnce) {
   using Clock = std::chrono::steady_clock;
   const std::string refused = "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n";
   const std::string accepted = "HTTP/1.1 200 OK\r\nConnection: keep-alive\r\nContent-Length: 2\r\n\r\nok";
@@ -806,30 +809,38 @@ TEST_F(UploadTest, TheFirstErrorDecidesARunOfSeveralConnections) {
     if (at == std::string::npos || !request.ends_with("--\r\n")) return std::string();
     return request.substr(at + 10, request.find('"', at + 10) - at - 10);
   };
+  using Names = std::vector<std::string>;
   struct Case {
     const char* what;
     int atOnce;
-    std::vector<std::string> files;
+    Names files;
     const char* limits;
-    const char* failing;  // answered 500 at once
+    Names answered;       // the files the server takes, in the order it answers them
+    const char* failing;  // answered 500 at once, or none
     const char* stalled;  // never answered: cut off
-    std::vector<std::string> recorded;
   };
   const Case cases[] = {
+      {"answered in the reverse order",
+       4,
+       {"a.txt", "b.txt", "c.txt", "d.txt"},
+       "",
+       {"d.txt", "c.txt", "b.txt", "a.txt"},
+       nullptr,
+       nullptr},
       {"the others in flight end and are recorded",
        3,
        {"a.txt", "b.txt", "c.txt", "d.txt"},
        "",
+       {"c.txt", "a.txt"},
        "b.txt",
-       nullptr,
-       {"a.txt", "c.txt"}},
+       nullptr},
       {"one that is never answered is cut off after the grace",
        2,
        {"a.txt", "b.txt"},
        "<ConnectTimeout>1</ConnectTimeout>",
+       {},
        "b.txt",
-       "a.txt",
-       {}},
+       "a.txt"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -840,24 +851,45 @@ TEST_F(UploadTest, TheFirstErrorDecidesARunOfSeveralConnections) {
     std::promise<void> failed;  // the failing file's answer is sent and its connection closed
     std::shared_future<void> failedSeen = failed.get_future().share();
     std::atomic<Clock::rep> failedAt{0};
+    std::mutex lock;
+    std::condition_variable turn;
+    std::size_t answers = 0;  // of the files the server takes
     std::atomic<int> startedAfter{0};
     std::atomic<bool> stalledClosed{false};
     ScriptedPeer peer(
         [&](PeerConnection& connection) {
           const std::string name = nextFile(connection);
-          if (name == c.failing) {
+          const auto position = std::find(c.answered.begin(), c.answered.end(), name) - c.answered.begin();
+          if (c.failing && name == c.failing) {
             connection.Send(refused);
             connection.WaitForClose();
             failedAt = Clock::now().time_since_epoch().count();
             failed.set_value();
           } else if (c.stalled && name == c.stalled) {
             stalledClosed = connection.WaitForClose();
-          } else {
-            // Answered well after the error: the run knows of it by then.
-            if (failedSeen.wait_for(std::chrono::seconds(30)) != std::future_status::ready) return;
-            std::this_thread::sleep_for(std::chrono::seconds(1));
+          } else if (position < static_cast<std::ptrdiff_t>(c.answered.size())) {
+            // Each answer well after the one before (or after the error): the run has seen
+            // it by then.
+            if (position == 0 && c.failing &&
+                failedSeen.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+              return;
+            }
+            {
+              std::unique_lock held(lock);
+              if (!turn.wait_for(held, std::chrono::seconds(30), [&] { return answers == std::size_t(position); })) {
+                return;
+              }
+            }
+            if (position > 0 || c.failing)
+              std::this_thread::sleep_for(std::chrono::milliseconds(c.failing ? 1000 : 300));
             for (bool first = true; connection.Send(accepted); first = false) {
-              if (!first) ++startedAfter;
+              if (first) {
+                const std::lock_guard held(lock);
+                ++answers;
+                turn.notify_all();
+              } else {
+                ++startedAfter;
+              }
               if (nextFile(connection).empty()) break;
             }
           }
@@ -868,17 +900,20 @@ TEST_F(UploadTest, TheFirstErrorDecidesARunOfSeveralConnections) {
     const ProgramResult result = Run();
     const Clock::time_point ended = Clock::now();
     EXPECT_EQ("", peer.Finish());
-    EXPECT_EQ(1, result.exitCode);
+    EXPECT_EQ(c.failing ? 1 : 0, result.exitCode);
+    // Files start in the queue's order, each with the lines of a step.
     std::string log;
     for (int i = 0; i < c.atOnce; ++i) {
       log += "[--:--:--] [LOGX] There are '" + std::to_string(c.files.size() - i) + "' files in queue\r\n" +
              "[--:--:--] [LOGX] Uploading file '" + Path(c.files[i]) + "' to server '" + url + "'\r\n" +
              "[--:--:--] [LOGX] Uploading file \"" + Path(c.files[i]) + "\"\r\n";
     }
-    EXPECT_EQ(log + "[--:--:--] [ERRX] ENetHTTPProtocolException: HTTP/1.1 500 Internal Server Error\r\n", Log(result));
+    log += c.failing ? "[--:--:--] [ERRX] ENetHTTPProtocolException: HTTP/1.1 500 Internal Server Error\r\n"
+                     : "[--:--:--] [LOGX] There are '0' files in queue\r\n[--:--:--] [LOGX] No files left: quiting\r\n";
+    EXPECT_EQ(log, Log(result));
     std::string recorded;
-    for (const std::string& name : c.recorded) recorded += Path(name) + "\r\n";
-    EXPECT_EQ(SortedLines(recorded), SortedLines(ReadFile(Ledger())));
+    for (const std::string& name : c.answered) recorded += Path(name) + "\r\n";
+    EXPECT_EQ(recorded, ReadFile(Ledger()));
     EXPECT_EQ(0, startedAfter);
     if (c.stalled) {
       EXPECT_TRUE(stalledClosed);
