@@ -25,9 +25,16 @@ Runs are interleaved and reported as medians of --runs runs:
           first the emulator against its model, last the same three on loopback without
           the emulator (200 files of 4 KiB, ledger on /dev/shm and on the disk). One run
           at 100 ms, where 200 files take a minute; --one-at-a-time runs the three in turn.
+  parallel  several connections through the same emulator at 20 and 100 ms: 200 files of
+          4 KiB with N = 8 and 16 of 1 MiB with N = 4, over http and https: files per second
+          of quobrina with Connections N, of `curl -Z --parallel-max N` and of quobrina with
+          one connection, side by side, to the sink and to nginx with PHP-FPM
+          (--parallel-servers); then on loopback N = 8 against N = 1 (--files files of
+          4 KiB, ledger in memory and on the disk), and the peak memory of eight files of
+          64 MiB at once.
 
-    bench/upload/run.py [--runs 5] [--only big,many,step,ledger,folder,latency] [--quobrina BINARY]
-                        [--realtime]
+    bench/upload/run.py [--runs 5] [--only big,many,step,ledger,folder,latency,parallel] [--quobrina BINARY]
+                        [--realtime] [--parallel-servers sink,nginx]
 
 --realtime (root) runs everything started after the build at real-time priority, so
 that other work on the machine does not delay the wake-ups that every round trip and
@@ -135,8 +142,9 @@ def timed(args, cwd=None, timeout=None):
     higher (as it is after building a ledger of a million lines here)."""
     report = tempfile.mktemp(prefix="quobrina-rss-")
     start = time.perf_counter()
+    # Standard error too: curl's parallel progress meter shows despite --silent.
     process = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", report, *args], cwd=cwd,
-                               stdout=subprocess.DEVNULL)
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
         status = process.wait(timeout)
     except subprocess.TimeoutExpired:
@@ -159,13 +167,14 @@ def state_folder(work, state_root=None):
     return os.path.join(state_root or STATE_DIR or work, "state")
 
 
-def write_config(work, source, url, state_root=None):
+def write_config(work, source, url, state_root=None, connections=1):
     state = state_folder(work, state_root)
     shutil.rmtree(state, ignore_errors=True)
     config = os.path.join(work, "upload.xml")
+    extra = f"<Connections>{connections}</Connections>" if connections > 1 else ""
     with open(config, "w") as f:
         f.write(f"<c><configData><SourceFolder>{source}</SourceFolder><ConfigFolder>{state}</ConfigFolder>"
-                f"<UploadServer><UploadAT>{url}</UploadAT></UploadServer></configData></c>")
+                f"<UploadServer><UploadAT>{url}</UploadAT>{extra}</UploadServer></configData></c>")
     return config
 
 
@@ -414,28 +423,33 @@ def latency_commands(quobrina, work, folder, paths, urls, shm):
             "curl new": ["curl", "-K", new], "curl one": ["curl", "-K", one]}
 
 
-def quobrina_command(quobrina, work, folder, url, state_root):
+def quobrina_command(quobrina, work, folder, url, state_root, connections=1):
     """A command made anew for every run: the configuration and an empty ledger."""
-    return lambda: [quobrina, f"-configFile={write_config(work, folder, url, state_root)}"]
+    return lambda: [quobrina, f"-configFile={write_config(work, folder, url, state_root, connections)}"]
 
 
 def measure(sinks, commands, files, runs, timeout, side_by_side=True):
     """files/s of each command (median of runs), and the connections and resumed TLS
     sessions the sink saw for it (in the last run)."""
+    def stats(sink):  # a server other than the sink (nginx) counts nothing: the exit code tells
+        return sink.stats() if sink else {}
+
     def since(before, sink):
-        return {name: count - before[name] for name, count in sink.stats().items()}
+        if not sink:
+            return {"requests": files}
+        return {name: count - before[name] for name, count in stats(sink).items()}
 
     rates = {who: [] for who in commands}
     for _ in range(runs):
         now = {who: command() if callable(command) else command for who, command in commands.items()}
         if side_by_side:
-            before = {who: sinks[who].stats() for who in now}
+            before = {who: stats(sinks[who]) for who in now}
             walls = run_side_by_side(now, timeout)
             seen = {who: since(before[who], sinks[who]) for who in now}
         else:
             walls, seen = {}, {}
             for who, command in now.items():
-                before = sinks[who].stats()
+                before = stats(sinks[who])
                 walls[who] = timed(command, timeout=timeout)[0]
                 seen[who] = since(before, sinks[who])
         for who, wall in walls.items():
@@ -529,6 +543,218 @@ def bench_loopback(args, quobrina, sinks, work, folder_paths, shm, disk):
               + counts(seen, ("q memory", "curl new", "curl one"), layer), flush=True)
 
 
+PARALLEL_SETS = (("200 x 4 KiB", 200, 4096, 8), ("16 x 1 MiB", 16, 1 << 20, 4))
+PARALLEL_WHO = ("quobrina N", "curl -Z N", "quobrina 1")
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class NginxPhp:
+    """nginx in front of PHP-FPM, from the real-server tests' configuration
+    (tests/e2e/servers/), with `children` PHP workers: a server users run, which reads the
+    whole body, stores the file and keeps HTTP/1.0 connections that ask for it."""
+
+    SERVERS = os.path.join(ROOT, "tests", "e2e", "servers")
+
+    def __init__(self, work, children):
+        self.dir = tempfile.mkdtemp(prefix="quobrina-nginx-", dir=work)
+        for sub in ("php-files", "php-tmp", "nginx-body"):
+            os.makedirs(os.path.join(self.dir, sub))
+        root = os.geteuid() == 0
+        self.ports = {name: free_port() for name in ("HTTP", "TLS12", "TLS13", "SMALL")}
+        marks = {"@DIR@": self.dir, "@SERVERS@": self.SERVERS, "@USER@": "user root root;" if root else "",
+                 "@PHP_USER@": "user = root\ngroup = root" if root else ""}
+        marks.update({f"@{name}_PORT@": str(port) for name, port in self.ports.items()})
+        for name in ("nginx.conf", "locations.conf", "php-fpm.conf"):
+            with open(os.path.join(self.SERVERS, name)) as f:
+                text = f.read()
+            for mark, value in marks.items():
+                text = text.replace(mark, value)
+            text = text.replace("pm.max_children = 2", f"pm.max_children = {children}")
+            text = text.replace("worker_connections 64", "worker_connections 512")
+            with open(os.path.join(self.dir, name), "w") as f:
+                f.write(text)
+        sh("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=127.0.0.1",
+           "-keyout", os.path.join(self.dir, "key.pem"), "-out", os.path.join(self.dir, "cert.pem"),
+           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        php = next((os.path.join("/usr/sbin", n) for n in sorted(os.listdir("/usr/sbin")) if n.startswith("php-fpm")),
+                   None)
+        if not os.path.exists("/usr/sbin/nginx") or not php:
+            raise RuntimeError("nginx or php-fpm is not installed (scripts/setup installs them)")
+        self.processes = [
+            subprocess.Popen([php, "-F", "-y", os.path.join(self.dir, "php-fpm.conf")] + (["-R"] if root else []),
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL),
+            subprocess.Popen(["/usr/sbin/nginx", "-e", os.path.join(self.dir, "nginx-error.log"), "-c",
+                              os.path.join(self.dir, "nginx.conf"), "-g", "daemon off;"],
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)]
+        deadline = time.monotonic() + 20
+        while not self._accepts():
+            if time.monotonic() > deadline:
+                self.stop()
+                raise RuntimeError("nginx and PHP-FPM did not start")
+            time.sleep(0.1)
+
+    def _accepts(self):
+        if not os.path.exists(os.path.join(self.dir, "php-fpm.sock")):
+            return False
+        try:
+            socket.create_connection(("127.0.0.1", self.ports["HTTP"]), timeout=1).close()
+            return True
+        except OSError:
+            return False
+
+    def port(self, layer):
+        return self.ports["HTTP" if layer == "http" else "TLS13"]
+
+    def stop(self):
+        for process in self.processes:
+            process.terminate()
+        for process in self.processes:
+            try:
+                process.wait(10)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+class FixedTarget:
+    """What a Proxy needs of a sink: the port and the scheme of a server started elsewhere."""
+
+    def __init__(self, port, scheme):
+        self.port, self.scheme = port, scheme
+
+
+def bench_parallel(args, quobrina, sink_binary, tls, work):
+    """Several connections: quobrina with Connections N, curl -Z --parallel-max N and
+    quobrina with one connection, side by side through the emulator; then loopback, N = 8
+    against N = 1; then the resident memory of eight 64 MiB files at once."""
+    shm = tempfile.mkdtemp(prefix="quobrina-state-", dir="/dev/shm")
+    kinds = {"http": None, "https": tls}
+    folders = {}
+    for label, count, size, _ in PARALLEL_SETS:
+        folder = os.path.join(work, f"parallel{count}")
+        folders[label] = folder, make_folder(folder, count, size)
+    # Each run side by side has a configuration and a ledger of its own.
+    works = {who: os.path.join(work, f"run-{i}") for i, who in enumerate(PARALLEL_WHO)}
+    states = {who: os.path.join(shm, f"run-{i}") for i, who in enumerate(PARALLEL_WHO)}
+    for path in (*works.values(), *states.values()):
+        os.makedirs(path, exist_ok=True)
+    started = time.monotonic()
+    realtime = os.sched_getscheduler(0) == os.SCHED_RR
+    print(f"\nload average at the start: {' '.join(f'{x:.1f}' for x in os.getloadavg())}; scheduling: "
+          + ("real-time (--realtime)" if realtime else "normal (see --realtime)"))
+    servers = args.parallel_servers.split(",")
+    try:
+        for server in servers:
+            nginx = NginxPhp(work, 2 * max(n for *_, n in PARALLEL_SETS) + 2) if server == "nginx" else None
+            sinks = {} if nginx else {(layer, who): Sink(sink_binary, kinds[layer], keep_alive=True)
+                                      for layer in kinds for who in PARALLEL_WHO}
+            try:
+                print(f"\n== files per second through the emulator (100 Mbit/s per direction and connection, slow start"
+                      f" from 10 segments) to {'nginx with PHP-FPM' if nginx else 'the sink'}; the three side by side,"
+                      f" each through its own emulator; quobrina's ledger on {shm}; medians of {args.runs} runs at"
+                      f" {LATENCY_RTTS[0]} ms, one at {LATENCY_RTTS[1]} ms")
+                print(f"{'files':12} {'proto':5} {'rtt':>6} {'N':>2} {'quobrina N':>11} {'curl -Z N':>10}"
+                      f" {'quobrina 1':>11} {'q N/curl':>9} {'q N/q 1':>8}" + ("   connections qN/curl/q1" if sinks else ""))
+                for rtt in LATENCY_RTTS:
+                    for label, count, _, n in PARALLEL_SETS:
+                        folder, paths = folders[label]
+                        for layer in kinds:
+                            targets = ({who: FixedTarget(nginx.port(layer), layer) for who in PARALLEL_WHO} if nginx
+                                       else {who: sinks[(layer, who)] for who in PARALLEL_WHO})
+                            proxies = {who: Proxy(targets[who], rtt) for who in PARALLEL_WHO}
+                            try:
+                                curl = write_curl_config(os.path.join(work, "curl-parallel.cfg"),
+                                                         proxies["curl -Z N"].url, paths, ['header = "Expect:"'])
+                                commands = {
+                                    "quobrina N": quobrina_command(quobrina, works["quobrina N"], folder,
+                                                                   proxies["quobrina N"].url, states["quobrina N"], n),
+                                    "curl -Z N": ["curl", "-s", "-Z", "--parallel-max", str(n),
+                                                  "--parallel-immediate", "-K", curl],
+                                    "quobrina 1": quobrina_command(quobrina, works["quobrina 1"], folder,
+                                                                   proxies["quobrina 1"].url, states["quobrina 1"])}
+                                counted = {who: (None if nginx else targets[who]) for who in PARALLEL_WHO}
+                                rates, seen = measure(counted, commands, count,
+                                                      args.runs if rtt == LATENCY_RTTS[0] else 1, 600)
+                            finally:
+                                for proxy in proxies.values():
+                                    proxy.stop()
+                            line = (f"{label:12} {layer:5} {rtt:3} ms {n:2}" + f" {rates['quobrina N']:11.1f}"
+                                    f" {rates['curl -Z N']:10.1f} {rates['quobrina 1']:11.1f}"
+                                    f" {rates['quobrina N'] / rates['curl -Z N']:9.2f}"
+                                    f" {rates['quobrina N'] / rates['quobrina 1']:8.2f}")
+                            if sinks:
+                                line += "   " + "/".join(str(seen[w]["connections"]) for w in PARALLEL_WHO)
+                            print(line, flush=True)
+            finally:
+                if nginx:
+                    nginx.stop()
+                for sink in sinks.values():
+                    sink.stop()
+        bench_parallel_loopback(args, quobrina, sink_binary, work, shm)
+        bench_parallel_memory(quobrina, sink_binary, work)
+        print(f"\nload average at the end: {' '.join(f'{x:.1f}' for x in os.getloadavg())};"
+              f" {time.monotonic() - started:.0f} s")
+    finally:
+        shutil.rmtree(shm, ignore_errors=True)
+
+
+def bench_parallel_loopback(args, quobrina, sink_binary, work, shm):
+    folder = os.path.join(work, "parallel-loopback")
+    paths = make_folder(folder, args.files, 4096)
+    disk = os.path.join(work, "parallel-disk-state")
+    os.makedirs(disk, exist_ok=True)
+    print(f"\n== loopback, no emulator: {len(paths)} files of 4 KiB per second to the sink, one run after"
+          f" another, medians of {args.runs} runs; ledger on {shm} ({file_system(shm)}) and on {disk}"
+          f" ({file_system(disk)})")
+    print(f"{'proto':5} {'ledger':7} {'N = 1':>7} {'N = 8':>7} {'8 / 1':>6}")
+    for layer, tls in (("http", None), ("https", SINK_TLS)):
+        sink = Sink(sink_binary, tls, keep_alive=True)
+        try:
+            for where, state in (("memory", shm), ("disk", disk)):
+                # Each with a configuration and a ledger of its own: both are made before either runs.
+                for n in (1, 8):
+                    os.makedirs(os.path.join(work, f"loop-{n}"), exist_ok=True)
+                    os.makedirs(os.path.join(state, f"loop-{n}"), exist_ok=True)
+                commands = {n: quobrina_command(quobrina, os.path.join(work, f"loop-{n}"), folder, sink.url,
+                                                os.path.join(state, f"loop-{n}"), n) for n in (1, 8)}
+                rates, _ = measure({n: sink for n in commands}, commands, len(paths), args.runs, 300,
+                                   side_by_side=False)
+                print(f"{layer:5} {where:7} {rates[1]:7.0f} {rates[8]:7.0f} {rates[8] / rates[1]:6.2f}", flush=True)
+        finally:
+            sink.stop()
+
+
+def bench_parallel_memory(quobrina, sink_binary, work):
+    folder = os.path.join(work, "parallel-big")
+    os.makedirs(folder, exist_ok=True)
+    for i in range(8):
+        with open(os.path.join(folder, f"big{i}.bin"), "wb") as f:
+            f.truncate(64 << 20)  # sparse: the bytes read are zeros, no disk is needed
+    sink = Sink(sink_binary, keep_alive=True)
+    try:
+        print("\n== peak resident memory, 8 files of 64 MiB to the sink on loopback")
+        for n in (1, 8):
+            run = os.path.join(work, f"big-{n}")
+            os.makedirs(run, exist_ok=True)
+            wall, peak = timed(quobrina_command(quobrina, run, folder, sink.url, None, n)())
+            print(f"quobrina, N = {n}: {peak / 1024:.1f} MiB, {8 * 64 / wall:.0f} MiB/s")
+        paths = [os.path.join(folder, f"big{i}.bin") for i in range(8)]
+        curl = write_curl_config(os.path.join(work, "curl-big.cfg"), sink.url, paths, ['header = "Expect:"'])
+        wall, peak = timed(["curl", "-s", "-Z", "--parallel-max", "8", "--parallel-immediate", "-K", curl])
+        print(f"curl -Z --parallel-max 8: {peak / 1024:.1f} MiB, {8 * 64 / wall:.0f} MiB/s")
+    finally:
+        sink.stop()
+
+
+SINK_TLS = None  # (certificate, key) of the sink, set by main
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--runs", type=int, default=5)
@@ -537,7 +763,9 @@ def main():
     parser.add_argument("--step-sizes", type=int, nargs="+", default=[10000, 20000, 40000])
     parser.add_argument("--ledger-sizes", type=int, nargs="+", default=[0, 10000, 100000, 1000000])
     parser.add_argument("--folder-files", type=int, default=100000)
-    parser.add_argument("--only", default="big,many,step,ledger,folder,latency")
+    parser.add_argument("--only", default="big,many,step,ledger,folder,latency,parallel")
+    parser.add_argument("--parallel-servers", default="sink,nginx",
+                        help="parallel: the servers to measure against, sink and/or nginx (with PHP-FPM)")
     parser.add_argument("--realtime", action="store_true",
                         help="run the sinks, emulators and programs at round-robin real-time priority 1 (root):"
                         " wakes them within a fraction of a millisecond however busy the machine is")
@@ -552,6 +780,8 @@ def main():
     global STATE_DIR
     STATE_DIR = tempfile.mkdtemp(prefix="quobrina-state-", dir=args.state_dir) if args.state_dir else None
     quobrina, sink_binary, cert, key = build(program=not args.quobrina)
+    global SINK_TLS
+    SINK_TLS = (cert, key)
     if args.realtime:
         # After the build, which would take the machine from everyone else; everything
         # started from here on inherits it.
@@ -580,6 +810,8 @@ def main():
             bench_folder(args, quobrina, sinks, work)
         if "latency" in only:
             bench_latency(args, quobrina, sink_binary, (cert, key), work)
+        if "parallel" in only:
+            bench_parallel(args, quobrina, sink_binary, (cert, key), work)
     finally:
         for sink in sinks.values():
             sink.stop()

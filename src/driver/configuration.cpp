@@ -11,6 +11,7 @@
 #include "driver/file_utils.h"
 #include "driver/qvor_main.h"
 #include "http/uri.h"
+#include "net/net_rate_limit.h"
 #include "platform/files.h"
 #include "support/exception.h"
 #include "support/format.h"
@@ -71,6 +72,21 @@ int MillisecondsValue(const TXmlNode& node, const char* name) {
     throw Exception(Format("Error: \"%s\" must be a number of seconds from 0 to 2147483.647, not \"%s\"", name, text));
   }
   return static_cast<int>(total);
+}
+
+// How many uploads may run at once, each on a connection of its own: 1 to 64 in decimal
+// digits; 1 when absent.
+int ConnectionsValue(const TXmlNode& node, const char* name) {
+  const std::string text = ValueText(node, name);
+  if (text.empty()) return 1;
+  const bool digits =
+      text.size() <= 9 && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  const std::int32_t value = digits ? TryStrToInt(text).value_or(0) : 0;
+  if (value < 1 || value > kMaximumConnections) {
+    throw Exception(
+        Format("Error: \"%s\" must be a whole number from 1 to %d, not \"%s\"", name, kMaximumConnections, text));
+  }
+  return value;
 }
 
 // A proxy's host: no blank or control character, nothing that belongs to another part
@@ -196,6 +212,7 @@ TQvorServerOptions ReadServerOptions(const TXmlNode& uploadServer, const std::st
   options.KeepConnection = BooleanValue(uploadServer, "KeepConnection", true);
   options.Http11 = Http11Value(uploadServer);
   options.RateLimit = RateValue(uploadServer);
+  options.Connections = ConnectionsValue(uploadServer, "Connections");
   ReadProxy(uploadServer, options);
   options.ProxyUsername = ValueText(uploadServer, "ProxyUsername");
   options.ProxyPassword = ValueText(uploadServer, "ProxyPassword");
@@ -228,7 +245,8 @@ const KnownElements kKnownElements[] = {
     {"configData", {"SourceFolder", "ConfigFolder", "UploadServer"}},
     {"UploadServer",
      {"UploadAT", "Username", "Password", "VerifyCertificate", "CertificateFile", "ConnectTimeout", "ReadTimeout",
-      "AnswerTimeout", "KeepConnection", "HttpVersion", "RateLimit", "Proxy", "ProxyUsername", "ProxyPassword"}},
+      "AnswerTimeout", "KeepConnection", "HttpVersion", "Connections", "RateLimit", "Proxy", "ProxyUsername",
+      "ProxyPassword"}},
 };
 
 void CollectUnknownElements(const TXmlNode& node, const char* knownAs, std::vector<std::string>& unknown) {
@@ -287,6 +305,7 @@ void TQvorMain::ReadConfiguration(const TXmlDocument& document, const std::strin
     Username = ValueText(*uploadServer, "Username");
     Password = ValueText(*uploadServer, "Password");
     ServerOptions = ReadServerOptions(*uploadServer, UploadAT);
+    rateLimit_ = ServerOptions.RateLimit > 0 ? std::make_shared<TNetRateLimit>(ServerOptions.RateLimit) : nullptr;
   }
   // A folder that does not exist yet is no error: a parent program may make it later.
   // Its own entry without the delimiter, which would not name a plain file.

@@ -12,7 +12,11 @@
 // A listing that did not run to its end is used but not trusted. The ledger and its
 // temporary file are left out of every listing by identity, so that neither a ledger kept
 // in the source folder nor a link to it is ever sent; and since a listing may be older
-// than the files it names, the first queued file is looked at before its turn.
+// than the files it names, the first queued file is looked at before its turn. Uploads
+// that run at the same time claim their files: a claimed file is out of the queue until
+// its line is written, its line's room is reserved with the others', and the lines of
+// uploads that end together share one flush; an upload that ends out of order costs no
+// search of the listing.
 #include "driver/ledger_queue.h"
 
 #include <algorithm>
@@ -24,6 +28,7 @@
 #include "driver/qvor_main.h"
 #include "driver/text_lines.h"
 #include "platform/locale.h"
+#include "services/logger.h"
 #include "support/format.h"
 
 namespace qb {
@@ -86,6 +91,7 @@ class LedgerQueue::Listing {
     const std::size_t count = nameEnds_.size();
     recorded.assign(count, false);
     dropped.assign(count, false);
+    claimed.assign(count, false);
     std::size_t capacity = 16;
     while (capacity < count * 2) capacity *= 2;
     mask_ = capacity - 1;
@@ -113,6 +119,7 @@ class LedgerQueue::Listing {
 
   std::vector<bool> recorded;  // the ledger names the file
   std::vector<bool> dropped;   // gone (or no longer a file) when its turn came
+  std::vector<bool> claimed;   // being uploaded, not yet recorded
   std::vector<bool> linked;    // listed through a link, whose target may go unseen
 
  private:
@@ -225,6 +232,11 @@ std::int32_t LedgerQueue::Refresh() {
       }
     }
     listing_ = std::move(fresh);
+    for (const std::string& path : claimed_) {
+      std::uint64_t hash = 0;
+      const std::size_t index = IndexOf(path, hash);
+      if (index != Listing::kNone) listing_->claimed[index] = true;
+    }
   }
   if (read) ReadLedger();
   if (read || list) FindFirst();
@@ -242,15 +254,34 @@ void LedgerQueue::ReserveLine(const std::string& path) {
   ledgerKnown_ = ledger_->Status();
 }
 
-void LedgerQueue::Record(const std::string& path) {
+std::string LedgerQueue::ClaimFirst() {
+  std::string path = First();
+  // Reserving may set the file's times; that is no change by someone else.
+  if (LedgerChanged()) rereadLedger_ = true;
+  // Every claimed line, and the LF that may complete a last line's bare CR.
+  std::int64_t bytes = static_cast<std::int64_t>(path.size()) + 3;
+  for (const std::string& claimed : claimed_) bytes += static_cast<std::int64_t>(claimed.size()) + 2;
+  ledger_->ReserveAppend(bytes);
+  ledgerKnown_ = ledger_->Status();
+  claimed_.push_back(path);
+  listing_->claimed[first_] = true;
+  --queued_;
+  SkipToWaiting();
+  return path;
+}
+
+void LedgerQueue::Record(const std::string& path) { Record(std::vector<std::string>{path}); }
+
+void LedgerQueue::Record(const std::vector<std::string>& paths) {
   // What someone else wrote since the run last read the ledger is read first, so that
   // their lines count and their unfinished last line is cut off before this one follows.
   bool reread = LedgerChanged() || rereadLedger_;
   if (reread) ReadLedger();
-  const std::string line = LineBreakBeforeAppend(reread) + path + "\r\n";
+  std::string lines = LineBreakBeforeAppend(reread);
+  for (const std::string& path : paths) lines += path + "\r\n";
   const std::int64_t before = ledger_->Status().size;
   try {
-    ledger_->WriteBuffer(line.data(), line.size());
+    ledger_->WriteBuffer(lines.data(), lines.size());
     ledger_->FlushToDisk();
   } catch (...) {
     // A part of a line would run into the next one: take it back where the system lets us.
@@ -262,19 +293,31 @@ void LedgerQueue::Record(const std::string& path) {
   }
   ledgerKnown_ = ledger_->Status();
   endsWithOwnLine_ = true;
-  const std::string_view name = std::string_view(path).substr(source_.size());
+  for (const std::string& path : paths) {
+    if (const auto at = std::find(claimed_.begin(), claimed_.end(), path); at != claimed_.end()) claimed_.erase(at);
+    std::uint64_t hash = 0;
+    const std::size_t index = IndexOf(path, hash);
+    filter_->Add(hash);
+    if (index == Listing::kNone) continue;
+    const bool waiting = !listing_->recorded[index] && !listing_->dropped[index] && !listing_->claimed[index];
+    listing_->recorded[index] = true;
+    listing_->claimed[index] = false;
+    // A claimed file was counted out when it was claimed: its line changes neither the
+    // count nor the first file, whatever order the uploads end in.
+    if (!reread && waiting) {
+      --queued_;
+      if (index == first_) SkipToWaiting();
+    }
+  }
+  if (reread) FindFirst();
+}
+
+std::size_t LedgerQueue::IndexOf(std::string_view path, std::uint64_t& hash) const {
+  const std::string_view name = path.substr(source_.size());
   const std::string folded = exact_ ? std::string() : platform::CaseFoldKey(name);
   const std::string_view key = exact_ ? name : std::string_view(folded);
-  const std::uint64_t hash = Hash(key, prefixHash_);
-  filter_->Add(hash);
-  const std::size_t index = listing_->Find(key, hash);
-  if (index != Listing::kNone) listing_->recorded[index] = true;
-  if (!reread && index == first_) {
-    --queued_;
-    while (first_ < listing_->size() && (listing_->recorded[first_] || listing_->dropped[first_])) ++first_;
-  } else {
-    FindFirst();
-  }
+  hash = Hash(key, prefixHash_);
+  return listing_->Find(key, hash);
 }
 
 std::string LedgerQueue::LineBreakBeforeAppend(bool& reread) {
@@ -301,6 +344,12 @@ void LedgerQueue::OpenLedger() {
   // every file would be sent again at every step.
   if (platform::DirectoryExists(ledgerPath_)) ThrowLedgerNotWritten(ledgerPath_, "A directory has that name");
   if (!platform::GetFileStatus(ledgerPath_)) {
+    // The temporary file is the run's own scratch name: anything else standing there (a
+    // link, a FIFO) would stop every first run until someone removed it by hand.
+    if (platform::RemoveUnlessRegularFile(tempPath_)) {
+      LogMessage(3, "Removed \"%s\", which was not a regular file, to write the ledger's temporary file there",
+                 platform::ExpandFileName(tempPath_));
+    }
     // An empty ledger, made to appear whole: created aside and renamed unless another
     // run made one first.
     platform::CreateEmptyFileVia(tempPath_, ledgerPath_);
@@ -360,7 +409,7 @@ void LedgerQueue::FindFirst() {
   first_ = listing_->size();
   queued_ = 0;
   for (std::size_t i = listing_->size(); i-- > 0;) {
-    if (listing_->recorded[i] || listing_->dropped[i]) continue;
+    if (listing_->recorded[i] || listing_->dropped[i] || listing_->claimed[i]) continue;
     first_ = i;
     ++queued_;
   }
@@ -374,7 +423,14 @@ void LedgerQueue::DropGoneFirst() {
     if (status && status->isRegular) return;
     listing_->dropped[first_] = true;
     --queued_;
-    while (first_ < listing_->size() && (listing_->recorded[first_] || listing_->dropped[first_])) ++first_;
+    SkipToWaiting();
+  }
+}
+
+void LedgerQueue::SkipToWaiting() {
+  while (first_ < listing_->size() &&
+         (listing_->recorded[first_] || listing_->dropped[first_] || listing_->claimed[first_])) {
+    ++first_;
   }
 }
 

@@ -34,11 +34,18 @@ class LedgerQueue {
   // Makes sure that the ledger can take the line for `path` (EWriteError otherwise), so
   // that a file is not sent when recording it would fail.
   void ReserveLine(const std::string& path);
+  // For uploads that run at the same time: takes the first queued file out of the queue
+  // until Record names it, after making sure that the ledger can take its line and the
+  // lines of every file claimed before (EWriteError otherwise; nothing is claimed then).
+  // Refresh counts and First names only files that are not claimed. Returns the path.
+  std::string ClaimFirst();
   // Appends the line for `path` and forces it onto the disk. The ledger is read again
   // first when someone else changed it, and a last line that someone left without its
   // line break never runs into this one: a bare CR is completed with LF, anything else
   // unfinished is cut off (as reading the ledger cuts it).
   void Record(const std::string& path);
+  // The same for several paths, in their order, forced onto the disk together.
+  void Record(const std::vector<std::string>& paths);
 
  private:
   class Listing;
@@ -48,7 +55,11 @@ class LedgerQueue {
   bool LedgerChanged();
   void ReadLedger();
   void FindFirst();
+  // Moves first_ past what is recorded, dropped or claimed, from where it stands.
+  void SkipToWaiting();
   void DropGoneFirst();
+  // The listing's index of the file at `path` (kNone for none), and the hash of its key.
+  std::size_t IndexOf(std::string_view path, std::uint64_t& hash) const;
   std::vector<platform::FileStatus> OwnFiles() const;
   // What must come before the next line; sets `reread` when it read the ledger again.
   std::string LineBreakBeforeAppend(bool& reread);
@@ -70,6 +81,7 @@ class LedgerQueue {
   bool endsWithOwnLine_ = false;  // the ledger ends with the line the run appended last
   std::size_t first_ = 0;         // index of the first queued file in the listing
   std::int32_t queued_ = 0;
+  std::vector<std::string> claimed_;  // paths claimed and not yet recorded, in claim order
 };
 
 }  // namespace qb

@@ -155,8 +155,12 @@ void Run() {
     if (!ValueIsTheSwitchItself(configFile)) throw;
     throw EFOpenError(error.Message() + " (a switch and its value are one parameter: -configFile=FILE)");
   }
-  // Each step uploads at most one file; the first result of 0 or less ends the run.
-  while (main->ProcessQueueStep() > 0) {
+  if (main->ServerOptions.Connections > 1) {
+    main->ProcessQueueInParallel();
+  } else {
+    // Each step uploads at most one file; the first result of 0 or less ends the run.
+    while (main->ProcessQueueStep() > 0) {
+    }
   }
   LogMessage(1, "No files left: quiting");
 }

@@ -1,6 +1,7 @@
 // The program's main object: the five configuration values and the operations of one run.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -14,9 +15,13 @@ namespace qb {
 
 class LedgerQueue;
 class TNetHTTP;
+class TNetRateLimit;
+class TNetSSLSessionCache;
 
 // A file that was written to, replaced or removed while it was being uploaded.
 QB_DECLARE_EXCEPTION(EQbFileChangedError, Exception);
+
+inline constexpr int kMaximumConnections = 64;
 
 // The optional settings of UploadServer; each default is the behaviour without it.
 struct TQvorServerOptions {
@@ -31,6 +36,9 @@ struct TQvorServerOptions {
   // HttpVersion 1.1: requests as HTTP/1.1, whose connections stay open unless the server
   // says otherwise; false (1.0, the default): HTTP/1.0 with "Connection: keep-alive".
   bool Http11 = false;
+  // How many uploads run at once, each on a connection of its own (1 to
+  // kMaximumConnections); 1 sends one file after another.
+  int Connections = 1;
   // Bytes per second that the run's writes stay under, all connections together; 0: no
   // limit.
   std::uint64_t RateLimit = 0;
@@ -82,17 +90,33 @@ class TQvorMain {
   // Connects to UploadAT with the client an upload uses, as far as an upload gets before
   // its request (through the proxy, the TLS handshake included), and closes again.
   void ConnectToServer();
+  // The queue with ServerOptions.Connections uploads at once, until nothing is left to
+  // send: this thread alone lists, claims, records and logs; each upload runs on a thread
+  // of its own with a client of its own. The first error stops new uploads; those in
+  // flight end (the accepted ones recorded) or are cut off after a grace, and then the
+  // error is raised.
+  void ProcessQueueInParallel();
 
  private:
   TNetHTTP& UploadClient();
+  // A client with the run's settings and connection options; `cache` is the TLS context
+  // and session that the run's clients share.
+  std::unique_ptr<TNetHTTP> MakeUploadClient(std::shared_ptr<TNetSSLSessionCache> cache) const;
+  // Posts the file on `client` and checks the answer and the file afterwards: what
+  // UploadFile does after its log line. Touches nothing but its arguments, so clients
+  // of their own may send on several threads at once.
+  static void SendFile(TNetHTTP& client, const std::string& fileName, const std::string& url, bool keepConnection);
 
   std::unique_ptr<LedgerQueue> queue_;  // made by the first step, from the folders then set
   // The run's client: made at the first upload and kept with its connection, its TLS
   // context and its last TLS session, so that the next file goes where the last one went.
   std::unique_ptr<TNetHTTP> client_;
   // Cleared for the rest of the run when the server sent bytes on an idle connection: a
-  // server that answers no request may answer the next one with it.
-  bool keepConnections_ = true;
+  // server that answers no request may answer the next one with it. Shared by the
+  // clients of uploads that run at once.
+  std::shared_ptr<std::atomic<bool>> keepConnections_ = std::make_shared<std::atomic<bool>>(true);
+  // The budget of RateLimit, which every client of the run shares; none without it.
+  std::shared_ptr<TNetRateLimit> rateLimit_;
 };
 
 // Loads the configuration file; raises when it cannot be read or has no root element.

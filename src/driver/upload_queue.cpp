@@ -4,10 +4,24 @@
 // once, never lost; a stop in between sends it again at the next start. That the ledger
 // can take its line is made sure before the upload, so that a ledger that cannot be
 // written ends the run instead of sending the same file at every start.
+//
+// With several connections this thread coordinates: it alone lists the folder, claims
+// the next file, records and logs, while each upload runs on a worker thread with a
+// blocking client of its own (UploadWorkers). The log lines of a file are those of a step,
+// written when it starts; lines are recorded in the order the uploads end, those that end
+// together with one flush. After the first error nothing new starts; the uploads in
+// flight may still end, for the longest time limit the configuration sets (kErrorGrace
+// without any), and those the server took are recorded; then the rest are cut off,
+// unrecorded, and the first error is raised.
 #include <algorithm>
+#include <chrono>
+#include <exception>
+#include <memory>
+#include <optional>
 
 #include "driver/ledger_queue.h"
 #include "driver/qvor_main.h"
+#include "driver/upload_workers.h"
 #include "http/http_client.h"
 #include "http/uri.h"
 #include "services/logger.h"
@@ -31,6 +45,18 @@ void CheckUploadUrl(const std::string& url) {
   throw ENetURIException(Format("URL \"%s\" contains a control character", shown));
 }
 
+namespace {
+
+constexpr std::chrono::milliseconds kErrorGrace{30000};
+
+// How long uploads in flight may go on after the first error.
+std::chrono::milliseconds GraceAfterError(const TQvorServerOptions& options) {
+  const int longest = std::max({options.ConnectTimeout, options.ReadTimeout, options.AnswerTimeout});
+  return longest > 0 ? std::chrono::milliseconds(longest) : kErrorGrace;
+}
+
+}  // namespace
+
 TQvorMain::TQvorMain() = default;
 TQvorMain::~TQvorMain() = default;
 TQvorMain::TQvorMain(TQvorMain&&) noexcept = default;
@@ -49,6 +75,60 @@ std::int32_t TQvorMain::ProcessQueueStep() {
   UploadFile(fileName, UploadAT);
   queue_->Record(fileName);
   return count;
+}
+
+void TQvorMain::ProcessQueueInParallel() {
+  if (!queue_) queue_ = std::make_unique<LedgerQueue>(SourceFolder, ConfigFolder);
+  auto cache = std::make_shared<TNetSSLSessionCache>();
+  // The workers' part of the run is copied: a worker left blocked at the end outlives it.
+  UploadWorkers workers(
+      ServerOptions.Connections, [this, cache] { return MakeUploadClient(cache); },
+      [url = UploadAT, keep = ServerOptions.KeepConnection, kept = keepConnections_](TNetHTTP& client,
+                                                                                     const std::string& path) {
+        SendFile(client, path, url, keep && *kept);
+      });
+  std::exception_ptr firstError;
+  std::optional<UploadWorkers::TimePoint> cutOff;
+  for (;;) {
+    while (!firstError && workers.Running() < workers.Count()) {
+      try {
+        const std::int32_t count = queue_->Refresh();
+        if (count == 0) {
+          // Counted once more when nothing is in flight either: the step's last line.
+          if (workers.Running() > 0) break;
+          LogMessage(1, "There are '%d' files in queue", count);
+          return;
+        }
+        LogMessage(1, "There are '%d' files in queue", count);
+        const std::string fileName = queue_->First();
+        CheckUploadUrl(UploadAT);
+        LogMessage(1, "Uploading file '%s' to server '%s'", fileName, MaskUrlPassword(UploadAT));
+        queue_->ClaimFirst();
+        LogMessage(1, "Uploading file \"%s\"", fileName);
+        workers.Start(fileName);
+      } catch (...) {
+        firstError = std::current_exception();
+      }
+    }
+    if (workers.Running() == 0) break;  // after an error: nothing else is in flight
+    if (firstError && !cutOff) cutOff = std::chrono::steady_clock::now() + GraceAfterError(ServerOptions);
+    const std::vector<UploadWorkers::Outcome> ended = workers.WaitForEnded(cutOff);
+    if (ended.empty()) break;  // the grace is over: the workers cut off the rest
+    std::vector<std::string> accepted;
+    for (const UploadWorkers::Outcome& outcome : ended) {
+      if (!outcome.error) {
+        accepted.push_back(outcome.path);
+      } else if (!firstError) {
+        firstError = outcome.error;
+      }
+    }
+    try {
+      if (!accepted.empty()) queue_->Record(accepted);
+    } catch (...) {
+      if (!firstError) firstError = std::current_exception();
+    }
+  }
+  if (firstError) std::rethrow_exception(firstError);
 }
 
 }  // namespace qb

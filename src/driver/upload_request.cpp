@@ -12,7 +12,10 @@
 // into its place, is not recorded and goes again whole next time. The answer's status
 // decides; its body is read only as far as kAnswerBodyLimit and dropped as it arrives,
 // so no server can make the program hold what it sends. A failed upload ends the run,
-// and its connection is closed at once, as without a kept client.
+// and its connection is closed at once, as without a kept client. Uploads that run at
+// once each have a client made the same way, sharing only the TLS context and session,
+// the rate limit's budget and whether connections are still kept; sending touches nothing
+// else but its client and its own body.
 #include "driver/qvor_main.h"
 #include "http/header_info.h"
 #include "http/http_client.h"
@@ -34,14 +37,18 @@ bool SameFile(const platform::FileStatus& a, const platform::FileStatus& b) {
 }  // namespace
 
 TNetHTTP& TQvorMain::UploadClient() {
-  if (client_) return *client_;
+  if (!client_) client_ = MakeUploadClient(std::make_shared<TNetSSLSessionCache>());
+  return *client_;
+}
+
+std::unique_ptr<TNetHTTP> TQvorMain::MakeUploadClient(std::shared_ptr<TNetSSLSessionCache> cache) const {
   auto client = std::make_unique<TNetHTTP>();
   auto handler = std::make_unique<TNetSSLIOHandlerSocketOpenSSL>();
   // Without it the transport refuses bodies of 2 GiB and more, and such a file would
   // stay first in the queue for good, holding back every file after it.
   handler->LargeStream = true;
   // Shares the TLS context between connections and resumes the session of the last one.
-  handler->SessionCache = std::make_shared<TNetSSLSessionCache>();
+  handler->SessionCache = std::move(cache);
   if (ServerOptions.VerifyCertificate) {
     handler->SSLOptions.VerifyMode = {TNetSSLVerifyMode::sslvrfPeer};
     handler->SSLOptions.VerifyHostName = true;
@@ -49,7 +56,7 @@ TNetHTTP& TQvorMain::UploadClient() {
     handler->SSLOptions.TrustSystemStore = ServerOptions.CertificateFile.empty();
   }
   // One budget for the run: every connection of it takes its bytes from the same.
-  if (ServerOptions.RateLimit > 0) handler->RateLimit = std::make_shared<TNetRateLimit>(ServerOptions.RateLimit);
+  handler->RateLimit = rateLimit_;
   client->SetIOHandler(std::move(handler));
   if (ServerOptions.ConnectTimeout > 0) client->ConnectTimeout = ServerOptions.ConnectTimeout;
   if (ServerOptions.ReadTimeout > 0) client->ReadTimeout = ServerOptions.ReadTimeout;
@@ -73,13 +80,14 @@ TNetHTTP& TQvorMain::UploadClient() {
   client->ProxyParams.ProxyPassword = ServerOptions.ProxyPassword;
   client->ProxyParams.BasicAuthentication =
       !ServerOptions.ProxyUsername.empty() || !ServerOptions.ProxyPassword.empty();
-  client->OnStrayBytes = [this](TNetCustomHTTP&) {
-    if (!keepConnections_) return;
-    keepConnections_ = false;
-    LogMessage(3, "Bytes arrived on an idle connection: every later file goes on a new connection");
+  // The one line an upload on a thread of its own may write, once for the run; the log
+  // keeps each line whole.
+  client->OnStrayBytes = [keep = keepConnections_](TNetCustomHTTP&) {
+    if (keep->exchange(false)) {
+      LogMessage(3, "Bytes arrived on an idle connection: every later file goes on a new connection");
+    }
   };
-  client_ = std::move(client);
-  return *client_;
+  return client;
 }
 
 void TQvorMain::ConnectToServer() {
@@ -89,7 +97,10 @@ void TQvorMain::ConnectToServer() {
 
 void TQvorMain::UploadFile(const std::string& fileName, const std::string& url) {
   LogMessage(1, "Uploading file \"%s\"", fileName);
-  TNetHTTP& client = UploadClient();
+  SendFile(UploadClient(), fileName, url, ServerOptions.KeepConnection && *keepConnections_);
+}
+
+void TQvorMain::SendFile(TNetHTTP& client, const std::string& fileName, const std::string& url, bool keepConnection) {
   try {
     TNetMultiPartFormDataStream body;
     const TNetFormDataField& part = body.AppendFilePart("file", fileName, "");
@@ -110,7 +121,7 @@ void TQvorMain::UploadFile(const std::string& fileName, const std::string& url) 
     client.CloseConnection();
     throw;
   }
-  if (!ServerOptions.KeepConnection || !keepConnections_) client.CloseConnection();
+  if (!keepConnection) client.CloseConnection();
 }
 
 }  // namespace qb

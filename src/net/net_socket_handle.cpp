@@ -13,8 +13,16 @@ void TNetSocketHandle::AllocateSocket() {
   TNetStack::Instance();
   const platform::SocketHandle handle = platform::OpenStreamSocket(SocketFamilyOf(ipVersion_));
   if (handle == platform::kInvalidSocket) TNetStack::RaiseLastSocketError();
-  std::lock_guard guard(lock_);
-  handle_ = handle;
+  {
+    std::lock_guard guard(lock_);
+    std::lock_guard abortGuard(abortLock_);
+    if (!aborted_) {
+      handle_ = handle;
+      return;
+    }
+  }
+  platform::ShutdownAndCloseSocket(handle);
+  TNetStack::RaiseSocketError(platform::kSocketErrorConnectionAborted);
 }
 
 void TNetSocketHandle::Bind(bool reuseAddress, const std::string& address, std::uint16_t port) {
@@ -51,9 +59,16 @@ void TNetSocketHandle::Connect(int timeoutMs) {
 
 void TNetSocketHandle::CloseSocket() {
   std::lock_guard guard(lock_);
+  std::lock_guard abortGuard(abortLock_);
   if (handle_ == platform::kInvalidSocket) return;
   platform::ShutdownAndCloseSocket(handle_);
   handle_ = platform::kInvalidSocket;
+}
+
+void TNetSocketHandle::Abort() {
+  std::lock_guard guard(abortLock_);
+  aborted_ = true;
+  platform::ShutdownSocketBoth(handle_);
 }
 
 }  // namespace qb

@@ -47,6 +47,12 @@ class TNetSocketHandle {
   // Shuts the socket down for sending and closes it; nothing when none is allocated.
   void CloseSocket();
 
+  // Ends the connection for good, from any thread: a call blocked on the socket returns
+  // with an error, and every later socket is refused with the socket error 10053. The
+  // socket stays allocated until the owner closes it, so that no thread can meet its
+  // number reused by another socket. Not held up by a connect in progress.
+  void Abort();
+
   const std::string& IP() const { return ip_; }
   std::uint16_t Port() const { return port_; }
   const std::string& PeerIP() const { return peerIp_; }
@@ -54,6 +60,9 @@ class TNetSocketHandle {
 
  private:
   std::mutex lock_;
+  // Taken, after lock_, wherever handle_ changes, and alone by Abort.
+  std::mutex abortLock_;
+  bool aborted_ = false;
   platform::SocketHandle handle_ = platform::kInvalidSocket;
   TNetIPVersion ipVersion_ = TNetIPVersion::Net_IPv4;
   std::string ip_;

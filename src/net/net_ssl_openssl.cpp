@@ -550,12 +550,36 @@ void TNetSSLSocket::Shutdown(bool twice) {
 
 // --- Session cache ---------------------------------------------------------------------
 
-TNetSSLSessionCache::~TNetSSLSessionCache() { ForgetSession(); }
+TNetSSLSessionCache::~TNetSSLSessionCache() = default;
 
-void TNetSSLSessionCache::ForgetSession() {
-  if (session_ && context_) context_->Api().SSL_SESSION_free(session_);
-  session_ = nullptr;
+std::shared_ptr<TNetSSLContext> TNetSSLSessionCache::SharedContext(
+    const TNetSSLOptions& options, const std::function<std::shared_ptr<TNetSSLContext>()>& make) {
+  const std::lock_guard guard(lock_);
+  if (context_ && options_ == options) return context_;
+  std::shared_ptr<TNetSSLContext> context = make();
+  session_.reset();
   server_.clear();
+  context_ = context;
+  options_ = options;
+  return context;
+}
+
+TNetSSLSessionCache::SessionPtr TNetSSLSessionCache::SessionFor(const TNetSSLContext* context,
+                                                                const std::string& server) {
+  const std::lock_guard guard(lock_);
+  if (!context || context != context_.get() || server != server_) return nullptr;
+  return session_;
+}
+
+void TNetSSLSessionCache::KeepSession(const TNetSSLContext* context, ossl::SSL_SESSION* session,
+                                      const std::string& server) {
+  const ossl::Api* api = &context->Api();
+  SessionPtr kept(session, [api](ossl::SSL_SESSION* s) { api->SSL_SESSION_free(s); });
+  const std::lock_guard guard(lock_);
+  if (context != context_.get()) return;
+  // The one before is freed when no handshake holds it any more.
+  session_ = std::move(kept);
+  server_ = server;
 }
 
 // --- Handler ---------------------------------------------------------------------------
@@ -586,18 +610,15 @@ std::string TNetSSLIOHandlerSocketOpenSSL::ServerKey() const {
 void TNetSSLIOHandlerSocketOpenSSL::ConnectClient() {
   if (!sslContext_) {
     try {
-      const bool share = ContextShareable();
-      if (share && SessionCache->context_ && SessionCache->options_ == SSLOptions) {
-        sslContext_ = SessionCache->context_;
-      } else {
-        InitContext();
-        if (share) {
-          SessionCache->ForgetSession();
-          SessionCache->context_ = sslContext_;
-          SessionCache->options_ = SSLOptions;
+      if (ContextShareable()) {
+        sslContext_ = SessionCache->SharedContext(SSLOptions, [this] {
+          InitContext();
           // It outlives this handler; with no key file nothing asks for a password.
           sslContext_->Api().SSL_CTX_set_default_passwd_cb_userdata(sslContext_->Context(), nullptr);
-        }
+          return sslContext_;
+        });
+      } else {
+        InitContext();
       }
     } catch (const ENetOSSLCouldNotLoadSSLLibrary&) {
       if (!clearTextMode_) throw;  // clear text needs no OpenSSL
@@ -624,8 +645,9 @@ void TNetSSLIOHandlerSocketOpenSSL::StartSSL(const Deadline& end) {
   const platform::SocketHandle handle = Binding().Handle();
   std::string host = HostOfUri(TargetUri);
   sslSocket_->HostName = host.empty() ? Host : host;
-  const bool resume = SessionCache && SessionCache->context_ == sslContext_ && SessionCache->server_ == ServerKey();
-  sslSocket_->Connect(handle, resume ? SessionCache->session_ : nullptr, end, RecordWait());
+  const TNetSSLSessionCache::SessionPtr resume =
+      SessionCache ? SessionCache->SessionFor(sslContext_.get(), ServerKey()) : nullptr;
+  sslSocket_->Connect(handle, resume.get(), end, RecordWait());
   clearTextMode_ = false;
 }
 
@@ -649,11 +671,9 @@ void TNetSSLIOHandlerSocketOpenSSL::FreeSession() {
   if (SourceIsAvailable()) sslSocket_->Shutdown(false);
   // The copy kept while the connection lasted; where the library cannot copy sessions,
   // the session as it stands after the close (a failed connection's is not resumable).
-  if (SessionCache && SessionCache->context_ == sslContext_) {
+  if (SessionCache && sslContext_) {
     if (ossl::SSL_SESSION* session = sslSocket_->TakeSession()) {
-      SessionCache->ForgetSession();
-      SessionCache->session_ = session;
-      SessionCache->server_ = ServerKey();
+      SessionCache->KeepSession(sslContext_.get(), session, ServerKey());
     }
   }
   sslSocket_.reset();

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -221,8 +222,9 @@ class TNetSSLSocket {
 // making costs about as much as the rest of a small upload, and the session of the last
 // connection to a server, which the next connection there resumes instead of a full
 // handshake. A caller that connects again and again (one connection per file) gives the
-// same cache to each of its handlers. Handlers with callbacks or a key of their own build
-// their own context, as without a cache.
+// same cache to each of its handlers; handlers on several threads at once may share it.
+// Handlers with callbacks or a key of their own build their own context, as without a
+// cache.
 class TNetSSLSessionCache {
  public:
   TNetSSLSessionCache() = default;
@@ -232,12 +234,24 @@ class TNetSSLSessionCache {
 
  private:
   friend class TNetSSLIOHandlerSocketOpenSSL;
-  void ForgetSession();
+  // Held by a handshake that offers it: the cache may take another session meanwhile.
+  using SessionPtr = std::shared_ptr<ossl::SSL_SESSION>;
 
+  // The context made for `options`; without one, `make` makes it (once, however many
+  // handlers ask at the same time) and it replaces the one before, with its session.
+  std::shared_ptr<TNetSSLContext> SharedContext(const TNetSSLOptions& options,
+                                                const std::function<std::shared_ptr<TNetSSLContext>()>& make);
+  // The session of the last connection to `server` through `context`, or none.
+  SessionPtr SessionFor(const TNetSSLContext* context, const std::string& server);
+  // Takes `session` (owned) as the last one to `server` through `context`; frees it when
+  // the cache holds another context by now.
+  void KeepSession(const TNetSSLContext* context, ossl::SSL_SESSION* session, const std::string& server);
+
+  std::mutex lock_;
   std::shared_ptr<TNetSSLContext> context_;
   TNetSSLOptions options_;  // those the context was made with
   std::string server_;      // host and port the session belongs to
-  ossl::SSL_SESSION* session_ = nullptr;
+  SessionPtr session_;
 };
 
 class TNetSSLIOHandlerSocketOpenSSL : public TNetSSLIOHandlerSocketBase {

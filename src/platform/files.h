@@ -84,6 +84,10 @@ bool MoveFileNoReplace(const std::string& from, const std::string& to);
 // onto the disk, and, while another process holds `temp` (another run making the same
 // file), the EFOpenError that TFileStream::OpenAppendLocked raises while `path` is held.
 void CreateEmptyFileVia(const std::string& temp, const std::string& path);
+// Removes what stands at `path` when it is there but no regular file: a link (itself,
+// never its target), a FIFO, a socket, a device node, an empty folder. Returns whether
+// something was removed; a folder that holds anything is left.
+bool RemoveUnlessRegularFile(const std::string& path);
 
 struct FolderEntry {
   std::string name;

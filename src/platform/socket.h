@@ -55,6 +55,11 @@ SocketHandle OpenStreamSocket(SocketFamily family);
 // gone afterwards either way.
 void ShutdownAndCloseSocket(SocketHandle socket);
 
+// Ends both directions of the socket without closing it: a call that another thread is
+// blocked in on it (a receive, a send, a wait, a connect) returns, failing, and the handle
+// stays the socket's until its owner closes it. Errors are ignored.
+void ShutdownSocketBoth(SocketHandle socket);
+
 bool SetReuseAddress(SocketHandle socket, bool on);
 bool SetNoDelay(SocketHandle socket, bool on);
 // Blocking (the default) or non-blocking. A connected socket of the transport is

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <mutex>
 #include <vector>
 
 #include "platform/console.h"
@@ -11,6 +12,18 @@ namespace qb {
 namespace {
 
 constexpr const char* kTags[] = {" [DEBX] ", " [LOGX] ", " [PRGX] ", " [WRNX] ", " [ERRX] ", " [VERX] ", " [TXTX] "};
+
+// One line is one write, but a write to a pipe that is full may take only part of it and
+// be continued: lines of several threads would run into each other without the lock.
+std::mutex& OutputLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+void WriteLine(std::string_view line) {
+  const std::lock_guard guard(OutputLock());
+  platform::WriteStandardOutput(line);
+}
 
 void WriteStamp(char (&stamp)[16], const platform::LocalDateTime& now) {
   std::snprintf(stamp, sizeof stamp, "[%02d:%02d:%02d]", now.hour % 100, now.minute % 100, now.second % 100);
@@ -76,7 +89,7 @@ std::string TSimpleLogger::FormatLine(std::uint8_t level, std::string_view forma
 void LogMessage(std::uint8_t level, std::string_view format, std::span<const FormatArg> args) {
   std::string line = TSimpleLogger::FormatLine(level, format, args);
   line += "\r\n";
-  platform::WriteStandardOutput(line);
+  WriteLine(line);
 }
 
 void LogFixedMessage(std::uint8_t level, const char* message) noexcept {
@@ -87,7 +100,7 @@ void LogFixedMessage(std::uint8_t level, const char* message) noexcept {
                                    level < std::size(kTags) ? kTags[level] : "", message);
   if (length <= 0) return;
   try {
-    platform::WriteStandardOutput(std::string_view(line, std::min<std::size_t>(length, sizeof line - 1)));
+    WriteLine(std::string_view(line, std::min<std::size_t>(length, sizeof line - 1)));
   } catch (...) {
     // Output errors are ignored, as for every line.
   }

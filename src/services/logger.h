@@ -31,6 +31,7 @@ class TSimpleLogger {
 std::string EscapeLogText(std::string_view text);
 
 // Writes the line and CR LF to standard output in one write. Output errors are ignored.
+// Safe from any thread: lines written at once never run into each other.
 void LogMessage(std::uint8_t level, std::string_view format, std::span<const FormatArg> args);
 
 // The same for a message of the program's own that needs no memory to be written, for

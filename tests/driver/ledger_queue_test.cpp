@@ -286,5 +286,52 @@ TEST_F(LedgerQueueTest, ARecordedLineNeverRunsIntoAnother) {
   }
 }
 
+// Uploads that run at once claim their files: a claimed file is out of the queue (its
+// count and its first file) until its line is written, whatever order the uploads end in,
+// also when the folder is listed again or the ledger read again meanwhile; lines that
+// are recorded together keep their order.
+TEST_F(LedgerQueueTest, ClaimedFilesLeaveTheQueueUntilTheirLinesAreWritten) {
+  struct Case {
+    const char* what;
+    std::function<void()> meanwhile;  // after the claims, before the first record
+    Names recorded;                   // by others meanwhile
+    Names added;
+  };
+  const Case cases[] = {
+      {"nothing else", nullptr, {}, {}},
+      {"the folder listed again", [&] { Make({"f.txt"}); }, {}, {"f.txt"}},
+      {"a line appended by someone else",
+       [&] { std::ofstream(Ledger(), std::ios::app | std::ios::binary) << Lines({"e.txt"}); },
+       {"e.txt"},
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (!c.recorded.empty() && !kOthersCanChangeTheLedger) continue;
+    std::filesystem::remove_all(dir_.file("src"));
+    std::filesystem::create_directories(dir_.file("src"));
+    Make({"a.txt", "b.txt", "c.txt", "d.txt", "e.txt"});
+    test::WriteFile(Ledger(), "");
+    LedgerQueue queue(Source(), State());
+    ASSERT_EQ(5, queue.Refresh());
+    Names claimed;
+    for (int i = 0; i < 3; ++i) claimed.push_back(queue.ClaimFirst().substr(Source().size()));
+    EXPECT_EQ((Names{"a.txt", "b.txt", "c.txt"}), claimed);
+    EXPECT_EQ(Source() + "d.txt", queue.First());
+    if (c.meanwhile) c.meanwhile();
+    const std::int32_t waiting = 2 + static_cast<std::int32_t>(c.added.size() - c.recorded.size());
+    EXPECT_EQ(waiting, queue.Refresh());
+    queue.Record(std::vector<std::string>{Source() + "c.txt", Source() + "a.txt"});
+    EXPECT_EQ(waiting, queue.Refresh());
+    EXPECT_EQ(Source() + "d.txt", queue.First());
+    queue.Record(Source() + "b.txt");
+    Names rest{"d.txt"};
+    if (c.recorded.empty()) rest.push_back("e.txt");
+    rest.insert(rest.end(), c.added.begin(), c.added.end());
+    EXPECT_EQ(rest, Drain(queue));
+    EXPECT_EQ(Lines(c.recorded) + Lines({"c.txt", "a.txt", "b.txt"}) + Lines(rest), test::ReadFile(Ledger()));
+  }
+}
+
 }  // namespace
 }  // namespace qb

@@ -74,6 +74,8 @@ TEST(ConfigurationErrorsTest, EachFailureIsOneErrorLineAndExitCodeOne) {
       {server + "<RateLimit>1.5M</RateLimit>" + end,
        "[--:--:--] [ERRX] Exception: Error: \"RateLimit\" must be bytes per second, a whole number with K or M after "
        "it for KiB or MiB, not \"1.5M\"\r\n"},
+      {server + "<Connections>8x</Connections>" + end,
+       "[--:--:--] [ERRX] Exception: Error: \"Connections\" must be a whole number from 1 to 64, not \"8x\"\r\n"},
       {server + "<ProxyUsername>branch12</ProxyUsername>" + end,
        "[--:--:--] [ERRX] Exception: Error: \"ProxyUsername\" is given, but \"Proxy\" is not\r\n"},
       {server + "<CertificateFile>ca.pem</CertificateFile>" + end,

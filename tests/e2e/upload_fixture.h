@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -59,6 +60,17 @@ inline void WaitForNewBody(const std::string& files, const std::map<std::string,
     }
     return false;
   });
+}
+
+// The lines of a text of CR LF lines (a ledger), sorted: what was recorded, whatever the
+// order in which uploads at the same time ended.
+inline std::vector<std::string> SortedLines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2) {
+    lines.push_back(text.substr(at, end - at));
+  }
+  std::sort(lines.begin(), lines.end());
+  return lines;
 }
 
 class UploadTest : public ::testing::Test {

@@ -5,10 +5,13 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
+#include <mutex>
 #include <thread>
 
 #include "e2e/upload_fixture.h"
@@ -302,6 +305,7 @@ TEST_F(UploadTest, ThroughAnHttpProxy) {
     const char* proxyOptions;  // what the configuration says of the proxy beyond its address
     const char* refusal;       // the proxy's status line, or none
     bool refusedPort = false;  // the server's port is one the proxy refuses tunnels to
+    int atOnce = 1;            // Connections: each upload at once has a tunnel of its own
   } cases[] = {
       {"http through the open port", false, false, "", nullptr},
       {"https with both credentials", true, true, nullptr, nullptr},
@@ -311,6 +315,7 @@ TEST_F(UploadTest, ThroughAnHttpProxy) {
        "HTTP/1.1 407 Proxy Authentication Required"},
       {"https without credentials", true, true, "", "HTTP/1.1 407 Proxy Authentication Required"},
       {"https to a port the proxy refuses", true, false, "", "HTTP/1.1 403 Forbidden", true},
+      {"https with both credentials, two at once", true, true, nullptr, nullptr, false, 2},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -322,11 +327,12 @@ TEST_F(UploadTest, ThroughAnHttpProxy) {
     WriteFile(Path("b.txt"), "and again");
     const std::string url = c.refusedPort ? "https://127.0.0.1:9/via" : receiver.Url("/via");
     WriteConfig(url, serverCredentials + "<Proxy>http://" + proxy.Address(c.credentials) + "/</Proxy>" +
-                         (c.proxyOptions ? c.proxyOptions : proxyCredentials));
+                         (c.proxyOptions ? c.proxyOptions : proxyCredentials) + "<Connections>" +
+                         std::to_string(c.atOnce) + "</Connections>");
     const ProgramResult result = Run();
     const std::string log = Log(result);
     // One refusal, or each file over one connection, or the tunnels.
-    const std::vector<std::string> logged = proxy.Log(c.refusal || c.tls ? 1 : 2);
+    const std::vector<std::string> logged = proxy.Log(c.refusal ? 1 : c.tls ? c.atOnce : 2);
     ASSERT_FALSE(logged.empty());
     if (c.refusal) {
       EXPECT_EQ(1, result.exitCode);
@@ -341,7 +347,7 @@ TEST_F(UploadTest, ThroughAnHttpProxy) {
       continue;
     }
     EXPECT_EQ(0, result.exitCode) << result.output;
-    EXPECT_EQ(Path("a.txt") + "\r\n" + Path("b.txt") + "\r\n", ReadFile(Ledger()));
+    EXPECT_EQ(SortedLines(Path("a.txt") + "\r\n" + Path("b.txt") + "\r\n"), SortedLines(ReadFile(Ledger())));
     EXPECT_EQ("through the proxy", ReadFile(receiver.StoredFile("a.txt")));
     EXPECT_EQ("and again", ReadFile(receiver.StoredFile("b.txt")));
     const auto requests = receiver.Requests();
@@ -773,6 +779,7 @@ TEST_F(UploadTest, ConnectionsAcrossTheFilesOfARun) {
     int connections;  // the server accepts exactly these, one script each
     std::function<void(PeerConnection&)> script;
     int resumed;         // over TLS: the handshakes that resumed a session
+    int atOnce = 1;      // Connections: uploads at the same time, each on a connection of its own
     bool stray = false;  // the server sends what no request asked for: one warning, no kept connection
   };
   const Case cases[] = {
@@ -804,7 +811,7 @@ TEST_F(UploadTest, ConnectionsAcrossTheFilesOfARun) {
        3},
       {"close without the closing notice, TLS 1.2", 0x0303, "", 4, [&](PeerConnection& c) { answer(c, closing); }, 3},
       {"close without the closing notice, TLS 1.3", 0x0304, "", 4, [&](PeerConnection& c) { answer(c, closing); }, 3},
-      {"bytes after the answer", 0, "", 4, serveAll(kept + "HTTP/1.1 200 OK\r\n"), 0, true},
+      {"bytes after the answer", 0, "", 4, serveAll(kept + "HTTP/1.1 200 OK\r\n"), 0, 1, true},
       // HTTP/1.1 requests keep the connection by its rules, with the same retry and resumption.
       {"HTTP/1.1, kept without asking", 0, "<HttpVersion>1.1</HttpVersion>", 1,
        serveAll("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"), 0},
@@ -817,20 +824,33 @@ TEST_F(UploadTest, ConnectionsAcrossTheFilesOfARun) {
       {"HTTP/1.1, close without the closing notice, TLS 1.3", 0x0304, "<HttpVersion>1.1</HttpVersion>", 4,
        [&](PeerConnection& c) { answer(c, closing); }, 3},
       {"answer body over the limit", 0, "", 4, serveAll(overLimit), 0},
+      // Two at once: two kept connections, or one per file; the first two handshakes find
+      // no session yet, the others resume one. A kept connection that dies costs its
+      // upload a new one, never the run.
+      {"kept for the run, two at once", 0, "", 2, serveAll(kept), 0, 2},
+      {"opt-out, TLS, two at once", 0x0304, "<KeepConnection>false</KeepConnection>", 4, serveAll(kept), 2, 2},
+      {"reset when the next request starts, two at once", 0, "", 4,
+       [&](PeerConnection& c) {
+         if (answer(c, kept)) c.ReceiveUntil("\r\n\r\n");
+         c.Reset();
+       },
+       0, 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     if (c.tls && !kTlsPeers) continue;
     std::unique_ptr<ScriptedPeer> peer;
-    const PeerOptions options{.connections = c.connections};
+    const PeerOptions options{.connections = c.connections, .concurrent = c.atOnce > 1};
 #if QUOBRINA_TLS_PEERS
     if (c.tls) peer = std::make_unique<ScriptedTlsPeer>(c.script, TlsPeerOptions{.maxVersion = c.tls}, options);
 #endif
     if (!peer) peer = std::make_unique<ScriptedPeer>(c.script, options);
     const std::string url =
         std::string(c.tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(peer->port()) + "/upload";
-    WriteConfig(url, c.options);
+    WriteConfig(url, c.options + (c.atOnce > 1 ? "<Connections>" + std::to_string(c.atOnce) + "</Connections>" : ""));
     std::filesystem::remove(Ledger());
+    // Files start in the queue's order, and with the lines of one step each; those at once
+    // are recorded in the order they end.
     std::string log;
     std::string ledger;
     for (std::size_t i = 0; i < std::size(names); ++i) {
@@ -853,12 +873,144 @@ TEST_F(UploadTest, ConnectionsAcrossTheFilesOfARun) {
     EXPECT_EQ(0, strangeRequests);
     EXPECT_EQ(0, result.exitCode);
     EXPECT_EQ(log, Log(result));
-    EXPECT_EQ(ledger, ReadFile(Ledger()));
+    EXPECT_EQ(SortedLines(ledger), SortedLines(ReadFile(Ledger())));
+    if (c.atOnce == 1) {
+      EXPECT_EQ(ledger, ReadFile(Ledger()));
+    }
 #if QUOBRINA_TLS_PEERS
     if (c.tls) {
       EXPECT_EQ(c.resumed, static_cast<ScriptedTlsPeer&>(*peer).resumedSessions());
     }
 #endif
+  }
+}
+
+// Uploads on several connections at once: a server that answers them in another order
+// gets the ledger's lines in the order its answers came. The first error decides the run:
+// nothing starts after it, the uploads in flight end and those the server took are
+// recorded, and one that does not end is cut off after a grace (the longest time limit
+// set), unrecorded; then the run ends with the first error's line.
+TEST_F(UploadTest, UploadsOnSeveralConnectionsAtOnce) {
+  using Clock = std::chrono::steady_clock;
+  const std::string refused = "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n";
+  const std::string accepted = "HTTP/1.1 200 OK\r\nConnection: keep-alive\r\nContent-Length: 2\r\n\r\nok";
+  // The file name of the next request on the connection; empty when the client closed.
+  const auto nextFile = [](PeerConnection& c) {
+    const std::string request = c.ReceiveUntil("--\r\n");
+    const std::size_t at = request.find("filename=\"");
+    if (at == std::string::npos || !request.ends_with("--\r\n")) return std::string();
+    return request.substr(at + 10, request.find('"', at + 10) - at - 10);
+  };
+  using Names = std::vector<std::string>;
+  struct Case {
+    const char* what;
+    int atOnce;
+    Names files;
+    const char* limits;
+    Names answered;       // the files the server takes, in the order it answers them
+    const char* failing;  // answered 500 at once, or none
+    const char* stalled;  // never answered: cut off
+  };
+  const Case cases[] = {
+      {"answered in the reverse order",
+       4,
+       {"a.txt", "b.txt", "c.txt", "d.txt"},
+       "",
+       {"d.txt", "c.txt", "b.txt", "a.txt"},
+       nullptr,
+       nullptr},
+      {"the others in flight end and are recorded",
+       3,
+       {"a.txt", "b.txt", "c.txt", "d.txt"},
+       "",
+       {"c.txt", "a.txt"},
+       "b.txt",
+       nullptr},
+      {"one that is never answered is cut off after the grace",
+       2,
+       {"a.txt", "b.txt"},
+       "<ConnectTimeout>1</ConnectTimeout>",
+       {},
+       "b.txt",
+       "a.txt"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(Source());
+    std::filesystem::remove_all(State());
+    std::filesystem::create_directories(Source());
+    for (const std::string& name : c.files) WriteFile(Path(name), name);
+    std::promise<void> failed;  // the failing file's answer is sent and its connection closed
+    std::shared_future<void> failedSeen = failed.get_future().share();
+    std::atomic<Clock::rep> failedAt{0};
+    std::mutex lock;
+    std::condition_variable turn;
+    std::size_t answers = 0;  // of the files the server takes
+    std::atomic<int> startedAfter{0};
+    std::atomic<bool> stalledClosed{false};
+    ScriptedPeer peer(
+        [&](PeerConnection& connection) {
+          const std::string name = nextFile(connection);
+          const auto position = std::find(c.answered.begin(), c.answered.end(), name) - c.answered.begin();
+          if (c.failing && name == c.failing) {
+            connection.Send(refused);
+            connection.WaitForClose();
+            failedAt = Clock::now().time_since_epoch().count();
+            failed.set_value();
+          } else if (c.stalled && name == c.stalled) {
+            stalledClosed = connection.WaitForClose();
+          } else if (position < static_cast<std::ptrdiff_t>(c.answered.size())) {
+            // Each answer well after the one before (or after the error): the run has seen
+            // it by then.
+            if (position == 0 && c.failing &&
+                failedSeen.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+              return;
+            }
+            {
+              std::unique_lock held(lock);
+              if (!turn.wait_for(held, std::chrono::seconds(30), [&] { return answers == std::size_t(position); })) {
+                return;
+              }
+            }
+            if (position > 0 || c.failing)
+              std::this_thread::sleep_for(std::chrono::milliseconds(c.failing ? 1000 : 300));
+            for (bool first = true; connection.Send(accepted); first = false) {
+              if (first) {
+                const std::lock_guard held(lock);
+                ++answers;
+                turn.notify_all();
+              } else {
+                ++startedAfter;
+              }
+              if (nextFile(connection).empty()) break;
+            }
+          }
+        },
+        {.connections = c.atOnce, .concurrent = true});
+    const std::string url = "http://127.0.0.1:" + std::to_string(peer.port()) + "/";
+    WriteConfig(url, c.limits + std::string("<Connections>") + std::to_string(c.atOnce) + "</Connections>");
+    const ProgramResult result = Run();
+    const Clock::time_point ended = Clock::now();
+    EXPECT_EQ("", peer.Finish());
+    EXPECT_EQ(c.failing ? 1 : 0, result.exitCode);
+    // Files start in the queue's order, each with the lines of a step.
+    std::string log;
+    for (int i = 0; i < c.atOnce; ++i) {
+      log += "[--:--:--] [LOGX] There are '" + std::to_string(c.files.size() - i) + "' files in queue\r\n" +
+             "[--:--:--] [LOGX] Uploading file '" + Path(c.files[i]) + "' to server '" + url + "'\r\n" +
+             "[--:--:--] [LOGX] Uploading file \"" + Path(c.files[i]) + "\"\r\n";
+    }
+    log += c.failing ? "[--:--:--] [ERRX] ENetHTTPProtocolException: HTTP/1.1 500 Internal Server Error\r\n"
+                     : "[--:--:--] [LOGX] There are '0' files in queue\r\n[--:--:--] [LOGX] No files left: quiting\r\n";
+    EXPECT_EQ(log, Log(result));
+    std::string recorded;
+    for (const std::string& name : c.answered) recorded += Path(name) + "\r\n";
+    EXPECT_EQ(recorded, ReadFile(Ledger()));
+    EXPECT_EQ(0, startedAfter);
+    if (c.stalled) {
+      EXPECT_TRUE(stalledClosed);
+      EXPECT_LT(ended - Clock::time_point(Clock::duration(failedAt.load())), std::chrono::seconds(6));
+    }
   }
 }
 

@@ -884,6 +884,7 @@ TEST_F(HttpClientTest, AnswersThatArriveWhileTheBodyIsSent) {
       "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"u\"\r\n"
       "Connection: keep-alive\r\nContent-Length: 6\r\n\r\ndenied";
   const std::string keptOk = "HTTP/1.1 200 OK\r\nConnection: keep-alive\r\nContent-Length: 2\r\n\r\nok";
+  const std::string kEndedEitherWay = "a close or a reset";
   const std::string early = "ENetException";
   const std::string earlyOk = "Answer \"HTTP/1.1 200 OK\" arrived before the whole body was sent";
   // What the server does after its answer.
@@ -911,8 +912,9 @@ TEST_F(HttpClientTest, AnswersThatArriveWhileTheBodyIsSent) {
       {"200 at once, 500 once the body is read", false, 0, keptOk, Then::ReadAllAndRefuse, early, earlyOk, 0},
       {"200 at once, 500 once the body is read, TLS", true, 0, keptOk, Then::ReadAllAndRefuse, early, earlyOk, 0},
       {"a stray 200 while the next body goes out", false, 0, "", Then::ReadAllAndRefuse, early, earlyOk, 0, true},
-      {"half a status line", false, 0, "HTTP/1.1 40", Then::Reset, "ENetSocketError",
-       "Socket Error # 10054\r\nConnection reset by peer.", 0},
+      // No answer: the end of the connection is the error. Whether a reset that follows
+      // unread bytes shows as a reset or as a close is the system's to say (Wine: a close).
+      {"half a status line", false, 0, "HTTP/1.1 40", Then::Reset, kEndedEitherWay, "", 0},
       {"401 over TLS", true, 0, unauthorized, Then::Close, "ENetHTTPProtocolException", "HTTP/1.1 401 Unauthorized",
        401},
   };
@@ -959,8 +961,15 @@ TEST_F(HttpClientTest, AnswersThatArriveWhileTheBodyIsSent) {
     TNetMultiPartFormDataStream body(kExampleTime);
     body.AppendFilePart("file", dir_.file("big.bin"), "");
     const Outcome outcome = Capture([&] { return http->PostForm(url, body); });
-    EXPECT_EQ(outcome.error, c.error);
-    EXPECT_EQ(outcome.message, c.message);
+    if (c.error == kEndedEitherWay) {
+      EXPECT_TRUE(outcome.error + ": " + outcome.message == "ENetConnClosedGracefully: Connection Closed Gracefully." ||
+                  outcome.error + ": " + outcome.message ==
+                      "ENetSocketError: Socket Error # 10054\r\nConnection reset by peer.")
+          << outcome.error << ": " << outcome.message;
+    } else {
+      EXPECT_EQ(outcome.error, c.error);
+      EXPECT_EQ(outcome.message, c.message);
+    }
     EXPECT_EQ(outcome.replyCode, c.replyCode);
     EXPECT_FALSE(http->Response.KeepConnection);
     EXPECT_FALSE(http->IsConnected());

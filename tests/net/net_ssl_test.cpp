@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "net/net_ssl_openssl.h"
 #include "net/tls_test_client.h"
@@ -56,9 +57,10 @@ TEST(NetSslTest, DefaultOptionsReachCurrentServers) {
 
 // Handlers that share a cache share one context, and each connection after the first
 // resumes the session of the one before, over TLS 1.2 and 1.3 (whose tickets come after
-// the handshake), also when the server closed without its closing notice. Without a
-// cache, or with options other than those the cached context was made with, every
-// handshake is a full one.
+// the handshake), also when the server closed without its closing notice, and also for
+// handlers on threads of their own that connect and close at once. Without a cache, or
+// with options other than those the cached context was made with, every handshake is a
+// full one.
 TEST(NetSslTest, HandlersSharingACacheResumeTheLastSession) {
   const struct {
     int version;
@@ -66,24 +68,34 @@ TEST(NetSslTest, HandlersSharingACacheResumeTheLastSession) {
     bool sameOptions;
     bool closeNotify;  // the server ends each connection with its closing notice
     int resumed;
-  } cases[] = {{0x0303, true, true, true, 2},  {0x0304, true, true, true, 2},  {0x0303, true, true, false, 2},
-               {0x0304, true, true, false, 2}, {0x0304, false, true, true, 0}, {0x0304, true, false, true, 0}};
+    int atOnce = 1;  // handlers after the first that connect at the same time
+  } cases[] = {{0x0303, true, true, true, 2},     {0x0304, true, true, true, 2},   {0x0303, true, true, false, 2},
+               {0x0304, true, true, false, 2},    {0x0304, false, true, true, 0},  {0x0304, true, false, true, 0},
+               {0x0303, true, true, false, 4, 4}, {0x0304, true, true, true, 4, 4}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(Format("version %x, shared %d, same options %d, close notify %d", c.version, int{c.shared},
-                        int{c.sameOptions}, int{c.closeNotify}));
+    SCOPED_TRACE(Format("version %x, shared %d, same options %d, close notify %d, at once %d", c.version, int{c.shared},
+                        int{c.sameOptions}, int{c.closeNotify}, c.atOnce));
     const auto script = [&c](PeerConnection& connection) {
       if (c.closeNotify) return PingPong(connection);
       if (connection.ReceiveUntil("\r\n") == "ping\r\n") connection.Send("pong\r\n");
     };
-    ScriptedTlsPeer peer(script, {.minVersion = c.version, .maxVersion = c.version}, {.connections = 3});
+    const int rounds = c.atOnce > 1 ? 2 : 3;
+    ScriptedTlsPeer peer(script, {.minVersion = c.version, .maxVersion = c.version},
+                         {.connections = 1 + (rounds - 1) * c.atOnce, .concurrent = c.atOnce > 1});
     auto cache = std::make_shared<TNetSSLSessionCache>();
-    for (int i = 0; i < 3; ++i) {
-      auto client = MakeClient(peer.port());
-      if (c.shared) client->tls->SessionCache = cache;
-      // Another cipher list each time: a context made for other options is not taken.
-      if (!c.sameOptions) client->tls->SSLOptions.CipherList = i % 2 ? "DEFAULT" : "HIGH";
-      ExpectPingPong(*client);
-      client->tcp.CloseConnection();
+    for (int i = 0; i < rounds; ++i) {
+      std::vector<std::thread> threads;
+      for (int n = 0; n < (i == 0 ? 1 : c.atOnce); ++n) {
+        threads.emplace_back([&] {
+          auto client = MakeClient(peer.port());
+          if (c.shared) client->tls->SessionCache = cache;
+          // Another cipher list each time: a context made for other options is not taken.
+          if (!c.sameOptions) client->tls->SSLOptions.CipherList = i % 2 ? "DEFAULT" : "HIGH";
+          ExpectPingPong(*client);
+          client->tcp.CloseConnection();
+        });
+      }
+      for (std::thread& thread : threads) thread.join();
     }
     EXPECT_EQ(peer.Finish(), "");
     EXPECT_EQ(c.resumed, peer.resumedSessions());

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -247,6 +248,47 @@ TEST(NetTcpTest, ResetWhileSendingRaisesAtOnce) {
   } catch (const ENetSocketError& e) {
     EXPECT_EQ(e.LastError(), 10054);
     EXPECT_STREQ(e.what(), "Socket Error # 10054\r\nConnection reset by peer.");
+  }
+}
+
+// Another thread ends a connection that a read or a send is blocked on, without any time
+// limit to end it otherwise: the call returns failing, and the handle connects no more.
+TEST(NetTcpTest, AbortFromAnotherThreadEndsABlockedCallAndEveryLaterConnect) {
+  const struct {
+    const char* what;
+    std::function<void(TNetIOHandler&)> blocked;
+  } cases[] = {
+      {"a read", [](TNetIOHandler& io) { io.ReadLine(); }},
+      {"a send to a peer that reads nothing",
+       [](TNetIOHandler& io) {
+         TMemoryStream body(std::string(1 << 20, 'b'));
+         for (int i = 0; i < 256; ++i) io.SendStream(body);
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScriptedPeer peer([](PeerConnection& p) { p.WaitForClose(); }, {.receiveBuffer = 16384});
+    auto client = Connect(peer);
+    std::promise<std::string> ended;
+    std::thread caller([&] {
+      try {
+        c.blocked(*client->IOHandler());
+        ended.set_value("no error");
+      } catch (const Exception& e) {
+        ended.set_value(e.ClassName());
+      }
+    });
+    Pause(200);
+    auto& handler = dynamic_cast<TNetIOHandlerSocket&>(*client->IOHandler());
+    handler.Binding().Abort();
+    auto result = ended.get_future();
+    EXPECT_EQ(result.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    caller.join();
+    EXPECT_NE(result.get(), "no error");
+    client->CloseConnection();
+    EXPECT_EQ(ErrorOf<ENetSocketError>([&] { client->OpenConnection(); }),
+              "Socket Error # 10053\r\nSoftware caused connection abort.");
+    EXPECT_EQ(peer.Finish(), "");
   }
 }
 

@@ -145,23 +145,38 @@ std::unique_ptr<PeerConnection> ScriptedPeer::Accept(PeerSocket socket) {
 }
 
 void ScriptedPeer::Run() {
-  for (int i = 0; i < options_.connections; ++i) {
-    if (!peer_socket::WaitReadable(listener_, kPeerTimeoutMs)) {
-      Fail("peer: no connection arrived");
-      return;
-    }
-    const PeerSocket socket = peer_socket::Accept(listener_);
-    if (socket == kNoPeerSocket) {
-      Fail("peer: accept failed");
-      return;
-    }
+  std::vector<std::thread> scripts;  // with `concurrent`, one a connection
+  const auto runScript = [this](std::unique_ptr<PeerConnection> connection) {
     try {
-      std::unique_ptr<PeerConnection> connection = Accept(socket);
       if (connection && script_) script_(*connection);
     } catch (const std::exception& e) {
       Fail(std::string("peer script: ") + e.what());
     }
+  };
+  for (int i = 0; i < options_.connections; ++i) {
+    if (!peer_socket::WaitReadable(listener_, kPeerTimeoutMs)) {
+      Fail("peer: no connection arrived");
+      break;
+    }
+    const PeerSocket socket = peer_socket::Accept(listener_);
+    if (socket == kNoPeerSocket) {
+      Fail("peer: accept failed");
+      break;
+    }
+    std::unique_ptr<PeerConnection> connection;
+    try {
+      connection = Accept(socket);
+    } catch (const std::exception& e) {
+      Fail(std::string("peer script: ") + e.what());
+      continue;
+    }
+    if (options_.concurrent) {
+      scripts.emplace_back(runScript, std::move(connection));
+    } else {
+      runScript(std::move(connection));
+    }
   }
+  for (std::thread& script : scripts) script.join();
 }
 
 }  // namespace qb::test

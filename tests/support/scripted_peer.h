@@ -75,6 +75,9 @@ using PeerScript = std::function<void(PeerConnection&)>;
 struct PeerOptions {
   bool ipv6 = false;
   int connections = 1;  // how many connections to accept and script
+  // Each connection's script runs on a thread of its own, so that several clients are
+  // served at once; otherwise one after another.
+  bool concurrent = false;
   // An IPv4 loopback address other than 127.0.0.1 and a fixed port (0: the system
   // picks), for tests that need a well-known port; the constructor throws when the
   // address or port cannot be bound.

@@ -222,6 +222,12 @@ void CreateEmptyFileVia(const std::string& temp, const std::string& path) {
   if (synced != 0 && error != EINVAL && error != EOPNOTSUPP) ThrowCreateError(path, error);
 }
 
+bool RemoveUnlessRegularFile(const std::string& path) {
+  struct stat st {};
+  if (HoldsZeroByte(path) || ::lstat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return false;
+  return (S_ISDIR(st.st_mode) ? ::rmdir(path.c_str()) : ::unlink(path.c_str())) == 0;
+}
+
 bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entries, std::uint32_t attributesWanted,
                      const std::vector<FileStatus>& excluded) {
   if (HoldsZeroByte(folder)) return false;

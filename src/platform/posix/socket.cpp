@@ -217,6 +217,10 @@ void ShutdownAndCloseSocket(SocketHandle socket) {
   ::close(Fd(socket));
 }
 
+void ShutdownSocketBoth(SocketHandle socket) {
+  if (socket != kInvalidSocket) ::shutdown(Fd(socket), SHUT_RDWR);
+}
+
 bool SetReuseAddress(SocketHandle socket, bool on) {
   return SetIntOption(socket, SOL_SOCKET, SO_REUSEADDR, on ? 1 : 0);
 }

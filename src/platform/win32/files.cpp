@@ -202,6 +202,18 @@ void CreateEmptyFileVia(const std::string& temp, const std::string& path) {
   MoveFileNoReplace(temp, path);
 }
 
+bool RemoveUnlessRegularFile(const std::string& path) {
+  if (HoldsZeroByte(path)) return false;
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0) {
+    return false;
+  }
+  // A link to a folder and a junction go as a folder does: the link itself, never its target.
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return ::RemoveDirectoryA(path.c_str()) != 0;
+  return ::DeleteFileA(path.c_str()) != 0;
+}
+
 bool EnumerateFolder(const std::string& folder, std::vector<FolderEntry>& entries, std::uint32_t /*attributesWanted*/,
                      const std::vector<FileStatus>& excluded) {
   if (HoldsZeroByte(folder)) return false;

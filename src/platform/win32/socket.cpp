@@ -242,6 +242,11 @@ void ShutdownAndCloseSocket(SocketHandle socket) {
   w->closesocket(Native(socket));
 }
 
+void ShutdownSocketBoth(SocketHandle socket) {
+  const Winsock* w = Ready();
+  if (socket != kInvalidSocket && w) w->shutdown(Native(socket), SD_BOTH);
+}
+
 bool SetReuseAddress(SocketHandle socket, bool on) {
   return SetIntOption(socket, SOL_SOCKET, SO_REUSEADDR, on ? 1 : 0);
 }
