@@ -258,6 +258,12 @@ class Handler(BaseHTTPRequestHandler):
             time.sleep(float(special.group(2)))
         elif special:
             status = int(special.group(2))
+        # A file whose name begins with "status-NNN-" is answered with that status, as a
+        # server that refuses that one file would (the tests' files a server refuses).
+        for *_, path, part in stored:
+            named = re.match(rb"^status-([1-5][0-9][0-9])-", os.path.basename(path))
+            if named and status == 200:
+                status = int(named.group(1))
         if not ok:
             status = 401
         try:

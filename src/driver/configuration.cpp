@@ -213,6 +213,7 @@ TQvorServerOptions ReadServerOptions(const TXmlNode& uploadServer, const std::st
   options.Http11 = Http11Value(uploadServer);
   options.RateLimit = RateValue(uploadServer);
   options.Connections = ConnectionsValue(uploadServer, "Connections");
+  options.SkipRefusedFiles = BooleanValue(uploadServer, "SkipRefusedFiles");
   ReadProxy(uploadServer, options);
   options.ProxyUsername = ValueText(uploadServer, "ProxyUsername");
   options.ProxyPassword = ValueText(uploadServer, "ProxyPassword");
@@ -245,8 +246,8 @@ const KnownElements kKnownElements[] = {
     {"configData", {"SourceFolder", "ConfigFolder", "UploadServer"}},
     {"UploadServer",
      {"UploadAT", "Username", "Password", "VerifyCertificate", "CertificateFile", "ConnectTimeout", "ReadTimeout",
-      "AnswerTimeout", "KeepConnection", "HttpVersion", "Connections", "RateLimit", "Proxy", "ProxyUsername",
-      "ProxyPassword"}},
+      "AnswerTimeout", "KeepConnection", "HttpVersion", "Connections", "RateLimit", "SkipRefusedFiles", "Proxy",
+      "ProxyUsername", "ProxyPassword"}},
 };
 
 void CollectUnknownElements(const TXmlNode& node, const char* knownAs, std::vector<std::string>& unknown) {

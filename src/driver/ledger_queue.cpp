@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <initializer_list>
 #include <limits>
 
 #include "driver/file_mask.h"
@@ -232,10 +233,14 @@ std::int32_t LedgerQueue::Refresh() {
       }
     }
     listing_ = std::move(fresh);
-    for (const std::string& path : claimed_) {
-      std::uint64_t hash = 0;
-      const std::size_t index = IndexOf(path, hash);
-      if (index != Listing::kNone) listing_->claimed[index] = true;
+    // Out of the queue as before the listing: claimed files, and skipped ones, which
+    // count as claimed for good.
+    for (const std::vector<std::string>* out : {&claimed_, &skipped_}) {
+      for (const std::string& path : *out) {
+        std::uint64_t hash = 0;
+        const std::size_t index = IndexOf(path, hash);
+        if (index != Listing::kNone) listing_->claimed[index] = true;
+      }
     }
   }
   if (read) ReadLedger();
@@ -310,6 +315,21 @@ void LedgerQueue::Record(const std::vector<std::string>& paths) {
     }
   }
   if (reread) FindFirst();
+}
+
+void LedgerQueue::Skip(const std::string& path) {
+  // A claimed file's line needs no room any more.
+  if (const auto at = std::find(claimed_.begin(), claimed_.end(), path); at != claimed_.end()) claimed_.erase(at);
+  skipped_.push_back(path);
+  std::uint64_t hash = 0;
+  const std::size_t index = IndexOf(path, hash);
+  if (index == Listing::kNone) return;
+  const bool waiting = !listing_->recorded[index] && !listing_->dropped[index] && !listing_->claimed[index];
+  listing_->claimed[index] = true;
+  if (waiting) {
+    --queued_;
+    if (index == first_) SkipToWaiting();
+  }
 }
 
 std::size_t LedgerQueue::IndexOf(std::string_view path, std::uint64_t& hash) const {

@@ -46,6 +46,9 @@ class LedgerQueue {
   void Record(const std::string& path);
   // The same for several paths, in their order, forced onto the disk together.
   void Record(const std::vector<std::string>& paths);
+  // Leaves `path` out of the queue for the rest of the run without a line (claimed or
+  // not): a file that is not sent now and goes again at the next start.
+  void Skip(const std::string& path);
 
  private:
   class Listing;
@@ -82,6 +85,7 @@ class LedgerQueue {
   std::size_t first_ = 0;         // index of the first queued file in the listing
   std::int32_t queued_ = 0;
   std::vector<std::string> claimed_;  // paths claimed and not yet recorded, in claim order
+  std::vector<std::string> skipped_;  // paths out of the queue for the run, never recorded
 };
 
 }  // namespace qb

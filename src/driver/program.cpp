@@ -162,6 +162,7 @@ void Run() {
     while (main->ProcessQueueStep() > 0) {
     }
   }
+  main->RaiseIfFilesRefused();
   LogMessage(1, "No files left: quiting");
 }
 

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +21,8 @@ class TNetSSLSessionCache;
 
 // A file that was written to, replaced or removed while it was being uploaded.
 QB_DECLARE_EXCEPTION(EQbFileChangedError, Exception);
+// With SkipRefusedFiles: files were refused (or could not be read) and went unrecorded.
+QB_DECLARE_EXCEPTION(EQbFilesRefusedError, Exception);
 
 inline constexpr int kMaximumConnections = 64;
 
@@ -42,6 +45,10 @@ struct TQvorServerOptions {
   // Bytes per second that the run's writes stay under, all connections together; 0: no
   // limit.
   std::uint64_t RateLimit = 0;
+  // A file the server refuses (a 4xx but 401, 407, 408 and 429) or the program cannot
+  // read is left unrecorded and the run goes on; the refusals end the run once the queue
+  // is empty. False: the first of them ends the run, as every error does.
+  bool SkipRefusedFiles = false;
   // The HTTP proxy that every request goes through: its host (an IPv6 address without
   // brackets; empty: no proxy), its port, and its Basic credentials.
   std::string ProxyHost;
@@ -96,6 +103,9 @@ class TQvorMain {
   // flight end (the accepted ones recorded) or are cut off after a grace, and then the
   // error is raised.
   void ProcessQueueInParallel();
+  // After the queue ran empty: raises EQbFilesRefusedError when SkipRefusedFiles left
+  // files unrecorded.
+  void RaiseIfFilesRefused() const;
 
  private:
   TNetHTTP& UploadClient();
@@ -106,6 +116,11 @@ class TQvorMain {
   // UploadFile does after its log line. Touches nothing but its arguments, so clients
   // of their own may send on several threads at once.
   static void SendFile(TNetHTTP& client, const std::string& fileName, const std::string& url, bool keepConnection);
+  // With SkipRefusedFiles: whether `error` refused the file at `path` alone. If so, logs
+  // it, leaves the file out of the queue for the run and counts it; the refusal that makes
+  // ten in a row raises EQbFilesRefusedError.
+  bool SkipRefusal(const std::string& path, const std::exception_ptr& error);
+  [[noreturn]] void RaiseFilesRefused() const;
 
   std::unique_ptr<LedgerQueue> queue_;  // made by the first step, from the folders then set
   // The run's client: made at the first upload and kept with its connection, its TLS
@@ -117,6 +132,11 @@ class TQvorMain {
   std::shared_ptr<std::atomic<bool>> keepConnections_ = std::make_shared<std::atomic<bool>>(true);
   // The budget of RateLimit, which every client of the run shares; none without it.
   std::shared_ptr<TNetRateLimit> rateLimit_;
+  // SkipRefusedFiles: the files refused, those since the last one accepted, and the first.
+  int refused_ = 0;
+  int refusedInARow_ = 0;
+  std::string firstRefusedFile_;
+  std::string firstRefusal_;  // its status line, or the error of its reading
 };
 
 // Loads the configuration file; raises when it cannot be read or has no root element.

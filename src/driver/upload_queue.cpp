@@ -48,6 +48,30 @@ void CheckUploadUrl(const std::string& url) {
 namespace {
 
 constexpr std::chrono::milliseconds kErrorGrace{30000};
+// Refusals in a row that end a run at once: a server that refuses every file says
+// something of itself, and is not to be asked again and again.
+constexpr int kRefusalsInARow = 10;
+
+// Whether `error` speaks of the file alone: a final answer 400 to 499 but 401, 407, 408
+// and 429, which speak of credentials, the proxy, time or rate; or a file the program
+// cannot open or read. `status` gets the status line, or the error as a log line shows it.
+bool RefusesTheFileAlone(const std::exception_ptr& error, std::string& status) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const ENetHTTPProtocolException& refusal) {
+    const int code = refusal.ReplyCode();
+    status = refusal.Message();
+    return code >= 400 && code <= 499 && code != 401 && code != 407 && code != 408 && code != 429;
+  } catch (const EFOpenError& unreadable) {
+    status = std::string(unreadable.ClassName()) + ": " + unreadable.Message();
+    return true;
+  } catch (const EReadError& unreadable) {
+    status = std::string(unreadable.ClassName()) + ": " + unreadable.Message();
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
 
 // How long uploads in flight may go on after the first error.
 std::chrono::milliseconds GraceAfterError(const TQvorServerOptions& options) {
@@ -72,9 +96,38 @@ std::int32_t TQvorMain::ProcessQueueStep() {
   CheckUploadUrl(UploadAT);
   LogMessage(1, "Uploading file '%s' to server '%s'", fileName, MaskUrlPassword(UploadAT));
   queue_->ReserveLine(fileName);
-  UploadFile(fileName, UploadAT);
+  try {
+    UploadFile(fileName, UploadAT);
+  } catch (...) {
+    if (!SkipRefusal(fileName, std::current_exception())) throw;
+    return count;
+  }
   queue_->Record(fileName);
+  refusedInARow_ = 0;
   return count;
+}
+
+bool TQvorMain::SkipRefusal(const std::string& path, const std::exception_ptr& error) {
+  std::string status;
+  if (!ServerOptions.SkipRefusedFiles || !RefusesTheFileAlone(error, status)) return false;
+  LogMessage(3, "File \"%s\" refused, not recorded: %s", path, status);
+  queue_->Skip(path);
+  if (refused_++ == 0) {
+    firstRefusedFile_ = path;
+    firstRefusal_ = status;
+  }
+  if (++refusedInARow_ >= kRefusalsInARow) RaiseFilesRefused();
+  return true;
+}
+
+void TQvorMain::RaiseIfFilesRefused() const {
+  if (refused_ > 0) RaiseFilesRefused();
+}
+
+void TQvorMain::RaiseFilesRefused() const {
+  throw EQbFilesRefusedError(Format("%s refused and not recorded; the first, \"%s\": %s",
+                                    refused_ == 1 ? std::string("1 file was") : Format("%d files were", refused_),
+                                    firstRefusedFile_, firstRefusal_));
 }
 
 void TQvorMain::ProcessQueueInParallel() {
@@ -118,9 +171,17 @@ void TQvorMain::ProcessQueueInParallel() {
     for (const UploadWorkers::Outcome& outcome : ended) {
       if (!outcome.error) {
         accepted.push_back(outcome.path);
-      } else if (!firstError) {
-        firstError = outcome.error;
+        refusedInARow_ = 0;
+        continue;
       }
+      try {
+        // A refused file stops nothing: the next one starts as if it had gone.
+        if (SkipRefusal(outcome.path, outcome.error)) continue;
+      } catch (...) {
+        if (!firstError) firstError = std::current_exception();
+        continue;
+      }
+      if (!firstError) firstError = outcome.error;
     }
     try {
       if (!accepted.empty()) queue_->Record(accepted);

@@ -12,10 +12,13 @@
 #include <functional>
 #include <future>
 #include <mutex>
+#include <set>
+#include <sstream>
 #include <thread>
 
 #include "e2e/upload_fixture.h"
 #include "net/net_tcp_client.h"
+#include "platform/files.h"
 #include "support/child_process.h"
 #include "support/error_texts.h"
 #include "support/peer_socket.h"
@@ -177,6 +180,119 @@ TEST_F(UploadTest, RefusalsEndTheRunWithTheStatusLineAndRecordNothing) {
   const ProgramResult result = Run();
   EXPECT_EQ(0, result.exitCode);
   EXPECT_EQ(Path("a.txt") + "\r\n" + Path("b.txt") + "\r\n", ReadFile(Ledger()));
+}
+
+// With SkipRefusedFiles a file that the server refuses for itself (a 4xx but 401, 407,
+// 408 and 429; the reference receiver refuses a file named "status-NNN-...") is logged,
+// left unrecorded and passed over; once the queue is empty the run ends with one line that
+// counts them, and the next start sends only them. Everything else ends the run at once,
+// as without the element, and so do ten refusals in a row.
+TEST_F(UploadTest, RefusedFilesArePassedOverOnlyWhenAsked) {
+  ReferenceReceiver receiver(Received());
+  const std::string skip = "<SkipRefusedFiles>true</SkipRefusedFiles>";
+  const auto refusedLine = [&](int count, const std::string& first, const std::string& status) {
+    return "[--:--:--] [ERRX] EQbFilesRefusedError: " +
+           (count == 1 ? std::string("1 file was") : std::to_string(count) + " files were") +
+           " refused and not recorded; the first, \"" + Path(first) + "\": " + status + "\r\n";
+  };
+  struct Case {
+    const char* name;
+    std::string options;
+    std::vector<std::string> refused;  // sorted before the ten others
+    std::string lastLine;
+    std::size_t recorded;  // of the ten others
+    std::size_t requests;  // the receiver answered
+    std::string url = "";  // none: the receiver's
+  };
+  std::vector<std::string> tenInARow;
+  for (int i = 0; i < 11; ++i) tenInARow.push_back("status-400-" + std::to_string(10 + i) + ".txt");
+  const Case cases[] = {
+      {"off: the first refusal ends the run",
+       "",
+       {"status-400-a.txt", "status-413-b.txt"},
+       "[--:--:--] [ERRX] ENetHTTPProtocolException: HTTP/1.0 400 Bad Request\r\n",
+       0,
+       1},
+      {"on: the others go",
+       skip,
+       {"status-400-a.txt", "status-413-b.txt"},
+       refusedLine(2, "status-400-a.txt", "HTTP/1.0 400 Bad Request"),
+       10,
+       12},
+      {"on, four at once",
+       skip + "<Connections>4</Connections>",
+       {"status-413-b.txt"},
+       refusedLine(1, "status-413-b.txt", "HTTP/1.0 413 Request Entity Too Large"),
+       10,
+       11},
+      {"on: 401 ends the run",
+       skip,
+       {"status-401-a.txt"},
+       "[--:--:--] [ERRX] ENetHTTPProtocolException: HTTP/1.0 401 Unauthorized\r\n",
+       0,
+       1},
+      {"on: 500 ends the run",
+       skip,
+       {"status-500-a.txt"},
+       "[--:--:--] [ERRX] ENetHTTPProtocolException: HTTP/1.0 500 Internal Server Error\r\n",
+       0,
+       1},
+      {"on: ten refusals in a row end the run", skip, tenInARow,
+       refusedLine(10, "status-400-10.txt", "HTTP/1.0 400 Bad Request"), 0, 10},
+      // A file that cannot be opened (another writer holds it) is passed over the same way.
+      {"on: a file that cannot be opened",
+       skip,
+       {"held.txt"},
+       refusedLine(1, "held.txt", "EFOpenError: Cannot open file \"" + Path("held.txt") + "\".").substr(0, 90),
+       10,
+       10},
+      {"on: a network error ends the run",
+       skip,
+       {"status-400-a.txt"},
+       "[--:--:--] [ERRX] ENetSocketError: Socket Error # 10061\r\nConnection refused.\r\n",
+       0,
+       0,
+       "http://127.0.0.1:9/"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(Source());
+    std::filesystem::create_directories(Source());
+    std::filesystem::remove(Ledger());
+    for (const std::string& name : c.refused) WriteFile(Path(name), name);
+    std::set<std::string> others;
+    for (int i = 1; i <= 10; ++i) {
+      const std::string name = "t" + std::to_string(10 + i) + ".txt";
+      WriteFile(Path(name), name);
+      others.insert(Path(name));
+    }
+    WriteConfig(c.url.empty() ? receiver.Url("/upload") : c.url, c.options);
+    std::unique_ptr<platform::TFileStream> held;
+    if (c.refused.front() == "held.txt") held = platform::TFileStream::OpenAppendLocked(Path("held.txt"));
+    // Twice: the second start sends only what the first did not record.
+    for (int start = 0; start < (c.recorded == 10 ? 2 : 1); ++start) {
+      const std::size_t before = receiver.Requests().size();
+      const ProgramResult result = Run();
+      EXPECT_EQ(1, result.exitCode);
+      const std::string log = Log(result);
+      // A line without its end: the start of the line (what follows is the system's text).
+      const std::string lastLine = log.substr(log.rfind("[--:--:--]"));
+      EXPECT_EQ(c.lastLine, c.lastLine.ends_with("\r\n") ? lastLine : lastLine.substr(0, c.lastLine.size())) << log;
+      std::size_t warnings = 0;
+      for (std::size_t at = log.find("[WRNX] File \""); at != std::string::npos; at = log.find("[WRNX] File", at + 1)) {
+        ++warnings;
+      }
+      // One warning a refusal that is passed over: those of the first start come again.
+      const bool passedOver = c.lastLine.find("EQbFilesRefusedError") != std::string::npos;
+      EXPECT_EQ(passedOver ? std::min<std::size_t>(c.refused.size(), 10) : 0, warnings);
+      EXPECT_EQ(start == 0 ? c.requests : c.requests - c.recorded, receiver.Requests().size() - before);
+      std::set<std::string> lines;
+      std::istringstream ledger(ReadFile(Ledger()));
+      for (std::string line; std::getline(ledger, line);) lines.insert(line.substr(0, line.size() - 1));
+      EXPECT_EQ(c.recorded, lines.size());
+      for (const std::string& line : lines) EXPECT_EQ(1u, others.count(line)) << line;
+    }
+  }
 }
 
 TEST_F(UploadTest, OnlyASuccessAnswerRecordsTheFile) {

@@ -513,6 +513,43 @@ TEST_F(RealServerTest, PhpBehindNginx) {
   ExpectRefusal(url("http", "SMALL", "/upload/store.php"), "", "HTTP/1.1 413 Request Entity Too Large");
 }
 
+// The PHP receiver of the README, as it stands there, behind nginx with PHP-FPM: a file
+// above upload_max_filesize gets a refusal, never a 200, and stays unrecorded (passed over
+// with SkipRefusedFiles); the others are stored.
+TEST_F(RealServerTest, TheReadmesPhpReceiverNeverAnswersTwoHundredForADroppedFile) {
+  const Servers servers("php");
+  if (!servers.missing.empty()) GTEST_SKIP() << servers.missing;
+  ASSERT_EQ("", servers.failure);
+  const std::string readme = ReadFile(QUOBRINA_SOURCE_DIR "/README.md");
+  const std::size_t start = readme.find("```php\n");
+  ASSERT_NE(start, std::string::npos);
+  const std::size_t end = readme.find("```", start + 7);
+  std::string script;
+  std::istringstream block(readme.substr(start + 7, end - start - 7));
+  for (std::string line; std::getline(block, line);)
+    script += (line.rfind("  ", 0) == 0 ? line.substr(2) : line) + "\n";
+  const std::string folder = "'/srv/uploads/'";
+  ASSERT_NE(script.find(folder), std::string::npos);
+  script.replace(script.find(folder), folder.size(), "'" + servers.PhpStore() + "/'");
+  WriteFile(servers.dir.file("readme.php"), script);
+  ClearSource();
+  WriteFile(Path("a.txt"), "small");
+  WriteFile(Path("b.bin"), std::string(2 << 20, 'b'));  // above the 1 MiB upload_max_filesize
+  WriteFile(Path("c.txt"), "small too");
+  WriteConfig("http://127.0.0.1:" + std::to_string(servers.ports.at("HTTP")) + "/readme/receive.php",
+              "<SkipRefusedFiles>true</SkipRefusedFiles>");
+  const ProgramResult result = Run();
+  EXPECT_EQ(1, result.exitCode);
+  const std::string log = Log(result);
+  EXPECT_EQ("[--:--:--] [ERRX] EQbFilesRefusedError: 1 file was refused and not recorded; the first, \"" +
+                Path("b.bin") + "\": HTTP/1.1 413 Request Entity Too Large\r\n",
+            log.substr(log.rfind("[--:--:--]")))
+      << log;
+  EXPECT_EQ(Path("a.txt") + "\r\n" + Path("c.txt") + "\r\n", ReadFile(Ledger()));
+  EXPECT_EQ("small", ReadFile(servers.PhpStore() + "/a.txt"));
+  EXPECT_FALSE(std::filesystem::exists(servers.PhpStore() + "/b.bin"));
+}
+
 // Through squid, to nginx: http in the absolute form, over one connection to the proxy
 // for each run (one client port in squid's log), and https through one tunnel for each
 // run, which nginx keeps; squid takes the 5 MiB body whole before it passes it on. Wrong
