@@ -955,6 +955,10 @@ TEST_F(UploadTest, ConnectionsAcrossTheFilesOfARun) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     if (c.tls && !kTlsPeers) continue;
+    // Before the peer starts: its thread reads it.
+    requestStart = std::string(c.options).find("<HttpVersion>1.1") != std::string::npos
+                       ? "POST /upload HTTP/1.1\r\nContent-Type: "
+                       : "POST /upload HTTP/1.0\r\nConnection: keep-alive\r\n";
     std::unique_ptr<ScriptedPeer> peer;
     const PeerOptions options{.connections = c.connections, .concurrent = c.atOnce > 1};
 #if QUOBRINA_TLS_PEERS
@@ -981,9 +985,6 @@ TEST_F(UploadTest, ConnectionsAcrossTheFilesOfARun) {
     }
     log += "[--:--:--] [LOGX] There are '0' files in queue\r\n[--:--:--] [LOGX] No files left: quiting\r\n";
     strangeRequests = 0;
-    requestStart = std::string(c.options).find("<HttpVersion>1.1") != std::string::npos
-                       ? "POST /upload HTTP/1.1\r\nContent-Type: "
-                       : "POST /upload HTTP/1.0\r\nConnection: keep-alive\r\n";
     const ProgramResult result = Run();
     EXPECT_EQ("", peer->Finish());
     EXPECT_EQ(0, strangeRequests);
