@@ -395,7 +395,7 @@ void TNetSSLSocket::Connect(platform::SocketHandle socket, ossl::SSL_SESSION* re
     const int result = api_.SSL_connect(ssl_.get());
     if (result >= 1) break;
     NoteFailure(result);
-    if (WantsWait()) {
+    if (LastWouldBlock()) {
       const BoundedWait waited = WaitForMore(deadline, waitMs);
       if (waited == BoundedWait::More) continue;
       if (waited == BoundedWait::DeadlinePassed) throw ENetConnectTimeout("Connect timed out.");
@@ -437,8 +437,6 @@ long TNetSSLSocket::ResultOfFailure(int result) const {
   return result;
 }
 
-bool TNetSSLSocket::WantsWait() const { return lastWouldBlock_; }
-
 bool TNetSSLSocket::InsideRecord() const {
   if (api_.SSL_has_pending && api_.SSL_has_pending(ssl_.get()) == 1) return true;
   if (!api_.SSL_rstate_string) return false;
@@ -455,7 +453,7 @@ long TNetSSLSocket::Recv(char* buffer, std::size_t size, const TNetIOHandler::De
     KeepSession();
     if (result > 0) return result;
     NoteFailure(result);
-    if (!WantsWait()) return ResultOfFailure(result);
+    if (!LastWouldBlock()) return ResultOfFailure(result);
     // Records without data were read (tickets, a key update), or nothing at all: the
     // handler waits for the next with the caller's time-out.
     if (lastErrorCode_ == ossl::kSslErrorWantRead && !InsideRecord()) return kNetReceivedNoData;
@@ -498,7 +496,7 @@ long TNetSSLSocket::Send(const char* data, std::size_t count) {
     return result;
   }
   NoteFailure(result);
-  if (!WantsWait()) return ResultOfFailure(result);
+  if (!LastWouldBlock()) return ResultOfFailure(result);
   platform::SetLastSocketError(platform::kSocketErrorWouldBlock);
   return -1;
 }

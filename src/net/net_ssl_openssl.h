@@ -166,6 +166,8 @@ class TNetSSLSocket {
   int LastErrorCode() const { return lastErrorCode_; }
   int LastResult() const { return lastResult_; }
   bool LastTimedOut() const { return lastTimedOut_; }
+  // Whether the last failure asks to wait for the socket (a want-read or want-write: on
+  // the non-blocking socket the call would have waited).
   bool LastWouldBlock() const { return lastWouldBlock_; }
   TNetSSLIOHandlerSocketOpenSSL& Parent() const { return parent_; }
 
@@ -179,9 +181,6 @@ class TNetSSLSocket {
   // After NoteFailure of a read or write that wants neither a read nor a write: 0 for a
   // close by the peer, else the call's own result.
   long ResultOfFailure(int result) const;
-  // Whether the last failure asks to wait for the socket (a want-read or want-write that
-  // met a socket with nothing to give or no room).
-  bool WantsWait() const;
   // Whether a record has begun and not ended.
   bool InsideRecord() const;
   // Waits for what the last failure wants, within the deadline and waitMs, and says which
