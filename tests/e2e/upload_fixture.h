@@ -109,6 +109,13 @@ class UploadTest : public ::testing::Test {
 
   std::string Path(const std::string& name) const { return PlatformPath(Source() + "/" + name); }
 
+  // An empty source folder and no configuration folder (so no ledger), for the next case.
+  void ClearSource() {
+    std::filesystem::remove_all(State());
+    std::filesystem::remove_all(Source());
+    std::filesystem::create_directories(Source());
+  }
+
   ScopedTempDir dir_;
   std::string stateFolder_;  // the configuration folder where it is not "state" beside the source
 };

@@ -118,9 +118,7 @@ TEST_F(UploadTest, TheLedgerIsNeverSentWhateverShowsItInTheFolder) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     stateFolder_.clear();
-    std::filesystem::remove_all(State());
-    std::filesystem::remove_all(Source());
-    std::filesystem::create_directories(Source());
+    ClearSource();
     if (c.ledgerInSource) stateFolder_ = Source();
     WriteConfig(receiver.Url());
     WriteFile(Path("a.txt"), "a");
@@ -256,9 +254,7 @@ TEST_F(UploadTest, RefusedFilesArePassedOverOnlyWhenAsked) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::filesystem::remove_all(Source());
-    std::filesystem::create_directories(Source());
-    std::filesystem::remove(Ledger());
+    ClearSource();
     for (const std::string& name : c.refused) WriteFile(Path(name), name);
     std::set<std::string> others;
     for (int i = 1; i <= 10; ++i) {
@@ -1053,9 +1049,7 @@ TEST_F(UploadTest, UploadsOnSeveralConnectionsAtOnce) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    std::filesystem::remove_all(Source());
-    std::filesystem::remove_all(State());
-    std::filesystem::create_directories(Source());
+    ClearSource();
     for (const std::string& name : c.files) WriteFile(Path(name), name);
     std::promise<void> failed;  // the failing file's answer is sent and its connection closed
     std::shared_future<void> failedSeen = failed.get_future().share();

@@ -448,12 +448,6 @@ class RealServerTest : public UploadTest {
     ExpectRefusal(url + "/auth/upload", "<Username>branch12</Username><Password>wrong</Password>", unauthorized);
   }
 
-  void ClearSource() {
-    std::filesystem::remove_all(State());
-    std::filesystem::remove_all(Source());
-    std::filesystem::create_directories(Source());
-  }
-
   std::map<std::string, std::string> saved_;
 };
 
