@@ -463,7 +463,9 @@ TEST_F(RealServerTest, PhpBehindNginx) {
   const auto connections = [&](const char* port, std::set<std::string>* versions = nullptr) {
     std::istringstream log(Servers::ReadFileIfAny(servers.dir.file("access.log")));
     std::map<std::string, int> requests;
-    for (std::string server, connection, version; log >> server >> connection >> version;) {
+    for (std::string line; std::getline(log, line);) {
+      std::string server, connection, version;
+      std::istringstream(line) >> server >> connection >> version;
       if (server != std::to_string(servers.ports.at(port))) continue;
       ++requests[connection];
       if (versions) versions->insert(version);
