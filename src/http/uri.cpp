@@ -176,6 +176,8 @@ std::string MaskUrlPassword(std::string_view url) {
   } else if (const std::size_t colon = text.find(':'); colon != npos && text.compare(colon + 1, 1, "/") == 0) {
     start = text.find_first_not_of('/', colon + 1);  // "http:/u:pw@host": no authority for the parser
     if (start == npos) return std::string(url);
+  } else if (text.starts_with("//")) {
+    start = 2;  // "//u:pw@host/x": an authority without a scheme
   }
   const std::size_t authorityEnd = std::min(text.find_first_of("/?#", start), text.size());
   std::size_t at = std::string_view(text).substr(start, authorityEnd - start).rfind('@');

@@ -236,6 +236,8 @@ TEST(UriTest, MaskedUrlNeverShowsThePassword) {
       // No scheme.
       {"alice:S3pa/ss@host/up", "alice:***@host/up"},
       {"host/up", "host/up"},
+      {"//alice:S3pa/ss@host/up", "//alice:***@host/up"},
+      {"//host:8080/up", "//host:8080/up"},
   };
   for (const auto& [url, logged] : cases) EXPECT_EQ(logged, MaskUrlPassword(url)) << url;
 }
