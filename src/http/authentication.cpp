@@ -26,16 +26,6 @@ std::atomic<TNetCryptoLibraryCheck> cryptoLibraryCheck{nullptr};
 // A realm or nonce that held a quote is sent back as it was received.
 std::string Quoted(std::string_view value) { return QuotedString(value); }
 
-std::vector<std::string> SplitWords(std::string_view text, char separator) {
-  std::vector<std::string> words;
-  for (std::size_t at = 0; at <= text.size();) {
-    const std::size_t end = std::min(text.find(separator, at), text.size());
-    if (const std::string_view word = Trim(text.substr(at, end - at)); !word.empty()) words.emplace_back(word);
-    at = end + 1;
-  }
-  return words;
-}
-
 bool ContainsText(const std::vector<std::string>& list, std::string_view word) {
   for (const std::string& item : list) {
     if (SameTextAscii(item, word)) return true;
@@ -171,11 +161,11 @@ NextAction TNetDigestAuthentication::Next() {
     Nonce = std::move(nonce);
     NonceCount = 1;
   }
-  Domain = SplitWords(params.Value("domain"), ' ');
+  Domain = SplitTrimmed(params.Value("domain"), ' ');
   Opaque = params.Value("opaque");
   Stale = SameTextAscii(params.Value("stale"), "True");
   Algorithm = params.Value("algorithm");
-  QopOptions = SplitWords(params.Value("qop"), ',');
+  QopOptions = SplitTrimmed(params.Value("qop"), ',');
   if (Algorithm.empty()) {
     Algorithm = "MD5";
   } else if (!SameTextAscii(Algorithm, "MD5") && !SameTextAscii(Algorithm, "MD5-sess")) {

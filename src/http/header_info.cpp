@@ -277,11 +277,8 @@ bool ListsOption(const TNetHTTPResponse& response, std::string_view header, std:
   std::vector<std::string> values = response.RawHeaders.AllValues(header);
   if (values.empty()) values.emplace_back(field);
   for (const std::string& value : values) {
-    std::string_view rest = value;
-    while (!rest.empty()) {
-      const std::size_t comma = rest.find(',');
-      if (SameTextAscii(Trim(rest.substr(0, comma)), option)) return true;
-      rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    for (const std::string& item : SplitTrimmed(value, ',')) {
+      if (SameTextAscii(item, option)) return true;
     }
   }
   return false;

@@ -1,5 +1,6 @@
 #include "support/strings.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace qb {
@@ -64,6 +65,16 @@ std::string_view TrimRight(std::string_view text) {
 }
 
 std::string_view Trim(std::string_view text) { return TrimRight(TrimLeft(text)); }
+
+std::vector<std::string> SplitTrimmed(std::string_view text, char separator) {
+  std::vector<std::string> items;
+  for (std::size_t at = 0; at <= text.size();) {
+    const std::size_t end = std::min(text.find(separator, at), text.size());
+    if (const std::string_view item = Trim(text.substr(at, end - at)); !item.empty()) items.emplace_back(item);
+    at = end + 1;
+  }
+  return items;
+}
 
 std::string UpperCaseAscii(std::string_view text) {
   std::string result(text);

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qb {
 
@@ -13,6 +14,8 @@ namespace qb {
 std::string_view Trim(std::string_view text);
 std::string_view TrimLeft(std::string_view text);
 std::string_view TrimRight(std::string_view text);
+// The items of a list that `separator` divides, each trimmed; empty items are left out.
+std::vector<std::string> SplitTrimmed(std::string_view text, char separator);
 // Whether Trim removes `c`: a blank or any byte below it (codes 0 to 32).
 bool IsTrimmedByte(char c);
 // A control byte: codes 0 to 31 and DEL (127). Tab is one; the rules that allow it say so.

@@ -3,18 +3,22 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "support/base64.h"
 
 namespace qb {
 namespace {
 
-TEST(StringsTest, TrimRemovesCodesUpTo32OnBothEnds) {
+TEST(StringsTest, TrimRemovesCodesUpTo32OnBothEndsAndOfEveryItemOfAList) {
   EXPECT_EQ("a b", Trim(std::string_view("\x01\t a b\r\n \x20", 10)));
   EXPECT_EQ("", Trim(" \t\r\n"));
   EXPECT_EQ("x ", TrimLeft("  x "));
   EXPECT_EQ(" x", TrimRight(" x \n"));
   EXPECT_EQ("\xC3\xA9", Trim(" \xC3\xA9 "));  // bytes above 127 are kept
+  EXPECT_EQ((std::vector<std::string>{"close", "Upgrade"}), SplitTrimmed(" close ,, Upgrade,", ','));
+  EXPECT_EQ(std::vector<std::string>{}, SplitTrimmed(" , ", ','));
 }
 
 // The byte classes that the parsers, the log and the header checks share.
