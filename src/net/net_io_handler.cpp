@@ -174,9 +174,49 @@ int TNetIOHandler::ReadFromSource(bool raiseIfDisconnected, int timeout, bool ra
   }
 }
 
+// How long a send has gone without a byte leaving the machine: bytes that the socket took,
+// or fewer bytes waiting for the peer's acknowledgement than at the last look. Room in the
+// socket comes back in large steps, so a peer that reads slowly but steadily is seen
+// only in the queue.
+class TNetIOHandler::SendProgress {
+ public:
+  explicit SendProgress(TNetIOHandler& io)
+      : io_(io), limit_(io.SendStallLimit()), last_(std::chrono::steady_clock::now()) {}
+  void Moved() {
+    last_ = std::chrono::steady_clock::now();
+    unsent_.reset();
+  }
+  // Looks at the queue; false where the system cannot tell.
+  bool Look() {
+    const std::optional<std::size_t> now = io_.UnsentBytes();
+    if (!now) return false;
+    if (unsent_ && *now < *unsent_) last_ = std::chrono::steady_clock::now();
+    unsent_ = now;
+    return true;
+  }
+  // The bytes waiting at the last look.
+  std::size_t Unsent() const { return unsent_.value_or(0); }
+  // The milliseconds left before the send counts as stalled (none without a limit);
+  // raises the socket error 10060 once none are left.
+  std::optional<std::int64_t> RaiseIfStalled() const {
+    if (limit_ <= 0) return std::nullopt;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(last_ + std::chrono::milliseconds(limit_) -
+                                                                   std::chrono::steady_clock::now())
+                          .count();
+    if (left <= 0) io_.RaiseError(platform::kSocketErrorTimedOut);
+    return left;
+  }
+
+ private:
+  TNetIOHandler& io_;
+  const int limit_;
+  std::chrono::steady_clock::time_point last_;
+  std::optional<std::size_t> unsent_;
+};
+
 TNetSendState TNetIOHandler::WaitUntilSent() {
-  std::optional<std::size_t> unsent = SourceIsAvailable() ? UnsentBytes() : std::nullopt;
-  if (!unsent) return TNetSendState::Unknown;
+  SendProgress progress(*this);
+  if (!SourceIsAvailable() || !progress.Look()) return TNetSendState::Unknown;
   // An answer's first segment acknowledges all that its server had received, and the
   // acknowledgement is taken before its data is: bytes to read while some of ours are
   // still unacknowledged came from a peer that had not received them all.
@@ -187,9 +227,7 @@ TNetSendState TNetIOHandler::WaitUntilSent() {
   if (!receiveBuffer_.Empty()) return answered();
   // No event tells of an empty send queue, so it is asked in slices of a wait for bytes.
   constexpr int kSliceMs = 10;
-  const int limit = SendStallLimit();
-  auto progress = std::chrono::steady_clock::now();
-  while (*unsent > 0) {
+  while (progress.Unsent() > 0) {
     // A receive, not a readiness wait: over TLS the socket is readable with records that
     // carry no data (session tickets), which are no answer. The slice is its deadline,
     // so that it cannot wait inside a record that trickles in.
@@ -201,14 +239,8 @@ TNetSendState TNetIOHandler::WaitUntilSent() {
     if (!receiveBuffer_.Empty()) return answered();
     // A close: the reading of the answer finds it.
     if (received >= 0 || !SourceIsAvailable()) return TNetSendState::Sent;
-    const std::optional<std::size_t> now = UnsentBytes();
-    if (!now) return TNetSendState::Unknown;
-    if (*now < *unsent) {
-      progress = std::chrono::steady_clock::now();
-    } else if (limit > 0 && std::chrono::steady_clock::now() - progress >= std::chrono::milliseconds(limit)) {
-      RaiseError(platform::kSocketErrorTimedOut);
-    }
-    unsent = now;
+    if (!progress.Look()) return TNetSendState::Unknown;
+    progress.RaiseIfStalled();
   }
   return TNetSendState::Sent;
 }
@@ -323,33 +355,6 @@ void TNetIOHandler::ReadToStreamUntil(TStream* stream, std::string_view sequence
 
 // --- Sending ---------------------------------------------------------------------------
 
-// How long a send has gone without a byte leaving the machine: bytes that the socket took,
-// or fewer bytes waiting for the peer's acknowledgement than at the last look. Room in the
-// socket comes back in large steps, so a peer that reads slowly but steadily is seen
-// only in the queue.
-class TNetIOHandler::SendProgress {
- public:
-  explicit SendProgress(TNetIOHandler& io) : io_(io), last_(std::chrono::steady_clock::now()) {}
-  void Moved() {
-    last_ = std::chrono::steady_clock::now();
-    unsent_.reset();
-  }
-  // Looks at the queue; false where the system cannot tell.
-  bool Look() {
-    const std::optional<std::size_t> now = io_.UnsentBytes();
-    if (!now) return false;
-    if (unsent_ && *now < *unsent_) last_ = std::chrono::steady_clock::now();
-    unsent_ = now;
-    return true;
-  }
-  std::chrono::steady_clock::time_point Last() const { return last_; }
-
- private:
-  TNetIOHandler& io_;
-  std::chrono::steady_clock::time_point last_;
-  std::optional<std::size_t> unsent_;
-};
-
 int TNetIOHandler::SendStallLimit() const {
   if (SendTimeout > 0) return SendTimeout;
   if (ReadTimeout > 0) return ReadTimeout;
@@ -407,18 +412,13 @@ bool TNetIOHandler::WaitForRoom(SendProgress& progress, const TNetArrivalCheck* 
   // With a limit the queue is looked at in slices of the wait: no event tells that bytes
   // were acknowledged.
   constexpr int kSliceMs = 100;
-  const int limit = SendStallLimit();
   const bool canTell = progress.Look();
   // Asked before any receive below, which makes the session's last call a read.
   const int wanted = SendWaitsForRead() ? platform::kSocketReadable : platform::kSocketWritable;
   for (;;) {
     int wait = -1;
-    if (limit > 0) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-                            progress.Last() + std::chrono::milliseconds(limit) - std::chrono::steady_clock::now())
-                            .count();
-      if (left <= 0) RaiseError(platform::kSocketErrorTimedOut);
-      wait = static_cast<int>(canTell ? std::min<std::int64_t>(left, kSliceMs) : left);
+    if (const std::optional<std::int64_t> left = progress.RaiseIfStalled()) {
+      wait = static_cast<int>(canTell ? std::min<std::int64_t>(*left, kSliceMs) : *left);
     }
     const bool watch = whenArrived && !peerClosed_;
     const int ready = WaitForSource(wanted | (watch ? platform::kSocketReadable : 0), wait);
