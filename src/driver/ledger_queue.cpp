@@ -117,6 +117,8 @@ class LedgerQueue::Listing {
   std::string_view Name(std::size_t i) const { return Slice(names_, nameEnds_, i); }
   std::string_view Key(std::size_t i) const { return exact_ ? Name(i) : Slice(keys_, keyEnds_, i); }
   std::uint64_t HashOf(std::size_t i) const { return Hash(Key(i), prefixState_); }
+  // Queued: neither recorded, nor dropped, nor claimed.
+  bool Waiting(std::size_t i) const { return !recorded[i] && !dropped[i] && !claimed[i]; }
 
   std::vector<bool> recorded;  // the ledger names the file
   std::vector<bool> dropped;   // gone (or no longer a file) when its turn came
@@ -254,20 +256,16 @@ std::string LedgerQueue::First() const { return source_ + std::string(listing_->
 void LedgerQueue::ReserveLine(const std::string& path) {
   // Reserving may set the file's times; that is no change by someone else.
   if (LedgerChanged()) rereadLedger_ = true;
-  // The line, and the LF that may complete a last line's bare CR.
-  ledger_->ReserveAppend(static_cast<std::int64_t>(path.size()) + 3);
+  // The line, every claimed one, and the LF that may complete a last line's bare CR.
+  std::int64_t bytes = static_cast<std::int64_t>(path.size()) + 3;
+  for (const std::string& claimed : claimed_) bytes += static_cast<std::int64_t>(claimed.size()) + 2;
+  ledger_->ReserveAppend(bytes);
   ledgerKnown_ = ledger_->Status();
 }
 
 std::string LedgerQueue::ClaimFirst() {
   std::string path = First();
-  // Reserving may set the file's times; that is no change by someone else.
-  if (LedgerChanged()) rereadLedger_ = true;
-  // Every claimed line, and the LF that may complete a last line's bare CR.
-  std::int64_t bytes = static_cast<std::int64_t>(path.size()) + 3;
-  for (const std::string& claimed : claimed_) bytes += static_cast<std::int64_t>(claimed.size()) + 2;
-  ledger_->ReserveAppend(bytes);
-  ledgerKnown_ = ledger_->Status();
+  ReserveLine(path);
   claimed_.push_back(path);
   listing_->claimed[first_] = true;
   --queued_;
@@ -299,12 +297,12 @@ void LedgerQueue::Record(const std::vector<std::string>& paths) {
   ledgerKnown_ = ledger_->Status();
   endsWithOwnLine_ = true;
   for (const std::string& path : paths) {
-    if (const auto at = std::find(claimed_.begin(), claimed_.end(), path); at != claimed_.end()) claimed_.erase(at);
+    ForgetClaim(path);
     std::uint64_t hash = 0;
     const std::size_t index = IndexOf(path, hash);
     filter_->Add(hash);
     if (index == Listing::kNone) continue;
-    const bool waiting = !listing_->recorded[index] && !listing_->dropped[index] && !listing_->claimed[index];
+    const bool waiting = listing_->Waiting(index);
     listing_->recorded[index] = true;
     listing_->claimed[index] = false;
     // A claimed file was counted out when it was claimed: its line changes neither the
@@ -319,17 +317,21 @@ void LedgerQueue::Record(const std::vector<std::string>& paths) {
 
 void LedgerQueue::Skip(const std::string& path) {
   // A claimed file's line needs no room any more.
-  if (const auto at = std::find(claimed_.begin(), claimed_.end(), path); at != claimed_.end()) claimed_.erase(at);
+  ForgetClaim(path);
   skipped_.push_back(path);
   std::uint64_t hash = 0;
   const std::size_t index = IndexOf(path, hash);
   if (index == Listing::kNone) return;
-  const bool waiting = !listing_->recorded[index] && !listing_->dropped[index] && !listing_->claimed[index];
+  const bool waiting = listing_->Waiting(index);
   listing_->claimed[index] = true;
   if (waiting) {
     --queued_;
     if (index == first_) SkipToWaiting();
   }
+}
+
+void LedgerQueue::ForgetClaim(const std::string& path) {
+  if (const auto at = std::find(claimed_.begin(), claimed_.end(), path); at != claimed_.end()) claimed_.erase(at);
 }
 
 std::size_t LedgerQueue::IndexOf(std::string_view path, std::uint64_t& hash) const {
@@ -429,7 +431,7 @@ void LedgerQueue::FindFirst() {
   first_ = listing_->size();
   queued_ = 0;
   for (std::size_t i = listing_->size(); i-- > 0;) {
-    if (listing_->recorded[i] || listing_->dropped[i] || listing_->claimed[i]) continue;
+    if (!listing_->Waiting(i)) continue;
     first_ = i;
     ++queued_;
   }
@@ -448,10 +450,7 @@ void LedgerQueue::DropGoneFirst() {
 }
 
 void LedgerQueue::SkipToWaiting() {
-  while (first_ < listing_->size() &&
-         (listing_->recorded[first_] || listing_->dropped[first_] || listing_->claimed[first_])) {
-    ++first_;
-  }
+  while (first_ < listing_->size() && !listing_->Waiting(first_)) ++first_;
 }
 
 std::vector<platform::FileStatus> LedgerQueue::OwnFiles() const {

@@ -31,8 +31,9 @@ class LedgerQueue {
   std::int32_t Refresh();
   // The full path of the first queued file; Refresh must have returned more than 0.
   std::string First() const;
-  // Makes sure that the ledger can take the line for `path` (EWriteError otherwise), so
-  // that a file is not sent when recording it would fail.
+  // Makes sure that the ledger can take the line for `path`, and those of the files
+  // claimed (EWriteError otherwise), so that a file is not sent when recording it would
+  // fail.
   void ReserveLine(const std::string& path);
   // For uploads that run at the same time: takes the first queued file out of the queue
   // until Record names it, after making sure that the ledger can take its line and the
@@ -63,6 +64,8 @@ class LedgerQueue {
   void DropGoneFirst();
   // The listing's index of the file at `path` (kNone for none), and the hash of its key.
   std::size_t IndexOf(std::string_view path, std::uint64_t& hash) const;
+  // Drops `path` from the claimed files, whose lines have room reserved.
+  void ForgetClaim(const std::string& path);
   std::vector<platform::FileStatus> OwnFiles() const;
   // What must come before the next line; sets `reread` when it read the ledger again.
   std::string LineBreakBeforeAppend(bool& reread);
