@@ -116,6 +116,9 @@ class TQvorMain {
   // UploadFile does after its log line. Touches nothing but its arguments, so clients
   // of their own may send on several threads at once.
   static void SendFile(TNetHTTP& client, const std::string& fileName, const std::string& url, bool keepConnection);
+  // The first queued file, named in the step's line that gives the server, after the
+  // check of UploadAT that every step makes (with one or several connections).
+  std::string AnnounceFirst() const;
   // With SkipRefusedFiles: whether `error` refused the file at `path` alone. If so, logs
   // it, leaves the file out of the queue for the run and counts it; the refusal that makes
   // ten in a row raises EQbFilesRefusedError.

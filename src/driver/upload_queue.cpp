@@ -92,9 +92,7 @@ std::int32_t TQvorMain::ProcessQueueStep() {
   LogMessage(1, "There are '%d' files in queue", count);
   if (count == 0) return 0;
 
-  const std::string fileName = queue_->First();
-  CheckUploadUrl(UploadAT);
-  LogMessage(1, "Uploading file '%s' to server '%s'", fileName, MaskUrlPassword(UploadAT));
+  const std::string fileName = AnnounceFirst();
   queue_->ReserveLine(fileName);
   try {
     UploadFile(fileName, UploadAT);
@@ -105,6 +103,13 @@ std::int32_t TQvorMain::ProcessQueueStep() {
   queue_->Record(fileName);
   refusedInARow_ = 0;
   return count;
+}
+
+std::string TQvorMain::AnnounceFirst() const {
+  std::string fileName = queue_->First();
+  CheckUploadUrl(UploadAT);
+  LogMessage(1, "Uploading file '%s' to server '%s'", fileName, MaskUrlPassword(UploadAT));
+  return fileName;
 }
 
 bool TQvorMain::SkipRefusal(const std::string& path, const std::exception_ptr& error) {
@@ -153,9 +158,7 @@ void TQvorMain::ProcessQueueInParallel() {
           return;
         }
         LogMessage(1, "There are '%d' files in queue", count);
-        const std::string fileName = queue_->First();
-        CheckUploadUrl(UploadAT);
-        LogMessage(1, "Uploading file '%s' to server '%s'", fileName, MaskUrlPassword(UploadAT));
+        const std::string fileName = AnnounceFirst();
         queue_->ClaimFirst();
         LogMessage(1, "Uploading file \"%s\"", fileName);
         workers.Start(fileName);
