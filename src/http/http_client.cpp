@@ -376,9 +376,7 @@ void TNetCustomHTTP::KeepEarlyAnswer() {
 
 bool TNetCustomHTTP::ReadArrivedHead() {
   // Within the answer's time, counted from now: the request has not reached the server.
-  TNetIOHandler::Deadline deadline;
-  if (AnswerTimeout > 0) deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(AnswerTimeout);
-  const TNetReadDeadlineScope scope(*IOHandler(), deadline);
+  const TNetReadDeadlineScope scope(*IOHandler(), AnswerDeadline());
   ReadStatusAndHeaders(true);
   const int code = Response.StatusCode();
   if (code >= 100 && code <= 199 && code != 101) {
@@ -546,9 +544,7 @@ TNetCustomHTTP::Step TNetCustomHTTP::ReadAnswer() {
     }
   }
   // The answer's time starts then.
-  TNetIOHandler::Deadline deadline;
-  if (AnswerTimeout > 0) deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(AnswerTimeout);
-  const TNetReadDeadlineScope scope(io, deadline);
+  const TNetReadDeadlineScope scope(io, AnswerDeadline());
   if (bodyCutShort_) {
     ReadEarlyAnswerHead();
   } else {
@@ -564,6 +560,11 @@ void TNetCustomHTTP::ReadResponseHead(bool cookies) {
     if (code < 100 || code > 199 || code == 101) break;
     CountInterimAnswer();
   }
+}
+
+TNetIOHandler::Deadline TNetCustomHTTP::AnswerDeadline() const {
+  if (AnswerTimeout <= 0) return std::nullopt;
+  return std::chrono::steady_clock::now() + std::chrono::milliseconds(AnswerTimeout);
 }
 
 // Each interim answer restarts the wait for the next line, so without a count a server

@@ -183,6 +183,8 @@ class TNetCustomHTTP : public TNetTCPClientCustom {
   void ReadEarlyAnswerHead();
   // Counts an interim answer of the pass; one too many raises.
   void CountInterimAnswer();
+  // The end of an answer's time (AnswerTimeout) that starts now; none without a limit.
+  TNetIOHandler::Deadline AnswerDeadline() const;
   // One line of the head (status, header, chunk size); a time-out raises ENetReadTimeout.
   std::string ReadHeadLine();
   // The answer to the request just sent, read within AnswerTimeout: its head, then the
