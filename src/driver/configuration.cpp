@@ -5,7 +5,10 @@
 // Folder values get the platform's path delimiter appended unless they already end with
 // it.
 #include <algorithm>
+#include <cstdint>
 #include <initializer_list>
+#include <optional>
+#include <string_view>
 #include <utility>
 
 #include "driver/file_utils.h"
@@ -74,19 +77,28 @@ int MillisecondsValue(const TXmlNode& node, const char* name) {
   return static_cast<int>(total);
 }
 
+// The value of 1 to `most` decimal digits and nothing else (no sign, blank or point).
+std::optional<std::uint64_t> DigitsValue(std::string_view text, std::size_t most) {
+  if (text.empty() || text.size() > most) return std::nullopt;
+  std::uint64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  return value;
+}
+
 // How many uploads may run at once, each on a connection of its own: 1 to 64 in decimal
 // digits; 1 when absent.
 int ConnectionsValue(const TXmlNode& node, const char* name) {
   const std::string text = ValueText(node, name);
   if (text.empty()) return 1;
-  const bool digits =
-      text.size() <= 9 && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-  const std::int32_t value = digits ? TryStrToInt(text).value_or(0) : 0;
+  const std::uint64_t value = DigitsValue(text, 9).value_or(0);
   if (value < 1 || value > kMaximumConnections) {
     throw Exception(
         Format("Error: \"%s\" must be a whole number from 1 to %d, not \"%s\"", name, kMaximumConnections, text));
   }
-  return value;
+  return static_cast<int>(value);
 }
 
 // A proxy's host: no blank or control character, nothing that belongs to another part
@@ -188,18 +200,13 @@ std::uint64_t RateValue(const TXmlNode& node) {
   if (digits.ends_with('M') || digits.ends_with('m')) unit = 1024 * 1024;
   if (unit > 1) digits.remove_suffix(1);
   constexpr std::uint64_t kMost = std::uint64_t{1} << 50;
-  std::uint64_t value = 0;
-  bool valid = !digits.empty() && digits.size() <= 16;
-  for (const char c : digits) {
-    valid = valid && c >= '0' && c <= '9';
-    if (valid) value = value * 10 + static_cast<std::uint64_t>(c - '0');
-  }
-  if (!valid || value > kMost / unit) {
+  const std::optional<std::uint64_t> value = DigitsValue(digits, 16);
+  if (!value || *value > kMost / unit) {
     throw Exception(Format(
         "Error: \"RateLimit\" must be bytes per second, a whole number with K or M after it for KiB or MiB, not \"%s\"",
         text));
   }
-  return value * unit;
+  return *value * unit;
 }
 
 TQvorServerOptions ReadServerOptions(const TXmlNode& uploadServer, const std::string& uploadAt) {
