@@ -138,7 +138,6 @@ void Run() {
   Watchdog() = CreateSuicideOrphan(1);
   const Ref<ISuicideOrphan> watching = Watchdog()->WatchParent(parentProcId);
 
-  auto main = std::make_unique<TQvorMain>();
   const std::string configFile = ReadCommandSwitch("configFile", kSeparator, kPrefixes);
   if (configFile.empty()) {
     throw Exception(Format("Parameter \"%s\" is missing\"", "configFile"));
@@ -148,9 +147,10 @@ void Run() {
     return;
   }
   LogMessage(1, "commandLine = '%s'", platform::RawCommandLine());
+  auto main = std::make_unique<TQvorMain>();
   Ref<TXmlDocument> configuration;
   try {
-    configuration = main->LoadConfiguration(ReadCommandSwitch("configFile", kSeparator, kPrefixes));
+    configuration = main->LoadConfiguration(configFile);
   } catch (const EFOpenError& error) {
     if (!ValueIsTheSwitchItself(configFile)) throw;
     throw EFOpenError(error.Message() + " (a switch and its value are one parameter: -configFile=FILE)");
